@@ -1,0 +1,32 @@
+// Small routines the update and upgrade windows share.
+#pragma once
+
+#include "platform/registry.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVariant>
+
+// Digit-shift descrambling: the first character is the shift digit k (any
+// other character means 0); every later code unit is lowered by 3*k, with
+// wrap-around in 16 bits (UTF-16) or 8 bits (ANSI bytes).
+QString DecodificaTexto(const QString& scrambled);
+QByteArray DecodificaTextoAnsi(const QByteArray& scrambled);
+
+// One parameter of a local database alias, or empty; of several matching
+// lines the last wins, values are cut to 100 characters, errors swallowed.
+QString PegaBDEdados(const QString& alias, const QString& param);
+
+// The Program Files folder under which the archiver lies at winrar/winrar.exe.
+// Errors of the registry reader propagate.
+QString program_files();
+
+// A registry value as text (also binary values) or 32-bit integer; raises
+// EOSError with the system's message when the key or value cannot be read.
+QVariant LeRegistro(THKey root, const QString& keyPath, const QString& valueName);
+
+// The last blank-separated word of a trimmed line, at most 1000 characters.
+QString UltimaPalavra(const QString& line);
+
+// Every occurrence of the one-character text find replaced by replacement.
+QString TrocaCaractere(const QString& text, const QString& find, const QString& replacement);

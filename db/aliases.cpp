@@ -1,0 +1,38 @@
+#include "db/aliases.h"
+
+#include "db/dberror.h"
+#include "platform/ini.h"
+
+QString AliasesFileName()
+{
+    const QByteArray env = qgetenv("ZEMBO_ALIASES");
+    return env.isEmpty() ? QStringLiteral("/etc/zemboupdate/aliases.ini") : QString::fromLocal8Bit(env);
+}
+
+TAliasDefinition FindAlias(const QString& alias)
+{
+    const QString name = alias.left(31);
+    QList<TIniSection> sections;
+    try {
+        sections = ReadIniFile(AliasesFileName());
+    } catch (const Exception& e) {
+        throw EDBEngineError({QStringLiteral("Cannot read the alias registry."), e.Message()});
+    }
+    const TIniSection* section = FindIniSection(sections, name);
+    if (!section)
+        throw EDBEngineError({QStringLiteral("Unknown database alias: %1").arg(name)});
+    TAliasDefinition def;
+    for (const TIniLine& line : section->Lines) {
+        if (line.Name.compare(QLatin1String("TYPE"), Qt::CaseInsensitive) == 0)
+            def.Type = line.Value.trimmed().toUpper();
+        else
+            def.Params.append(line.Name + u'=' + line.Value);
+    }
+    return def;
+}
+
+void GetAliasParams(const QString& alias, QStringList& list)
+{
+    list.clear();
+    list = FindAlias(alias).Params;
+}

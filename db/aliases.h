@@ -1,0 +1,23 @@
+// The alias registry of the local database engine. Here an INI file:
+// $ZEMBO_ALIASES, else /etc/zemboupdate/aliases.ini, one section per alias
+// holding a "TYPE=" line and its parameter lines ("SERVER NAME=..." for a
+// customer database, "HOST=", "PORT=", "DATABASE NAME=" for the catalogue).
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+QString AliasesFileName();
+
+struct TAliasDefinition {
+    QString Type;       // "INTRBASE", "MYSQL", "SQLITE", ...
+    QStringList Params; // "NAME=value" lines in file order, without TYPE
+};
+
+// The alias name is cut to 31 characters. Raises EDBEngineError for an
+// unknown alias or an unreadable registry.
+TAliasDefinition FindAlias(const QString& alias);
+
+// Clears the list, then fills it with the alias's parameter lines; the list
+// stays empty when FindAlias raises.
+void GetAliasParams(const QString& alias, QStringList& list);

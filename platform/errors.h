@@ -1,0 +1,50 @@
+// The one error base class every failure of the program derives from.
+#pragma once
+
+#include <QString>
+#include <exception>
+
+class Exception : public std::exception {
+public:
+    explicit Exception(QString message) : FMessage(std::move(message)), FUtf8(FMessage.toUtf8()) {}
+    const QString& Message() const noexcept { return FMessage; }
+    const char* what() const noexcept override { return FUtf8.constData(); }
+
+private:
+    QString FMessage;
+    QByteArray FUtf8;
+};
+
+// A value that cannot be converted (date and time encoding, number syntax).
+class EConvertError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// A failed operating-system call; carries the system's error code.
+class EOSError : public Exception {
+public:
+    EOSError(int code, QString message) : Exception(std::move(message)), FErrorCode(code) {}
+    int ErrorCode() const noexcept { return FErrorCode; }
+
+private:
+    int FErrorCode;
+};
+
+// File could not be read or written.
+class EInOutError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// The system's text for an error code, as the Windows message table words it.
+QString SysErrorMessage(int code);
+
+// Error codes the stand-ins report.
+enum : int {
+    osErrorFileNotFound = 2,
+    osErrorPathNotFound = 3,
+    osErrorAccessDenied = 5,
+    osErrorBadFormat = 13,
+    osErrorRegistryIo = 1012,
+};

@@ -1,0 +1,176 @@
+#include "platform/files.h"
+
+#include "platform/codepage.h"
+#include "platform/errors.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace {
+
+bool MatchFrom(const QString& name, qsizetype n, const QString& mask, qsizetype m)
+{
+    while (m < mask.size()) {
+        const QChar c = mask.at(m);
+        if (c == u'*') {
+            while (m < mask.size() && mask.at(m) == u'*')
+                ++m;
+            if (m == mask.size())
+                return true;
+            for (qsizetype i = n; i <= name.size(); ++i)
+                if (MatchFrom(name, i, mask, m))
+                    return true;
+            return false;
+        }
+        if (n == name.size())
+            return false;
+        if (c != u'?' && c.toCaseFolded() != name.at(n).toCaseFolded())
+            return false;
+        ++n;
+        ++m;
+    }
+    return n == name.size();
+}
+
+QByteArray JoinCrLf(const QStringList& lines)
+{
+    QByteArray bytes;
+    for (const QString& line : lines) {
+        bytes += ToAnsi(line);
+        bytes += "\r\n";
+    }
+    return bytes;
+}
+
+bool InFileDateRange(const QDateTime& t)
+{
+    return t.isValid() && t.date().year() >= 1980 && t.date().year() <= 2107;
+}
+
+QDateTime CutToEvenSecond(const QDateTime& t)
+{
+    const QTime time = t.time();
+    return QDateTime(t.date(), QTime(time.hour(), time.minute(), time.second() & ~1));
+}
+
+} // namespace
+
+bool MatchesMask(const QString& name, const QString& mask)
+{
+    if (MatchFrom(name, 0, mask, 0))
+        return true;
+    if (mask.endsWith(QLatin1String(".*")) && !name.contains(u'.'))
+        return MatchFrom(name, 0, mask.left(mask.size() - 2), 0);
+    return false;
+}
+
+QList<TSearchEntry> FindEntries(const QString& folder, const QString& mask)
+{
+    QList<TSearchEntry> result;
+    QDir dir(folder.isEmpty() ? QStringLiteral(".") : folder);
+    const auto infos = dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                         QDir::Unsorted);
+    for (const QFileInfo& info : infos) {
+        const QString name = info.fileName();
+        if (name.startsWith(u'.') || !MatchesMask(name, mask))
+            continue;
+        result.append({name, info.isDir()});
+    }
+    return result;
+}
+
+bool FileExists(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.exists() && !info.isDir();
+}
+
+std::optional<TDateTime> FileAge(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists() || info.isDir())
+        return std::nullopt;
+    const QDateTime t = info.lastModified();
+    if (!InFileDateRange(t))
+        return std::nullopt;
+    return TDateTime::FromQDateTime(CutToEvenSecond(t));
+}
+
+std::optional<TDateTime> ToFileDatePrecision(TDateTime time)
+{
+    const QDateTime t = time.ToQDateTime();
+    if (!InFileDateRange(t))
+        return std::nullopt;
+    return TDateTime::FromQDateTime(CutToEvenSecond(t));
+}
+
+bool FileSetDate(const QString& path, TDateTime time)
+{
+    const QDateTime t = time.ToQDateTime();
+    if (!InFileDateRange(t))
+        return false;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
+        return false;
+    return file.setFileTime(CutToEvenSecond(t), QFileDevice::FileModificationTime);
+}
+
+bool DeleteFile(const QString& path)
+{
+    const QFileInfo info(path);
+    if (info.isDir())
+        return false;
+    return QFile::remove(path);
+}
+
+bool CopyFileNoOverwrite(const QString& from, const QString& to)
+{
+    if (QFileInfo::exists(to))
+        return false;
+    return QFile::copy(from, to);
+}
+
+QStringList ReadAnsiLines(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw EInOutError(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw EInOutError(QStringLiteral("Cannot read file \"%1\". %2").arg(path, file.errorString()));
+    QStringList lines;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] != '\r' && bytes[i] != '\n')
+            continue;
+        lines.append(FromAnsi(bytes.mid(start, i - start)));
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < bytes.size())
+        lines.append(FromAnsi(bytes.mid(start)));
+    return lines;
+}
+
+void WriteAnsiLines(const QString& path, const QStringList& lines)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        throw EInOutError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, file.errorString()));
+    file.write(JoinCrLf(lines));
+    if (!file.commit())
+        throw EInOutError(QStringLiteral("Cannot write file \"%1\". %2").arg(path, file.errorString()));
+}
+
+void AppendAnsiLines(const QString& path, const QStringList& lines)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        throw EInOutError(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
+    const QByteArray bytes = JoinCrLf(lines);
+    if (file.write(bytes) != bytes.size() || !file.flush())
+        throw EInOutError(QStringLiteral("Cannot write file \"%1\". %2").arg(path, file.errorString()));
+}

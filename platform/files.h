@@ -1,0 +1,48 @@
+// File-system helpers with the semantics the program relies on: Windows-style
+// wildcard search, file times at the two-second file-date precision, and text
+// files in the ANSI code page.
+#pragma once
+
+#include "platform/datetime.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+struct TSearchEntry {
+    QString Name;
+    bool IsDirectory = false;
+};
+
+// Case-insensitive '*' and '?' matching; a mask ending in ".*" also matches
+// names without an extension, as "*.*" matches every name.
+bool MatchesMask(const QString& name, const QString& mask);
+
+// Every entry of the folder matching the mask, whatever its attributes
+// (hidden and system entries and folders included), in directory order;
+// names beginning with "." are skipped.
+QList<TSearchEntry> FindEntries(const QString& folder, const QString& mask);
+
+bool FileExists(const QString& path); // a file, not a folder
+
+// Last-write time in local time, seconds cut to even; nothing when the file
+// is missing or its time lies outside 1980 to 2107.
+std::optional<TDateTime> FileAge(const QString& path);
+// Sets the last-write time (seconds cut to even); false when the file cannot
+// be changed or the time lies outside 1980 to 2107.
+bool FileSetDate(const QString& path, TDateTime time);
+// The time as the file-date format keeps it, or nothing outside its range.
+std::optional<TDateTime> ToFileDatePrecision(TDateTime time);
+
+bool DeleteFile(const QString& path);
+// Refuses (false) when the destination exists.
+bool CopyFileNoOverwrite(const QString& from, const QString& to);
+
+// Lines split at CR LF, LF or CR; raises EInOutError when unreadable.
+QStringList ReadAnsiLines(const QString& path);
+// Creates or replaces the file, each line followed by CR LF. The file is
+// written aside and renamed over the old one, so a failure leaves it intact.
+// Raises EInOutError.
+void WriteAnsiLines(const QString& path, const QStringList& lines);
+void AppendAnsiLines(const QString& path, const QStringList& lines);

@@ -1,0 +1,42 @@
+#include "platform/ini.h"
+
+#include "platform/errors.h"
+
+#include <QFile>
+
+QList<TIniSection> ReadIniFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw EInOutError(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
+    const QString text = QString::fromUtf8(file.readAll());
+    QList<TIniSection> sections;
+    const auto lines = text.split(u'\n');
+    for (QString raw : lines) {
+        if (raw.endsWith(u'\r'))
+            raw.chop(1);
+        const QString line = raw.trimmed();
+        if (line.isEmpty() || line.startsWith(u';') || line.startsWith(u'#'))
+            continue;
+        if (line.startsWith(u'[') && line.endsWith(u']')) {
+            sections.append({line.mid(1, line.size() - 2).trimmed(), {}});
+            continue;
+        }
+        if (sections.isEmpty())
+            continue; // lines before the first section belong to nothing
+        const qsizetype eq = raw.indexOf(u'=');
+        if (eq < 0)
+            sections.last().Lines.append({line, QString()});
+        else
+            sections.last().Lines.append({raw.left(eq).trimmed(), raw.mid(eq + 1)});
+    }
+    return sections;
+}
+
+const TIniSection* FindIniSection(const QList<TIniSection>& sections, const QString& name)
+{
+    for (const TIniSection& s : sections)
+        if (s.Name.compare(name, Qt::CaseInsensitive) == 0)
+            return &s;
+    return nullptr;
+}

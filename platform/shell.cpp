@@ -1,0 +1,99 @@
+#include "platform/shell.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+
+namespace {
+
+TShellOpenFunction& ShellOpenHook()
+{
+    static TShellOpenFunction f;
+    return f;
+}
+
+TProcessStartFunction& ProcessStartHook()
+{
+    static TProcessStartFunction f;
+    return f;
+}
+
+QStringList SplitArguments(const QString& text)
+{
+    QStringList args;
+    QString current;
+    bool inQuotes = false, any = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == u'"') {
+            inQuotes = !inQuotes;
+            any = true;
+        } else if ((c == u' ' || c == u'\t') && !inQuotes) {
+            if (any)
+                args.append(current);
+            current.clear();
+            any = false;
+        } else {
+            current += c;
+            any = true;
+        }
+    }
+    if (any)
+        args.append(current);
+    return args;
+}
+
+} // namespace
+
+bool ShellOpen(const QString& address)
+{
+    if (ShellOpenHook())
+        return ShellOpenHook()(address);
+    return QProcess::startDetached(QStringLiteral("xdg-open"), {address});
+}
+
+void SetShellOpenFunction(TShellOpenFunction f)
+{
+    ShellOpenHook() = std::move(f);
+}
+
+QStringList SplitCommandLine(const QString& commandLine, const QString& workingFolder)
+{
+    const QString line = commandLine.trimmed();
+    const QDir base(workingFolder.isEmpty() ? QDir::currentPath() : workingFolder);
+    if (line.startsWith(u'"')) {
+        const qsizetype end = line.indexOf(u'"', 1);
+        const QString program = line.mid(1, end < 0 ? -1 : end - 1);
+        QStringList result {QDir::cleanPath(base.absoluteFilePath(QDir::fromNativeSeparators(program)))};
+        result += SplitArguments(end < 0 ? QString() : line.mid(end + 1));
+        return result;
+    }
+    for (qsizetype pos = 0; pos <= line.size(); ++pos) {
+        if (pos < line.size() && line.at(pos) != u' ')
+            continue;
+        const QString candidate = QDir::fromNativeSeparators(line.left(pos));
+        const QFileInfo info(base.absoluteFilePath(candidate));
+        if (info.isFile()) {
+            QStringList result {QDir::cleanPath(info.absoluteFilePath())};
+            result += SplitArguments(line.mid(pos));
+            return result;
+        }
+    }
+    return {};
+}
+
+bool StartProcess(const QString& commandLine, const QString& workingFolder)
+{
+    if (ProcessStartHook())
+        return ProcessStartHook()(commandLine, workingFolder);
+    QStringList parts = SplitCommandLine(commandLine, workingFolder);
+    if (parts.isEmpty())
+        return false;
+    const QString program = parts.takeFirst();
+    return QProcess::startDetached(program, parts, workingFolder);
+}
+
+void SetProcessStartFunction(TProcessStartFunction f)
+{
+    ProcessStartHook() = std::move(f);
+}

@@ -1,0 +1,30 @@
+// What the tests need from their surroundings: the test services started by
+// scripts/services (found through the variables it exports) and scratch folders.
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+// The value of a variable exported by scripts/services; fails the calling
+// test (by throwing) when it is missing, so a run without the services
+// never passes silently.
+QString ServiceEnv(const char* name);
+
+// Where the binaries of the build are (build/bin) and the source tree.
+QString BinDir();
+QString SourceDir();
+
+// A fresh folder removed at the end of the test.
+class TScratchDir {
+public:
+    TScratchDir();
+    QString Path() const { return FDir.path(); }
+    QString File(const QString& name) const { return FDir.filePath(name); }
+
+private:
+    QTemporaryDir FDir;
+};
+
+// Writes bytes to a file, creating folders as needed.
+void WriteBytes(const QString& path, const QByteArray& bytes);
+QByteArray ReadBytes(const QString& path);
