@@ -18,13 +18,13 @@ QString ServiceEnv(const char* name)
 QString BinDir()
 {
     const QByteArray v = qgetenv("ZEMBO_BIN_DIR");
-    return v.isEmpty() ? QStringLiteral("build/bin") : QString::fromLocal8Bit(v);
+    return v.isEmpty() ? QStringLiteral(ZEMBO_DEFAULT_BIN_DIR) : QString::fromLocal8Bit(v);
 }
 
 QString SourceDir()
 {
     const QByteArray v = qgetenv("ZEMBO_SOURCE_DIR");
-    return v.isEmpty() ? QDir::currentPath() : QString::fromLocal8Bit(v);
+    return v.isEmpty() ? QStringLiteral(ZEMBO_DEFAULT_SOURCE_DIR) : QString::fromLocal8Bit(v);
 }
 
 TScratchDir::TScratchDir()

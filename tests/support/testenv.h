@@ -10,7 +10,8 @@
 // never passes silently.
 QString ServiceEnv(const char* name);
 
-// Where the binaries of the build are (build/bin) and the source tree.
+// Where the binaries of the build are (build/bin) and the source tree;
+// $ZEMBO_BIN_DIR and $ZEMBO_SOURCE_DIR override the paths of the build.
 QString BinDir();
 QString SourceDir();
 
