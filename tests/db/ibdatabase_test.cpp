@@ -28,7 +28,7 @@ TEST_P(IBDatabaseTest, CreatedDatabaseOpensWithTheProgramsParametersInDialectOne
     EXPECT_EQ(db.DBSQLDialect(), 1);
     EXPECT_EQ(db.SQLDialect(), 1);
     // 1, then 28 4 "ROOT", then 29 6 and the six digits: fifteen bytes.
-    EXPECT_EQ(db.Dpb(), QByteArray("\x01\x1c\x04ROOT\x1d\x06", 8) + FbPassword().toLatin1());
+    EXPECT_EQ(db.Dpb(), QByteArray("\x01\x1c\x04ROOT\x1d\x06", 9) + FbPassword().toLatin1());
     db.Open(); // no effect when connected
     EXPECT_EQ(fb.Scalar("SELECT RDB$CHARACTER_SET_NAME FROM RDB$DATABASE").trimmed(), "NONE");
     EXPECT_EQ(fb.Scalar("SELECT MON$SQL_DIALECT FROM MON$DATABASE"), "1");
