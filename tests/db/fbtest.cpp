@@ -75,17 +75,17 @@ void TFbTestDatabase::Exec(const QStringList& statements)
     FDatabase->Open();
     TIBTransaction t;
     t.SetDefaultDatabase(FDatabase.get());
-    t.StartTransaction();
     TIBSQL sql;
     sql.SetDatabase(FDatabase.get());
     sql.SetTransaction(&t);
     sql.SetParamCheck(false);
+    // One transaction each: a table is usable only once its creation is committed.
     for (const QString& s : statements) {
+        t.StartTransaction();
         sql.SetSQL({s});
         sql.ExecQuery();
-        sql.Close();
+        t.Commit();
     }
-    t.Commit();
 }
 
 QString TFbTestDatabase::Scalar(const QString& select)

@@ -24,7 +24,7 @@ public:
     TIBDatabase& Database() { return *FDatabase; }
     TIBTransaction& Transaction() { return *FTransaction; }
 
-    // Runs statements in a transaction of their own and commits.
+    // Runs each statement in a transaction of its own and commits it.
     void Exec(const QStringList& statements);
     // The first column of the first row of a select, as text; "<null>" for null.
     QString Scalar(const QString& select);
