@@ -34,7 +34,8 @@ void IGDSLibrary::CheckLoaded()
     auto required = [this](const char* name) {
         QFunctionPointer p = FLibrary.resolve(name);
         if (!p)
-            throw EOSError(osErrorProcNotFound, FLibrary.errorString());
+            throw EOSError(osErrorProcNotFound, QStringLiteral("The specified procedure could not be found (%1 in %2)")
+                                                    .arg(QLatin1String(name), FFileName));
         return p;
     };
 #define ZEMBO_IB_RESOLVE(name) name = reinterpret_cast<decltype(name)>(required(#name));
