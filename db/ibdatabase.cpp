@@ -358,13 +358,17 @@ QString TIBDatabase::Decode(const QByteArray& bytes) const
 void TIBDatabase::Call(ISC_STATUS result)
 {
     if (result)
-        RaiseCallError(StatusVector(), true);
+        RaiseCallError(StatusVector());
 }
 
-void TIBDatabase::RaiseCallError(const ISC_STATUS* status, bool connectionCall)
+void TIBDatabase::RaiseCallError(const ISC_STATUS* status)
 {
-    const bool lost = StatusHolds(status, iscLostDbConnection)
-                      || (connectionCall && (StatusHolds(status, iscNetReadError) || StatusHolds(status, iscNetWriteError)));
+    // Firebird reports a server that went away during a statement or
+    // transaction call as a network read or write error, not as "connection
+    // lost": those count for every call, or the dead handle would keep the
+    // connection "connected" and no later Open could reconnect.
+    const bool lost = StatusHolds(status, iscLostDbConnection) || StatusHolds(status, iscNetReadError)
+                      || StatusHolds(status, iscNetWriteError);
     IGDSLibrary& library = GDSLibrary();
     if (!lost)
         RaiseStatusError(library, status);
@@ -449,7 +453,7 @@ void TIBDatabase::EndDisconnect(bool force, bool drop)
     ISC_STATUS* status = StatusVector();
     if (drop) {
         if (library.isc_drop_database(status, &FHandle))
-            RaiseCallError(status, true);
+            RaiseCallError(status);
         FHandle = 0;
     } else if (library.isc_detach_database(status, &FHandle) && !force) {
         RaiseStatusError(library, status);
@@ -599,7 +603,7 @@ void TIBTransaction::CheckInTransaction() const
 void TIBTransaction::CallFor(ISC_STATUS result)
 {
     if (result)
-        FirstDatabase()->RaiseCallError(StatusVector(), false);
+        FirstDatabase()->RaiseCallError(StatusVector());
 }
 
 void TIBTransaction::StartTransaction()
@@ -621,7 +625,7 @@ void TIBTransaction::StartTransaction()
     ISC_STATUS* status = StatusVector();
     if (FirstDatabase()->GDSLibrary().isc_start_multiple(status, &FHandle, short(teb.size()), teb.data())) {
         FHandle = 0;
-        FirstDatabase()->RaiseCallError(status, false);
+        FirstDatabase()->RaiseCallError(status);
     }
 }
 
@@ -663,7 +667,7 @@ void TIBTransaction::EndTransaction(TTransactionAction action, bool force)
             TIBDatabase* first = FirstDatabase();
             const bool network = library.isc_sqlcode(status) == -902 && status[1] == iscNetwork;
             if (!network)
-                first->RaiseCallError(status, false);
+                first->RaiseCallError(status);
             const EIBInterBaseError error(-902, int(status[1]), StatusMessage(library, status));
             first->ForceClose();
             throw error;

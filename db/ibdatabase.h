@@ -94,10 +94,9 @@ public:
     // Raises the error of a failed client call made for this connection,
     // closing it by force first when the connection was lost.
     void Call(ISC_STATUS result);
-    // The same for any failed call made on this connection's behalf; for a
-    // transaction or statement call (connectionCall false) only "connection
-    // lost" counts as a lost connection.
-    [[noreturn]] void RaiseCallError(const ISC_STATUS* status, bool connectionCall);
+    // The same for any failed call made on this connection's behalf, also
+    // by its transactions and statements.
+    [[noreturn]] void RaiseCallError(const ISC_STATUS* status);
 
     int TransactionCount() const { return FTransactions.size(); }
     TIBTransaction* Transactions(int index) const { return FTransactions[index]; }

@@ -202,7 +202,7 @@ TIBDatabase* TIBSQL::ErrorDatabase() const
 void TIBSQL::CheckStatus(ISC_STATUS result)
 {
     if (result)
-        ErrorDatabase()->RaiseCallError(StatusVector(), false);
+        ErrorDatabase()->RaiseCallError(StatusVector());
 }
 
 void TIBSQL::Prepare()
@@ -401,7 +401,7 @@ void TIBSQL::Close()
         if (StatusHolds(status, iscBadStmtHandle))
             return;
         if (status[1] == iscLostDbConnection)
-            Database()->RaiseCallError(status, true);
+            Database()->RaiseCallError(status);
         RaiseStatusError(Database()->GDSLibrary(), status);
     }
 }

@@ -145,6 +145,13 @@ TEST_F(FakeClientTest, ConnectionLostInAStatementClosesTheConnection)
     EXPECT_FALSE(IBDatabase1.Connected());
     EXPECT_FALSE(IBTransaction1.Active());
     EXPECT_FALSE(sql.Prepared());
+
+    // Firebird's report of a server gone away in the middle of a statement.
+    IBDatabase1.Open();
+    IBTransaction1.StartTransaction();
+    Control("fail isc_dsql_execute2 335544727 -902 Error writing data to the connection");
+    EXPECT_THROW(sql.ExecQuery(), EIBInterBaseError);
+    EXPECT_FALSE(IBDatabase1.Connected());
 }
 
 TEST_F(FakeClientTest, OutputNamesAreUnique)
