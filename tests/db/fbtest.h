@@ -7,6 +7,13 @@
 
 #include <QString>
 #include <memory>
+#include <ostream>
+
+// Readable failure output for texts.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 
 enum TFbAccess { fbEmbedded, fbServer };
 

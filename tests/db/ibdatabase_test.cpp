@@ -153,3 +153,26 @@ TEST_P(IBDatabaseTest, DropDatabaseRemovesTheFile)
 
 INSTANTIATE_TEST_SUITE_P(Firebird, IBDatabaseTest, ::testing::Values(fbEmbedded, fbServer),
                          [](const auto& info) { return info.param == fbServer ? "Server" : "Embedded"; });
+
+// The block 3, 21 means no_savepoint to InterBase; Firebird has no such
+// option and refuses the block at start, which leaves the transaction
+// inactive with a clear error.
+TEST(IBTransactionParams, NoSavepointIsRefusedByFirebird)
+{
+    TFbTestDatabase fb("NoSavepoint", fbEmbedded);
+    fb.Database().Open();
+    TIBTransaction& t = fb.Transaction();
+    t.SetParams({"no_savepoint"});
+    EXPECT_EQ(t.Tpb(), QByteArray()); // built at the next start
+    try {
+        t.StartTransaction();
+        FAIL() << "started";
+    } catch (const EIBInterBaseError& e) {
+        EXPECT_TRUE(e.Message().startsWith("invalid parameter in transaction parameter block")) << e.what();
+    }
+    EXPECT_EQ(t.Tpb(), QByteArray("\x03\x15", 2));
+    EXPECT_FALSE(t.Active());
+    t.SetParams({});
+    t.StartTransaction();
+    EXPECT_TRUE(t.Active());
+}
