@@ -214,6 +214,24 @@ TEST_F(FakeClientTest, ConnectionAndTransactionRefusals)
     EXPECT_FALSE(typeNine.Prepared());
 }
 
+TEST_F(FakeClientTest, DialectFollowsTheDatabaseAndCloseCommitsTheReadTransaction)
+{
+    int warnings = 0;
+    IBDatabase1.OnDialectDowngradeWarning = [&] { ++warnings; };
+    IBDatabase1.SetSQLDialect(3);
+    EXPECT_EQ(IBDatabase1.DBSQLDialect(), 3);
+    IBQuery1.SetSQL({"select versao from versao"});
+    IBQuery1.Open(); // connects on demand
+    EXPECT_EQ(IBDatabase1.DBSQLDialect(), 1);
+    EXPECT_EQ(IBDatabase1.SQLDialect(), 1);
+    EXPECT_EQ(warnings, 1);
+    IBQuery1.Close();
+    Calls();
+    IBDatabase1.Close();
+    EXPECT_EQ(Calls(), QStringList({"isc_dsql_free_statement(drop)", "isc_commit_transaction", "isc_detach_database"}));
+    EXPECT_FALSE(IBTransaction2.Active());
+}
+
 TEST(ClientLibraryLoading, MissingLibraryMissingEntryPointAndOldClient)
 {
     IGDSLibrary missing("/nonexistent/gds32.dll");
