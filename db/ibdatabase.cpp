@@ -96,6 +96,25 @@ void AppendText(QByteArray& block, char code, const QByteArray& value, const QSt
     block.append(value);
 }
 
+// Calls one callback of every statement object; a forced run ignores their
+// errors.
+void Notify(const QList<TIBBase*>& objects, std::function<void()> TIBBase::*callback, bool force)
+{
+    for (TIBBase* b : QList<TIBBase*>(objects)) {
+        const std::function<void()> f = b->*callback;
+        if (!f)
+            continue;
+        if (!force) {
+            f();
+            continue;
+        }
+        try {
+            f();
+        } catch (...) {
+        }
+    }
+}
+
 } // namespace
 
 QByteArray BuildDpb(const QStringList& params)
@@ -430,18 +449,7 @@ void TIBDatabase::Open()
 
 void TIBDatabase::BeginDisconnect(bool force)
 {
-    for (TIBBase* b : QList<TIBBase*>(FSQLObjects)) {
-        if (!b->BeforeDatabaseDisconnect)
-            continue;
-        if (!force) {
-            b->BeforeDatabaseDisconnect();
-            continue;
-        }
-        try {
-            b->BeforeDatabaseDisconnect();
-        } catch (...) {
-        }
-    }
+    Notify(FSQLObjects, &TIBBase::BeforeDatabaseDisconnect, force);
     for (TIBTransaction* t : QList<TIBTransaction*>(FTransactions))
         if (t->Active())
             t->EndTransaction(t->DefaultAction(), true);
@@ -460,18 +468,7 @@ void TIBDatabase::EndDisconnect(bool force, bool drop)
     }
     FHandle = 0;
     FDBSQLDialect = 1;
-    for (TIBBase* b : QList<TIBBase*>(FSQLObjects)) {
-        if (!b->AfterDatabaseDisconnect)
-            continue;
-        if (!force) {
-            b->AfterDatabaseDisconnect();
-            continue;
-        }
-        try {
-            b->AfterDatabaseDisconnect();
-        } catch (...) {
-        }
-    }
+    Notify(FSQLObjects, &TIBBase::AfterDatabaseDisconnect, force);
 }
 
 void TIBDatabase::Close()
@@ -645,17 +642,11 @@ void TIBTransaction::EndTransaction(TTransactionAction action, bool force)
         CheckInTransaction();
     const bool commit = action == taCommit || action == taCommitRetaining;
     FStopSuspended = true;
-    for (TIBBase* b : QList<TIBBase*>(FSQLObjects)) {
-        if (!b->BeforeTransactionEnd)
-            continue;
-        try {
-            b->BeforeTransactionEnd();
-        } catch (...) {
-            if (!force) {
-                FStopSuspended = false;
-                throw;
-            }
-        }
+    try {
+        Notify(FSQLObjects, &TIBBase::BeforeTransactionEnd, force);
+    } catch (...) {
+        FStopSuspended = false;
+        throw;
     }
     FStopSuspended = false;
     IGDSLibrary& library = FirstDatabase()->GDSLibrary();
@@ -677,16 +668,7 @@ void TIBTransaction::EndTransaction(TTransactionAction action, bool force)
     }
     FHandle = 0;
     FAutoStarted = false;
-    for (TIBBase* b : QList<TIBBase*>(FSQLObjects)) {
-        if (!b->AfterTransactionEnd)
-            continue;
-        try {
-            b->AfterTransactionEnd();
-        } catch (...) {
-            if (!force)
-                throw;
-        }
-    }
+    Notify(FSQLObjects, &TIBBase::AfterTransactionEnd, force);
 }
 
 void TIBTransaction::CommitRetaining()

@@ -11,16 +11,20 @@
 
 namespace {
 
-const char* const testDatabase = "zembo_dbtest_catalog";
+// One database per test case: the cases may run side by side.
+QString TestDatabase()
+{
+    return "zembo_dbtest_" + QString::fromLatin1(::testing::UnitTest::GetInstance()->current_test_info()->name()).toLower();
+}
 
 class CatalogTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        WriteAliases(ServiceEnv("ZEMBO_MYSQL_PORT"), testDatabase);
-        Admin("DROP DATABASE IF EXISTS " + QString(testDatabase));
-        Admin("CREATE DATABASE " + QString(testDatabase));
-        Admin("USE " + QString(testDatabase));
+        WriteAliases(ServiceEnv("ZEMBO_MYSQL_PORT"), TestDatabase());
+        Admin("DROP DATABASE IF EXISTS " + TestDatabase());
+        Admin("CREATE DATABASE " + TestDatabase());
+        Admin("USE " + TestDatabase());
         Admin("CREATE TABLE scripts (programa VARCHAR(20) NOT NULL, versao VARCHAR(10) NOT NULL, "
               "texto LONGBLOB NOT NULL, liberado CHAR(1), data DATETIME, PRIMARY KEY (programa, versao))");
         Admin("CREATE TABLE principal (senha_ftp VARCHAR(60))");
@@ -40,7 +44,7 @@ protected:
     void TearDown() override
     {
         Database1.Close();
-        Admin("DROP DATABASE IF EXISTS " + QString(testDatabase));
+        Admin("DROP DATABASE IF EXISTS " + TestDatabase());
         QSqlDatabase::removeDatabase("admin");
     }
     void WriteAliases(const QString& port, const QString& database)
@@ -154,12 +158,12 @@ TEST_F(CatalogTest, EngineErrors)
     }
     EXPECT_FALSE(Database1.Connected());
 
-    WriteAliases("1", testDatabase); // nothing listens on port 1
+    WriteAliases("1", TestDatabase()); // nothing listens on port 1
     Database1.SetParams({"USER NAME=" + ServiceEnv("ZEMBO_MYSQL_USER"), "PASSWORD=" + ServiceEnv("ZEMBO_MYSQL_PASSWORD")});
     EXPECT_THROW(Database1.Open(), EDBEngineError);
     EXPECT_FALSE(Database1.Connected());
 
-    WriteAliases(ServiceEnv("ZEMBO_MYSQL_PORT"), testDatabase);
+    WriteAliases(ServiceEnv("ZEMBO_MYSQL_PORT"), TestDatabase());
     Database1.Open();
     TQuery q;
     q.SetDatabaseName("Sistema_my");
