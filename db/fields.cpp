@@ -1,6 +1,7 @@
 #include "db/fields.h"
 
 #include "db/dberror.h"
+#include "platform/codepage.h"
 #include "platform/errors.h"
 
 qint64 TField::AsLargeInt() const
@@ -27,7 +28,7 @@ QString TField::AsString() const
     if (IsNull())
         return {};
     if (FValue.typeId() == QMetaType::QByteArray)
-        return QString::fromLatin1(FValue.toByteArray());
+        return FromAnsi(FValue.toByteArray());
     return FValue.toString();
 }
 

@@ -536,8 +536,11 @@ TIBTransaction::TIBTransaction(QObject* owner) : QObject(owner) {}
 
 TIBTransaction::~TIBTransaction()
 {
-    if (Active())
-        EndTransaction(FDefaultAction, true);
+    try {
+        if (Active())
+            EndTransaction(FDefaultAction, true);
+    } catch (...) {
+    }
     for (TIBBase* b : FSQLObjects)
         b->FTransaction = nullptr;
     while (!FDatabases.isEmpty())
