@@ -15,7 +15,7 @@ TClockFunction& Clock()
 }
 
 // Days from 1 January of year 1 (proleptic Gregorian) to 30 December 1899.
-constexpr qint64 DateDelta = 693594;
+constexpr qint64 DateDelta = 693593;
 
 qint64 DaysBeforeYear(int year)
 {
