@@ -2,6 +2,8 @@
 #include "ftp/listing/listtext.h"
 #include "ftp/listing/parsers.h"
 
+#include <QVarLengthArray>
+
 namespace ftplist {
 
 namespace {
@@ -55,7 +57,7 @@ bool StartsWithYearFirstDate(QStringView s)
 bool HasFlagColumns(QStringView s)
 {
     const TWords w = SplitWords(s, 5);
-    return w.size() > 4 && (w[2] == u"F" || w[2] == u"D") && (IsNumber(w[4]) || w[4] == u"-");
+    return w.size() > 4 && (w[2].compare(u"F", Qt::CaseInsensitive) == 0 || w[2].compare(u"D", Qt::CaseInsensitive) == 0) && (IsNumber(w[4]) || w[4] == u"-");
 }
 
 // The part of a numeric field before its first non-digit, read as a number.
@@ -86,19 +88,22 @@ public:
         for (const QString& line : lines) {
             if (IsBlankLine(line) || IsSubDirBanner(line))
                 continue;
-            const QString s = line.toUpper();
-            const qsizetype dir = s.indexOf(u" <DIR> ");
+            // Only digits, blanks and "<DIR>" are looked at, so case is ignored in place.
+            const QStringView s(line);
+            const qsizetype dir = s.indexOf(u" <DIR> ", 0, Qt::CaseInsensitive);
             if (dir >= 21 && dir <= 25)
                 dirSeen = true;
-            QStringView sizeText = QStringView(s).mid(19, 19);
+            QStringView sizeText = s.mid(19, 19);
             if (sizeText.size() == 19 && IsDigit(sizeText[16]) && sizeText[17] == u' ')
                 sizeText = sizeText.left(17);
-            QString size = sizeText.toString().trimmed();
-            size.remove(u',');
-            const QStringView first8 = QStringView(s).left(8);
+            QVarLengthArray<QChar, 20> size;
+            for (QChar c : sizeText)
+                if (c != u',')
+                    size.append(c);
+            const QStringView first8 = s.left(8);
             const bool takesPart = IsMonthDayYear(first8, u'-') || IsMonthDayYear(first8, u'/')
                 || StartsWithYearFirstDate(s) || IsMonthDayYear(s, u'-');
-            if (takesPart && (dirSeen || NumberDef(size, -1) != -1))
+            if (takesPart && (dirSeen || NumberDef(QStringView(size.data(), size.size()), -1) != -1))
                 result = !HasFlagColumns(s);
         }
         return result;

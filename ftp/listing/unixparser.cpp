@@ -96,6 +96,26 @@ qsizetype MarkerInFields(const TFieldBuffer& buf, QChar marker, int fields)
     return at >= 0 && at < buf.FieldsLength(fields) ? at : -1;
 }
 
+// Most lines of a listing repeat the permissions, owner and group of the
+// line before; sharing those texts saves most of the allocations per item.
+struct TTextCache {
+    QString Permissions[4];
+    QString Owner, Group;
+};
+
+TTextCache& Cache()
+{
+    thread_local TTextCache cache;
+    return cache;
+}
+
+const QString& Shared(QString& cached, QStringView text)
+{
+    if (cached != text)
+        cached = text.toString();
+    return cached;
+}
+
 class TUnixParser : public TIdFTPListParser {
 public:
     QString Ident() const override { return QStringLiteral("Unix"); }
@@ -145,10 +165,17 @@ bool TUnixParser::ParseLine(TIdFTPListItem& base, const QString& path, const TLi
     // 2. Permissions
     const QStringView perm = buf.Take();
     const QChar typeChar = perm.isEmpty() ? QChar() : perm[0].toUpper();
-    item.SetPermissionDisplay(perm.left(10).toString());
-    item.SetOwnerPermissions(perm.mid(1, 3).toString());
-    item.SetGroupPermissions(perm.mid(4, 3).toString());
-    item.SetOtherPermissions(perm.mid(7, 3).toString());
+    TTextCache& cache = Cache();
+    if (perm.left(10) != cache.Permissions[0]) {
+        cache.Permissions[0] = perm.left(10).toString();
+        cache.Permissions[1] = perm.mid(1, 3).toString();
+        cache.Permissions[2] = perm.mid(4, 3).toString();
+        cache.Permissions[3] = perm.mid(7, 3).toString();
+    }
+    item.SetPermissionDisplay(cache.Permissions[0]);
+    item.SetOwnerPermissions(cache.Permissions[1]);
+    item.SetGroupPermissions(cache.Permissions[2]);
+    item.SetOtherPermissions(cache.Permissions[3]);
     item.SetItemType(TypeFromChar(typeChar));
 
     // 3. Link count, and whether owner and group columns exist at all
@@ -202,8 +229,8 @@ bool TUnixParser::ParseLine(TIdFTPListItem& base, const QString& path, const TLi
             item.SetGroupName(joined);
         }
     } else {
-        item.SetOwnerName(owner.toString());
-        item.SetGroupName(group.toString());
+        item.SetOwnerName(Shared(cache.Owner, owner));
+        item.SetGroupName(Shared(cache.Group, group));
         const QStringView f = buf.Take();
         if (f.contains(u',')) {
             // "major, minor" of a device; a compact "major,minor" holds both.
