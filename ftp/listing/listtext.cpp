@@ -177,25 +177,18 @@ TWords SplitWords(QStringView line, int most)
 
 QStringView TFieldBuffer::Peek() const
 {
-    qsizetype i = 0;
-    while (i < FText.size() && FText[i] == u' ')
-        ++i;
-    const qsizetype start = i;
-    while (i < FText.size() && FText[i] != u' ')
-        ++i;
-    return FText.mid(start, i - start);
+    const qsizetype end = FieldsLength(1);
+    qsizetype start = 0;
+    while (start < end && FText[start] == u' ')
+        ++start;
+    return FText.mid(start, end - start);
 }
 
 QStringView TFieldBuffer::Take()
 {
-    qsizetype i = 0;
-    while (i < FText.size() && FText[i] == u' ')
-        ++i;
-    const qsizetype start = i;
-    while (i < FText.size() && FText[i] != u' ')
-        ++i;
-    const QStringView field = FText.mid(start, i - start);
-    FText = FText.mid(i < FText.size() ? i + 1 : i);
+    const QStringView field = Peek();
+    const qsizetype end = field.data() - FText.data() + field.size();
+    FText = FText.mid(end < FText.size() ? end + 1 : end);
     return field;
 }
 
