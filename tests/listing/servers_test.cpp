@@ -59,6 +59,11 @@ void WriteFile(const QString& path, int size, const QDateTime& time)
     ASSERT_TRUE(f.setFileTime(time, QFileDevice::FileModificationTime));
 }
 
+void PrintTo(const TServer& server, std::ostream* os)
+{
+    *os << server.Name;
+}
+
 class ServerListing : public testing::TestWithParam<TServer> {};
 
 } // namespace
