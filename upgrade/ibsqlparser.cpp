@@ -191,7 +191,7 @@ void TIBSQLParser::Consume(qsizetype count)
 
 void TIBSQLParser::DropWork()
 {
-    FWork.clear();
+    FWork.resize(0); // keeps the buffer for the next line
     FWorkPos = 0;
     FBlankTo = 0;
     FCloseFrom = 0;
@@ -294,17 +294,18 @@ void TIBSQLParser::ScanToken()
 {
     const QStringView work = QStringView(FWork).sliced(FWorkPos);
     const qsizetype n = work.size();
+    // The words do not change while this one is read.
+    const qsizetype count = FTokens.size();
+    const bool bodyEnded = FInBody && count >= 2 && FTokens[count - 1] == u";" && SameText(FTokens[count - 2], "END");
+    const bool triggerSwitched = FInBody && count == 5 && FTokens[4] == u";" && SameText(FTokens[0], "ALTER")
+        && SameText(FTokens[1], "TRIGGER") && (SameText(FTokens[3], "ACTIVE") || SameText(FTokens[3], "INACTIVE"));
+    const QChar termStart = FTerminator.isEmpty() ? QChar() : FTerminator.front();
     qsizetype p = 0;
     bool wordEnded = false;
     while (p < n && !wordEnded) {
         if (!FInString && !FInQuoted && !FInComment) {
-            const bool atTerminator = !FInBody && !FTerminator.isEmpty() && work.sliced(p).startsWith(FTerminator);
-            const qsizetype count = FTokens.size();
-            const bool bodyEnded = FInBody && count >= 2 && SameText(FTokens[count - 2], "END")
-                && FTokens[count - 1] == u";";
-            const bool triggerSwitched = FInBody && count == 5 && SameText(FTokens[0], "ALTER")
-                && SameText(FTokens[1], "TRIGGER")
-                && (SameText(FTokens[3], "ACTIVE") || SameText(FTokens[3], "INACTIVE")) && FTokens[4] == u";";
+            const bool atTerminator = !FInBody && !FTerminator.isEmpty() && work[p] == termStart
+                && work.sliced(p).startsWith(FTerminator);
             if (atTerminator || bodyEnded || triggerSwitched) {
                 FDone = true;
                 const QString word = work.first(p).toString();
