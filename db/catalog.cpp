@@ -1,0 +1,279 @@
+#include "db/catalog.h"
+
+#include "db/aliases.h"
+#include "db/dberror.h"
+#include "platform/codepage.h"
+
+#include <QFileInfo>
+#include <QMap>
+#include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlField>
+#include <QSqlRecord>
+#include <QUuid>
+
+namespace {
+
+QMap<QString, TDatabase*>& OpenDatabases()
+{
+    static QMap<QString, TDatabase*> map;
+    return map;
+}
+
+// The value of a "NAME=value" line, names compared without regard to case.
+QString ParamValue(const QStringList& lines, const QString& name, bool* found = nullptr)
+{
+    for (const QString& line : lines) {
+        const qsizetype eq = line.indexOf(u'=');
+        if (eq >= 0 && line.left(eq).trimmed().compare(name, Qt::CaseInsensitive) == 0) {
+            if (found)
+                *found = true;
+            return line.mid(eq + 1);
+        }
+    }
+    if (found)
+        *found = false;
+    return {};
+}
+
+QString Key(const QString& databaseName)
+{
+    return databaseName.toUpper();
+}
+
+} // namespace
+
+void RaiseEngineError(const QSqlError& error)
+{
+    QStringList texts;
+    for (const QString& t : {error.databaseText(), error.driverText()})
+        texts += t.split(u'\n', Qt::SkipEmptyParts);
+    if (texts.isEmpty())
+        texts << QStringLiteral("General SQL error.");
+    throw EDBEngineError(texts);
+}
+
+QStringList SplitLines(const QString& text)
+{
+    if (text.isEmpty())
+        return {};
+    QStringList lines = text.split(QRegularExpression(QStringLiteral("\r\n|\n|\r")));
+    if (lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+// ---------------------------------------------------------------- TDatabase
+
+TDatabase::TDatabase(QObject* owner) : QObject(owner)
+{
+    FConnectionName = QStringLiteral("zembo-catalog-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
+TDatabase::~TDatabase()
+{
+    Close();
+}
+
+void TDatabase::SetAliasName(const QString& alias)
+{
+    if (Connected() && alias != FAliasName)
+        throw EDatabaseError(QStringLiteral("Cannot perform this operation on an open database"));
+    FAliasName = alias;
+}
+
+void TDatabase::SetDatabaseName(const QString& name)
+{
+    if (Connected() && name != FDatabaseName)
+        throw EDatabaseError(QStringLiteral("Cannot perform this operation on an open database"));
+    FDatabaseName = name;
+}
+
+bool TDatabase::Connected() const
+{
+    return QSqlDatabase::contains(FConnectionName) && Connection().isOpen();
+}
+
+QSqlDatabase TDatabase::Connection() const
+{
+    return QSqlDatabase::database(FConnectionName, false);
+}
+
+void TDatabase::Open()
+{
+    if (Connected())
+        return;
+    const TAliasDefinition alias = FindAlias(FAliasName);
+    const QStringList& p = alias.Params;
+    QSqlDatabase db;
+    if (alias.Type == QLatin1String("MYSQL")) {
+        db = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), FConnectionName);
+        db.setHostName(ParamValue(p, QStringLiteral("HOST")).trimmed());
+        const QString port = ParamValue(p, QStringLiteral("PORT")).trimmed();
+        if (!port.isEmpty())
+            db.setPort(port.toInt());
+        db.setDatabaseName(ParamValue(p, QStringLiteral("DATABASE NAME")).trimmed());
+        QString options = QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=10");
+        const QString socket = ParamValue(p, QStringLiteral("SOCKET")).trimmed();
+        if (!socket.isEmpty())
+            options += QStringLiteral(";UNIX_SOCKET=") + socket;
+        db.setConnectOptions(options);
+    } else if (alias.Type == QLatin1String("SQLITE")) {
+        db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), FConnectionName);
+        bool found = false;
+        QString file = ParamValue(p, QStringLiteral("DATABASE NAME"), &found);
+        if (!found)
+            file = ParamValue(p, QStringLiteral("PATH"));
+        db.setDatabaseName(file.trimmed());
+        // Opening must not create a missing catalogue.
+        if (!QFileInfo::exists(file.trimmed())) {
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(FConnectionName);
+            throw EDBEngineError({QStringLiteral("Catalogue file %1 not found.").arg(file.trimmed())});
+        }
+    } else {
+        throw EDBEngineError({QStringLiteral("Alias %1 has the unsupported type %2.").arg(FAliasName, alias.Type)});
+    }
+    bool found = false;
+    const QString user = ParamValue(FParams, QStringLiteral("USER NAME"), &found);
+    db.setUserName(found ? user : ParamValue(p, QStringLiteral("USER NAME")));
+    const QString password = ParamValue(FParams, QStringLiteral("PASSWORD"), &found);
+    db.setPassword(found ? password : ParamValue(p, QStringLiteral("PASSWORD")));
+    if (!db.open()) {
+        const QSqlError error = db.lastError();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(FConnectionName);
+        RaiseEngineError(error);
+    }
+    OpenDatabases().insert(Key(FDatabaseName), this);
+}
+
+void TDatabase::Close()
+{
+    if (OpenDatabases().value(Key(FDatabaseName)) == this)
+        OpenDatabases().remove(Key(FDatabaseName));
+    if (!QSqlDatabase::contains(FConnectionName))
+        return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(FConnectionName, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(FConnectionName);
+}
+
+TDatabase& TDatabase::Find(const QString& databaseName)
+{
+    TDatabase* db = OpenDatabases().value(Key(databaseName));
+    if (!db || !db->Connected())
+        throw EDBEngineError({QStringLiteral("Database %1 is not open.").arg(databaseName)});
+    return *db;
+}
+
+// ------------------------------------------------------------------- TQuery
+
+TQuery::TQuery(QObject* owner) : QObject(owner) {}
+
+void TQuery::SetSQL(const QStringList& lines)
+{
+    Close();
+    FSQL = lines;
+}
+
+void TQuery::Open()
+{
+    if (FActive)
+        return;
+    OpenText(FSQL.join(u'\n'), {});
+}
+
+void TQuery::OpenText(const QString& text, const QVariantList& values)
+{
+    TDatabase& db = TDatabase::Find(FDatabaseName);
+    auto query = std::make_unique<QSqlQuery>(db.Connection());
+    query->setForwardOnly(true);
+    if (!query->prepare(text))
+        RaiseEngineError(query->lastError());
+    for (const QVariant& v : values)
+        query->addBindValue(v);
+    if (!query->exec())
+        RaiseEngineError(query->lastError());
+    FFields.Clear();
+    const QSqlRecord record = query->record();
+    for (int i = 0; i < record.count(); ++i)
+        FFields.Add(record.fieldName(i), ftUnknown, int(record.field(i).length()),
+                    record.field(i).requiredStatus() == QSqlField::Required);
+    FQuery = std::move(query);
+    FActive = true;
+    FEof = false;
+    ReadRow();
+}
+
+void TQuery::ReadRow()
+{
+    if (!FQuery->next()) {
+        if (FQuery->lastError().isValid())
+            RaiseEngineError(FQuery->lastError());
+        FEof = true;
+        FFields.ClearValues();
+        return;
+    }
+    for (int i = 0; i < FFields.Count(); ++i)
+        FFields[i].SetValue(FQuery->value(i));
+}
+
+void TQuery::Next()
+{
+    if (!FActive || FEof)
+        return;
+    ReadRow();
+}
+
+void TQuery::Close()
+{
+    FQuery.reset();
+    FActive = false;
+    FEof = false;
+    FFields.Clear();
+}
+
+// ------------------------------------------------------------------- TTable
+
+void TTable::Open()
+{
+    if (Active())
+        return;
+    const QStringList index = FIndexFieldNames.split(u';', Qt::SkipEmptyParts);
+    QString text = QStringLiteral("SELECT * FROM ") + FTableName;
+    QVariantList values;
+    if (FMaster) {
+        const QStringList master = FMasterFields.split(u';', Qt::SkipEmptyParts);
+        QStringList conditions;
+        for (int i = 0; i < master.size(); ++i) {
+            const QString detail = i < index.size() ? index[i] : master[i];
+            conditions << detail.trimmed() + QStringLiteral(" = ?");
+            values << FMaster->FieldByName(master[i].trimmed()).Value();
+        }
+        if (!conditions.isEmpty())
+            text += QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
+    }
+    if (!index.isEmpty())
+        text += QStringLiteral(" ORDER BY ") + index.join(QStringLiteral(", "));
+    OpenText(text, values);
+}
+
+// ------------------------------------------------------------------ TDBMemo
+
+void TDBMemo::SetDataSource(TQuery* dataset, const QString& fieldName)
+{
+    FDataset = dataset;
+    FFieldName = fieldName;
+}
+
+QStringList TDBMemo::Lines() const
+{
+    if (!FDataset || !FDataset->Active() || FDataset->Eof())
+        return {};
+    const QVariant value = FDataset->FieldByName(FFieldName).Value();
+    const QString text = value.typeId() == QMetaType::QByteArray ? FromAnsi(value.toByteArray()) : value.toString();
+    return SplitLines(text);
+}

@@ -1,0 +1,174 @@
+#include "db/ibclient.h"
+
+#include "db/iberror.h"
+#include "platform/codepage.h"
+#include "platform/errors.h"
+
+#include <QFileInfo>
+
+namespace {
+
+QString ClientFileName()
+{
+    const QByteArray env = qgetenv("ZEMBO_IB_CLIENT");
+    return env.isEmpty() ? QStringLiteral("libfbclient.so.2") : QString::fromLocal8Bit(env);
+}
+
+// The code the Windows loader reports for a missing entry point.
+constexpr int osErrorProcNotFound = 127;
+
+} // namespace
+
+IGDSLibrary::IGDSLibrary(QString fileName) : FFileName(std::move(fileName)) {}
+
+void IGDSLibrary::CheckLoaded()
+{
+    if (FLoaded)
+        return;
+    FLibrary.setFileName(FFileName);
+    // The module stays loaded until the process ends.
+    FLibrary.setLoadHints(QLibrary::PreventUnloadHint);
+    if (!FLibrary.load())
+        IBError(ibxeInterBaseMissing, {QFileInfo(FFileName).fileName()});
+
+    auto required = [this](const char* name) {
+        QFunctionPointer p = FLibrary.resolve(name);
+        if (!p)
+            throw EOSError(osErrorProcNotFound, QStringLiteral("The specified procedure could not be found (%1 in %2)")
+                                                    .arg(QLatin1String(name), FFileName));
+        return p;
+    };
+#define ZEMBO_IB_RESOLVE(name) name = reinterpret_cast<decltype(name)>(required(#name));
+    ZEMBO_IB_REQUIRED_ENTRY_POINTS(ZEMBO_IB_RESOLVE)
+#undef ZEMBO_IB_RESOLVE
+    isc_interprete = reinterpret_cast<TIscInterprete>(required("isc_interprete"));
+
+    FRollbackRetaining = reinterpret_cast<TIscRollbackRetaining>(FLibrary.resolve("isc_rollback_retaining"));
+    FClientVersion = FRollbackRetaining ? 60000 : 50000;
+    if (FLibrary.resolve("isc_get_client_version")) {
+        auto major = reinterpret_cast<TIscGetClientVersion>(required("isc_get_client_major_version"));
+        auto minor = reinterpret_cast<TIscGetClientVersion>(required("isc_get_client_minor_version"));
+        FClientVersion = major() * 10000 + minor() * 1000;
+    }
+    if (FClientVersion >= 71000) {
+        FStartSavepoint = reinterpret_cast<TIscSavepoint>(required("isc_start_savepoint"));
+        FReleaseSavepoint = reinterpret_cast<TIscSavepoint>(required("isc_release_savepoint"));
+        FRollbackSavepoint = reinterpret_cast<TIscRollbackSavepoint>(required("isc_rollback_savepoint"));
+    }
+    if (FClientVersion >= 80000)
+        FBatchExecuteImmed = reinterpret_cast<TIscBatchExecuteImmed>(required("isc_dsql_batch_execute_immed"));
+
+    // The XML fetch library is optional and never used.
+    FXmlLibrary.setFileName(QStringLiteral("ibxml"));
+    FXmlLibrary.load();
+    FLoaded = true;
+}
+
+ISC_STATUS IGDSLibrary::RollbackRetaining(ISC_STATUS* status, isc_tr_handle* tr) const
+{
+    if (!FRollbackRetaining)
+        IBError(ibxeIB60feature, {QStringLiteral("isc_rollback_retaining")});
+    return FRollbackRetaining(status, tr);
+}
+
+ISC_STATUS IGDSLibrary::StartSavepoint(ISC_STATUS* status, isc_tr_handle* tr, const char* name) const
+{
+    if (!FStartSavepoint)
+        IBFeatureError(QStringLiteral("isc_start_savepoint"), 71000);
+    return FStartSavepoint(status, tr, name);
+}
+
+ISC_STATUS IGDSLibrary::ReleaseSavepoint(ISC_STATUS* status, isc_tr_handle* tr, const char* name) const
+{
+    if (!FReleaseSavepoint)
+        IBFeatureError(QStringLiteral("isc_release_savepoint"), 71000);
+    return FReleaseSavepoint(status, tr, name);
+}
+
+ISC_STATUS IGDSLibrary::RollbackSavepoint(ISC_STATUS* status, isc_tr_handle* tr, const char* name,
+                                          unsigned short option) const
+{
+    if (!FRollbackSavepoint)
+        IBFeatureError(QStringLiteral("isc_rollback_savepoint"), 71000);
+    return FRollbackSavepoint(status, tr, name, option);
+}
+
+ISC_STATUS IGDSLibrary::BatchExecuteImmed(ISC_STATUS* status, isc_db_handle* db, isc_tr_handle* tr,
+                                          unsigned short dialect, ISC_LONG count, char** statements,
+                                          ISC_LONG* results) const
+{
+    if (!FBatchExecuteImmed)
+        IBFeatureError(QStringLiteral("isc_dsql_batch_execute_immed"), 80000);
+    return FBatchExecuteImmed(status, db, tr, dialect, count, statements, results);
+}
+
+TIBServerLibrary::TIBServerLibrary() : IGDSLibrary(ClientFileName()) {}
+
+TIBEmbeddedLibrary::TIBEmbeddedLibrary() : IGDSLibrary(ClientFileName()) {}
+
+IGDSLibrary* FindServerLibrary(const QString& serverType, QString* registeredName)
+{
+    static TIBServerLibrary server;
+    static TIBEmbeddedLibrary embedded;
+    static const struct {
+        const char* Name;
+        IGDSLibrary* Library;
+    } registry[] = {{"IBServer", &server}, {"IBEmbedded", &embedded}};
+    for (const auto& entry : registry)
+        if (serverType.compare(QLatin1String(entry.Name), Qt::CaseInsensitive) == 0) {
+            if (registeredName)
+                *registeredName = QLatin1String(entry.Name);
+            return entry.Library;
+        }
+    return nullptr;
+}
+
+ISC_STATUS* StatusVector()
+{
+    thread_local ISC_STATUS_ARRAY status{};
+    return status;
+}
+
+QString StatusMessage(IGDSLibrary& library, const ISC_STATUS* status)
+{
+    constexpr int bufferSize = 20480;
+    QByteArray buffer(bufferSize, '\0');
+    QString message;
+    const ISC_STATUS* cursor = status;
+    while (library.isc_interprete(buffer.data(), &cursor) > 0) {
+        if (!message.isEmpty() && !message.endsWith(u'\n'))
+            message += QStringLiteral("\r\n");
+        message += FromAnsi(QByteArray(buffer.constData(), qstrnlen(buffer.constData(), bufferSize - 1)));
+    }
+    if (message.endsWith(u'.'))
+        message.chop(1);
+    return message;
+}
+
+void RaiseStatusError(IGDSLibrary& library, const ISC_STATUS* status)
+{
+    const int sqlCode = library.isc_sqlcode(status);
+    const int errorCode = int(status[1]);
+    const QString message = StatusMessage(library, status);
+    if (sqlCode == -551)
+        throw EIBInterBaseRoleError(sqlCode, errorCode, message);
+    throw EIBInterBaseError(sqlCode, errorCode, message);
+}
+
+bool StatusHolds(const ISC_STATUS* status, ISC_STATUS code)
+{
+    // Clusters: type, then one value (two for a counted string).
+    for (const ISC_STATUS* p = status; *p != isc_arg_end;) {
+        const ISC_STATUS type = *p++;
+        if (type == isc_arg_gds || type == isc_arg_number) {
+            if (*p == code)
+                return true;
+            ++p;
+        } else if (type == isc_arg_cstring) {
+            p += 2;
+        } else {
+            ++p;
+        }
+    }
+    return false;
+}

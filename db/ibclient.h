@@ -1,0 +1,134 @@
+// The InterBase client library, loaded at run time, and the process-wide
+// registry of server types. The Firebird client offers the same API.
+#pragma once
+
+#include <ibase.h>
+
+#include <QLibrary>
+#include <QString>
+
+// The client API's transaction existence block: one entry per connection
+// that a transaction spans.
+struct TISCTeb {
+    isc_db_handle* Database;
+    ISC_LONG TpbLength;
+    const char* Tpb;
+};
+
+// Entry points every client library must offer. Each is resolved by name.
+#define ZEMBO_IB_REQUIRED_ENTRY_POINTS(X) \
+    X(isc_attach_database)                 \
+    X(isc_detach_database)                 \
+    X(isc_database_info)                   \
+    X(isc_drop_database)                   \
+    X(isc_start_multiple)                  \
+    X(isc_commit_transaction)              \
+    X(isc_rollback_transaction)            \
+    X(isc_commit_retaining)                \
+    X(isc_dsql_alloc_statement2)           \
+    X(isc_dsql_prepare)                    \
+    X(isc_dsql_sql_info)                   \
+    X(isc_dsql_describe)                   \
+    X(isc_dsql_describe_bind)              \
+    X(isc_dsql_execute)                    \
+    X(isc_dsql_execute2)                   \
+    X(isc_dsql_execute_immediate)          \
+    X(isc_dsql_fetch)                      \
+    X(isc_dsql_free_statement)             \
+    X(isc_open_blob2)                      \
+    X(isc_get_segment)                     \
+    X(isc_close_blob)                      \
+    X(isc_sqlcode)                         \
+    X(isc_vax_integer)
+
+// Signatures of the entry points that not every client library has.
+using TIscInterprete = ISC_LONG (*)(ISC_SCHAR*, const ISC_STATUS**);
+using TIscRollbackRetaining = ISC_STATUS (*)(ISC_STATUS*, isc_tr_handle*);
+using TIscGetClientVersion = int (*)();
+using TIscSavepoint = ISC_STATUS (*)(ISC_STATUS*, isc_tr_handle*, const char*);
+using TIscRollbackSavepoint = ISC_STATUS (*)(ISC_STATUS*, isc_tr_handle*, const char*, unsigned short);
+using TIscBatchExecuteImmed = ISC_STATUS (*)(ISC_STATUS*, isc_db_handle*, isc_tr_handle*, unsigned short, ISC_LONG,
+                                             char**, ISC_LONG*);
+
+// One client library, shared by every connection of its server type.
+class IGDSLibrary {
+public:
+    explicit IGDSLibrary(QString fileName);
+    virtual ~IGDSLibrary() = default;
+    IGDSLibrary(const IGDSLibrary&) = delete;
+    IGDSLibrary& operator=(const IGDSLibrary&) = delete;
+
+    // Loads the file and resolves its entry points the first time; a missing
+    // file raises client error 1, a missing required entry point EOSError.
+    void CheckLoaded();
+    bool Loaded() const { return FLoaded; }
+    QString LibraryName() const { return FFileName; }
+    // major * 10000 + minor * 1000 when the library reports it, otherwise
+    // 60000 or 50000 by the presence of isc_rollback_retaining.
+    int ClientVersion() const { return FClientVersion; }
+
+#define ZEMBO_IB_DECLARE(name) decltype(&::name) name = nullptr;
+    ZEMBO_IB_REQUIRED_ENTRY_POINTS(ZEMBO_IB_DECLARE)
+#undef ZEMBO_IB_DECLARE
+    TIscInterprete isc_interprete = nullptr;
+
+    // Optional entry points: each raises the client error of the release
+    // that introduced it when the loaded library lacks it.
+    ISC_STATUS RollbackRetaining(ISC_STATUS* status, isc_tr_handle* tr) const;
+    bool HasSavepoints() const { return FStartSavepoint && FReleaseSavepoint && FRollbackSavepoint; }
+    ISC_STATUS StartSavepoint(ISC_STATUS* status, isc_tr_handle* tr, const char* name) const;
+    ISC_STATUS ReleaseSavepoint(ISC_STATUS* status, isc_tr_handle* tr, const char* name) const;
+    ISC_STATUS RollbackSavepoint(ISC_STATUS* status, isc_tr_handle* tr, const char* name, unsigned short option) const;
+    ISC_STATUS BatchExecuteImmed(ISC_STATUS* status, isc_db_handle* db, isc_tr_handle* tr, unsigned short dialect,
+                                 ISC_LONG count, char** statements, ISC_LONG* results) const;
+
+private:
+    QString FFileName;
+    QLibrary FLibrary;
+    QLibrary FXmlLibrary;
+    bool FLoaded = false;
+    int FClientVersion = 0;
+    TIscRollbackRetaining FRollbackRetaining = nullptr;
+    TIscSavepoint FStartSavepoint = nullptr;
+    TIscSavepoint FReleaseSavepoint = nullptr;
+    TIscRollbackSavepoint FRollbackSavepoint = nullptr;
+    TIscBatchExecuteImmed FBatchExecuteImmed = nullptr;
+};
+
+// Server type "IBServer" and "IBEmbedded". Both load $ZEMBO_IB_CLIENT when
+// set, else the platform's client library, which attaches a plain path
+// in-process and a "host:path" through the server.
+class TIBServerLibrary : public IGDSLibrary {
+public:
+    TIBServerLibrary();
+};
+
+class TIBEmbeddedLibrary : public IGDSLibrary {
+public:
+    TIBEmbeddedLibrary();
+};
+
+// Looks a server type up without regard to case; nullptr when unknown.
+// registeredName receives the registered spelling.
+IGDSLibrary* FindServerLibrary(const QString& serverType, QString* registeredName = nullptr);
+
+// The calling thread's status vector.
+ISC_STATUS* StatusVector();
+
+// The client library's texts for a failed call, one per line (CR LF), the
+// final period dropped.
+QString StatusMessage(IGDSLibrary& library, const ISC_STATUS* status);
+
+// Raises EIBInterBaseRoleError for SQL code -551, else EIBInterBaseError.
+[[noreturn]] void RaiseStatusError(IGDSLibrary& library, const ISC_STATUS* status);
+
+// Whether an error code appears anywhere in the status vector.
+bool StatusHolds(const ISC_STATUS* status, ISC_STATUS code);
+
+// Error codes this layer reacts to.
+constexpr ISC_STATUS iscBadStmtHandle = 335544485;
+constexpr ISC_STATUS iscReqSync = 335544572;
+constexpr ISC_STATUS iscNetwork = 335544721;
+constexpr ISC_STATUS iscNetReadError = 335544726;
+constexpr ISC_STATUS iscNetWriteError = 335544727;
+constexpr ISC_STATUS iscLostDbConnection = 335544741;

@@ -1,0 +1,763 @@
+#include "db/ibdatabase.h"
+
+#include "db/ibclient.h"
+#include "db/iberror.h"
+#include "platform/codepage.h"
+#include "platform/errors.h"
+
+#include <vector>
+
+namespace {
+
+// Names of the database parameter block, indexed by their code.
+const char* const DpbNames[] = {
+    "",
+    "cdd_pathname", "allocation", "journal", "page_size", "num_buffers", "buffer_length", "debug",
+    "garbage_collect", "verify", "sweep", "enable_journal", "disable_journal", "dbkey_scope",
+    "number_of_users", "trace", "no_garbage_collect", "damaged", "license", "sys_user_name",
+    "encrypt_key", "activate_shadow", "sweep_interval", "delete_shadow", "force_write", "begin_log",
+    "quit_log", "no_reserve", "user_name", "password", "password_enc", "sys_user_name_enc", "interp",
+    "online_dump", "old_file_size", "old_num_files", "old_file", "old_start_page", "old_start_seqno",
+    "old_start_file", "drop_walfile", "old_dump_id", "wal_backup_dir", "wal_chkptlen", "wal_numbufs",
+    "wal_bufsize", "wal_grp_cmt_wait", "lc_messages", "lc_ctype", "cache_manager", "shutdown", "online",
+    "shutdown_delay", "reserved", "overwrite", "sec_attach", "disable_wal", "connect_timeout",
+    "dummy_packet_interval", "gbak_attach", "sql_role_name", "set_page_buffers", "working_directory",
+    "sql_dialect", "set_db_readonly", "set_db_sql_dialect", "gfix_attach", "gstat_attach",
+    "set_db_charset", "gsec_attach", "address_path", "process_id", "no_db_triggers", "trusted_auth",
+    "process_name", "trusted_role", "org_filename", "utf8_filename", "ext_call_depth", "auth_block",
+    "client_version", "remote_protocol", "host_name", "os_user", "specific_auth_data",
+    "auth_plugin_list", "auth_plugin_name", "config", "nolinger",
+};
+
+// Names of the transaction parameter block, indexed by their code.
+const char* const TpbNames[] = {
+    "",
+    "consistency", "concurrency", "shared", "protected", "exclusive", "wait", "nowait", "read", "write",
+    "lock_read", "lock_write", "verb_time", "commit_time", "ignore_limbo", "read_committed", "autocommit",
+    "rec_version", "no_rec_version", "restart_requests", "no_auto_undo", "no_savepoint",
+};
+
+template <std::size_t N>
+int FindName(const char* const (&table)[N], const QString& name)
+{
+    for (std::size_t i = 1; i < N; ++i)
+        if (name.compare(QLatin1String(table[i]), Qt::CaseInsensitive) == 0)
+            return int(i);
+    return -1;
+}
+
+bool OneOf(const QString& name, std::initializer_list<const char*> names)
+{
+    for (const char* n : names)
+        if (name == QLatin1String(n))
+            return true;
+    return false;
+}
+
+// One "name=value" line: the lower-cased name less its prefix, the name as
+// written (for messages) and the value.
+struct TParamLine {
+    QString Name;
+    QString Written;
+    QString Value;
+};
+
+TParamLine SplitParam(const QString& line, QLatin1String prefix)
+{
+    TParamLine p;
+    const qsizetype eq = line.indexOf(u'=');
+    p.Written = eq < 0 ? line : line.left(eq);
+    if (p.Written.trimmed().isEmpty())
+        p.Written = line;
+    else if (eq >= 0)
+        p.Value = line.mid(eq + 1);
+    if (p.Written.startsWith(prefix, Qt::CaseInsensitive))
+        p.Written = p.Written.mid(prefix.size());
+    p.Name = p.Written.toLower();
+    return p;
+}
+
+int DecimalValue(const QString& value)
+{
+    bool ok = false;
+    const int v = value.trimmed().toInt(&ok);
+    if (!ok)
+        throw EConvertError(QStringLiteral("'%1' is not a valid integer value").arg(value));
+    return v;
+}
+
+void AppendText(QByteArray& block, char code, const QByteArray& value, const QString& name)
+{
+    if (value.size() > 255)
+        throw EIBClientError(ibxeUnknownError, 0,
+                             QStringLiteral("Parameter value for %1 is longer than 255 bytes").arg(name));
+    block.append(code);
+    block.append(char(value.size()));
+    block.append(value);
+}
+
+} // namespace
+
+QByteArray BuildDpb(const QStringList& params)
+{
+    QByteArray dpb(1, char(isc_dpb_version1));
+    for (const QString& line : params) {
+        const TParamLine p = SplitParam(line, QLatin1String("isc_dpb_"));
+        const int code = FindName(DpbNames, p.Name);
+        if (code < 0)
+            IBError(ibxeDPBConstantUnknown, {p.Written});
+        const char c = char(code);
+        if (OneOf(p.Name, {"num_buffers", "sweep_interval", "old_file_size"})) {
+            const quint32 v = quint32(DecimalValue(p.Value));
+            dpb.append(c);
+            dpb.append(char(4));
+            for (int i = 0; i < 4; ++i)
+                dpb.append(char((v >> (8 * i)) & 0xFF));
+        } else if (OneOf(p.Name, {"verify", "dbkey_scope", "damaged", "force_write", "no_reserve", "online_dump",
+                                  "overwrite"})) {
+            dpb.append(c);
+            dpb.append(char(1));
+            dpb.append(char(DecimalValue(p.Value) & 0xFF));
+        } else if (p.Name == QLatin1String("sweep")) {
+            dpb.append(c);
+            dpb.append(char(1));
+            dpb.append(char(2));
+        } else if (OneOf(p.Name, {"license", "sys_user_name", "encrypt_key", "user_name", "password", "password_enc",
+                                  "lc_messages", "lc_ctype", "sql_role_name", "sql_dialect"})) {
+            QByteArray value = ToAnsi(p.Value);
+            if (p.Name == QLatin1String("sql_dialect") && !value.isEmpty())
+                value[0] = char(value[0] - '0');
+            AppendText(dpb, c, value, p.Written);
+        } else if (OneOf(p.Name, {"activate_shadow", "delete_shadow", "begin_log", "quit_log"})) {
+            dpb.append(c);
+            dpb.append(char(1));
+            dpb.append(char(0));
+        } else {
+            IBError(ibxeDPBConstantNotSupported, {p.Written});
+        }
+    }
+    if (dpb.size() > 32767)
+        throw EIBClientError(ibxeUnknownError, 0, QStringLiteral("Database parameter block is longer than 32767 bytes"));
+    return dpb;
+}
+
+QByteArray BuildTpb(const QStringList& params)
+{
+    if (params.isEmpty())
+        return {};
+    QByteArray tpb(1, char(isc_tpb_version3));
+    for (const QString& line : params) {
+        if (line.trimmed().isEmpty())
+            continue;
+        const TParamLine p = SplitParam(line, QLatin1String("isc_tpb_"));
+        const int code = FindName(TpbNames, p.Name);
+        if (code < 0 || OneOf(p.Name, {"verb_time", "commit_time", "autocommit"}))
+            IBError(ibxeTPBConstantNotSupported, {p.Written});
+        if (OneOf(p.Name, {"lock_read", "lock_write"}))
+            AppendText(tpb, char(code), ToAnsi(p.Value), p.Written);
+        else
+            tpb.append(char(code));
+    }
+    return tpb;
+}
+
+// ---------------------------------------------------------------- TIBBase
+
+TIBBase::~TIBBase()
+{
+    SetDatabase(nullptr);
+    SetTransaction(nullptr);
+}
+
+void TIBBase::SetDatabase(TIBDatabase* database)
+{
+    if (FDatabase == database)
+        return;
+    if (FDatabase)
+        FDatabase->FSQLObjects.removeAll(this);
+    FDatabase = database;
+    if (!database)
+        return;
+    database->FSQLObjects.append(this);
+    if (!FTransaction) {
+        TIBTransaction* t = database->DefaultTransaction();
+        for (int i = 0; !t && i < database->TransactionCount(); ++i)
+            if (database->Transactions(i)->DefaultDatabase() == database)
+                t = database->Transactions(i);
+        if (t)
+            SetTransaction(t);
+    }
+}
+
+void TIBBase::SetTransaction(TIBTransaction* transaction)
+{
+    if (FTransaction == transaction)
+        return;
+    if (FTransaction)
+        FTransaction->FSQLObjects.removeAll(this);
+    FTransaction = transaction;
+    if (!transaction)
+        return;
+    transaction->FSQLObjects.append(this);
+    if (!FDatabase) {
+        TIBDatabase* d = transaction->DefaultDatabase();
+        for (int i = 0; !d && i < transaction->DatabaseCount(); ++i)
+            if (transaction->Databases(i)->DefaultTransaction() == transaction)
+                d = transaction->Databases(i);
+        if (d)
+            SetDatabase(d);
+    }
+}
+
+void TIBBase::CheckDatabase() const
+{
+    if (!FDatabase)
+        IBError(ibxeDatabaseNotAssigned);
+}
+
+void TIBBase::CheckTransaction() const
+{
+    if (!FTransaction)
+        IBError(ibxeTransactionNotAssigned);
+}
+
+isc_db_handle* TIBBase::DBHandle() const
+{
+    CheckDatabase();
+    return FDatabase->Handle();
+}
+
+isc_tr_handle* TIBBase::TRHandle() const
+{
+    CheckTransaction();
+    return FTransaction->Handle();
+}
+
+// ------------------------------------------------------------ TIBDatabase
+
+TIBDatabase::TIBDatabase(QObject* owner) : QObject(owner) {}
+
+TIBDatabase::~TIBDatabase()
+{
+    if (FHandle) {
+        try {
+            Close();
+        } catch (...) {
+            ForceClose();
+        }
+    }
+    for (TIBBase* b : FSQLObjects)
+        b->FDatabase = nullptr;
+    while (!FTransactions.isEmpty())
+        FTransactions.first()->RemoveDatabase(this);
+}
+
+void TIBDatabase::CheckInactive() const
+{
+    if (FHandle)
+        IBError(ibxeDatabaseOpen);
+}
+
+void TIBDatabase::CheckActive() const
+{
+    if (!Connected())
+        IBError(ibxeDatabaseClosed);
+}
+
+bool TIBDatabase::Connected() const
+{
+    return FHandle != 0 && !FHandleHidden;
+}
+
+void TIBDatabase::SetDatabaseName(const QString& name)
+{
+    if (name == FDatabaseName)
+        return;
+    CheckInactive();
+    FDatabaseName = name;
+}
+
+void TIBDatabase::SetParams(const QStringList& params)
+{
+    if (params == FParams)
+        return;
+    CheckInactive();
+    FParams = params;
+    FParamsChanged = true;
+}
+
+void TIBDatabase::SetSQLDialect(int dialect)
+{
+    if (dialect < 1 || (FHandle && dialect > FDBSQLDialect))
+        IBError(ibxeSQLDialectInvalid);
+    FSQLDialect = dialect;
+}
+
+void TIBDatabase::SetServerType(const QString& serverType)
+{
+    if (serverType == FServerType && (FLibrary || serverType.isEmpty()))
+        return;
+    if (FHandle)
+        throw Exception(QStringLiteral("ServerType can not be changed on an active connection"));
+    if (serverType.isEmpty()) {
+        FServerType.clear();
+        FLibrary = nullptr;
+        return;
+    }
+    QString registered;
+    IGDSLibrary* library = FindServerLibrary(serverType, &registered);
+    if (!library)
+        throw EDatabaseError(QStringLiteral("Server type %1 is not registered").arg(serverType));
+    library->CheckLoaded();
+    FLibrary = library;
+    FServerType = registered;
+}
+
+IGDSLibrary& TIBDatabase::GDSLibrary()
+{
+    if (!FLibrary)
+        SetServerType(QStringLiteral("IBServer"));
+    return *FLibrary;
+}
+
+void TIBDatabase::SetDefaultTransaction(TIBTransaction* transaction)
+{
+    if (FDefaultTransaction == transaction)
+        return;
+    TIBTransaction* old = FDefaultTransaction;
+    FDefaultTransaction = transaction;
+    if (old && old->DefaultDatabase() != this)
+        old->RemoveDatabase(this);
+    if (transaction)
+        transaction->AddDatabase(this);
+}
+
+void TIBDatabase::AddTransaction(TIBTransaction* transaction)
+{
+    if (!FTransactions.contains(transaction))
+        FTransactions.append(transaction);
+}
+
+void TIBDatabase::RemoveTransaction(TIBTransaction* transaction)
+{
+    FTransactions.removeAll(transaction);
+    if (FDefaultTransaction == transaction)
+        FDefaultTransaction = nullptr;
+}
+
+QByteArray TIBDatabase::Encode(const QString& text) const
+{
+    return ToAnsi(text);
+}
+
+QString TIBDatabase::Decode(const QByteArray& bytes) const
+{
+    return FromAnsi(bytes);
+}
+
+void TIBDatabase::Call(ISC_STATUS result)
+{
+    if (result)
+        RaiseCallError(StatusVector(), true);
+}
+
+void TIBDatabase::RaiseCallError(const ISC_STATUS* status, bool connectionCall)
+{
+    const bool lost = StatusHolds(status, iscLostDbConnection)
+                      || (connectionCall && (StatusHolds(status, iscNetReadError) || StatusHolds(status, iscNetWriteError)));
+    IGDSLibrary& library = GDSLibrary();
+    if (!lost)
+        RaiseStatusError(library, status);
+    // Compose before closing: the close overwrites the status vector.
+    const EIBInterBaseError error(library.isc_sqlcode(status), int(status[1]), StatusMessage(library, status));
+    ForceClose();
+    throw error;
+}
+
+void TIBDatabase::ReadDialect()
+{
+    const char item = isc_info_db_sql_dialect;
+    char buffer[512] = {};
+    IGDSLibrary& library = GDSLibrary();
+    Call(library.isc_database_info(StatusVector(), &FHandle, 1, &item, sizeof buffer, buffer));
+    if (buffer[0] != isc_info_db_sql_dialect) {
+        FDBSQLDialect = 1;
+    } else {
+        const short length = short(library.isc_vax_integer(buffer + 1, 2));
+        FDBSQLDialect = int(library.isc_vax_integer(buffer + 3, length));
+    }
+}
+
+void TIBDatabase::Open()
+{
+    if (Connected())
+        return;
+    IGDSLibrary& library = GDSLibrary();
+    CheckInactive();
+    if (FDatabaseName.isEmpty())
+        IBError(ibxeDatabaseNameMissing);
+    if (FParamsChanged) {
+        FCharacterSet = QStringLiteral("NONE");
+        FDpb = BuildDpb(FParams);
+        for (const QString& line : FParams)
+            if (line.section(u'=', 0, 0).trimmed().compare(QLatin1String("lc_ctype"), Qt::CaseInsensitive) == 0)
+                FCharacterSet = line.section(u'=', 1);
+        FParamsChanged = false;
+    }
+    const QByteArray name = Encode(FDatabaseName);
+    ISC_STATUS* status = StatusVector();
+    if (library.isc_attach_database(status, short(name.size()), name.constData(), &FHandle, short(FDpb.size()),
+                                    FDpb.constData())) {
+        FHandle = 0;
+        RaiseStatusError(library, status);
+    }
+    try {
+        ReadDialect();
+    } catch (...) {
+        ForceClose();
+        throw;
+    }
+    if (FDBSQLDialect < FSQLDialect) {
+        FSQLDialect = FDBSQLDialect;
+        if (OnDialectDowngradeWarning)
+            OnDialectDowngradeWarning();
+    }
+}
+
+void TIBDatabase::BeginDisconnect(bool force)
+{
+    for (TIBBase* b : QList<TIBBase*>(FSQLObjects)) {
+        if (!b->BeforeDatabaseDisconnect)
+            continue;
+        if (!force) {
+            b->BeforeDatabaseDisconnect();
+            continue;
+        }
+        try {
+            b->BeforeDatabaseDisconnect();
+        } catch (...) {
+        }
+    }
+    for (TIBTransaction* t : QList<TIBTransaction*>(FTransactions))
+        if (t->Active())
+            t->EndTransaction(t->DefaultAction(), true);
+}
+
+void TIBDatabase::EndDisconnect(bool force, bool drop)
+{
+    IGDSLibrary& library = GDSLibrary();
+    ISC_STATUS* status = StatusVector();
+    if (drop) {
+        if (library.isc_drop_database(status, &FHandle))
+            RaiseCallError(status, true);
+        FHandle = 0;
+    } else if (library.isc_detach_database(status, &FHandle) && !force) {
+        RaiseStatusError(library, status);
+    }
+    FHandle = 0;
+    FDBSQLDialect = 1;
+    for (TIBBase* b : QList<TIBBase*>(FSQLObjects)) {
+        if (!b->AfterDatabaseDisconnect)
+            continue;
+        if (!force) {
+            b->AfterDatabaseDisconnect();
+            continue;
+        }
+        try {
+            b->AfterDatabaseDisconnect();
+        } catch (...) {
+        }
+    }
+}
+
+void TIBDatabase::Close()
+{
+    if (!Connected())
+        return;
+    try {
+        BeginDisconnect(false);
+        EndDisconnect(false, false);
+    } catch (...) {
+        ForceClose();
+        FDBSQLDialect = 1;
+        throw;
+    }
+}
+
+void TIBDatabase::ForceClose()
+{
+    if (!FHandle)
+        return;
+    if (BeforeDisconnect)
+        BeforeDisconnect();
+    // The statements see the connection closed and make no client calls.
+    FHandleHidden = true;
+    BeginDisconnect(true);
+    EndDisconnect(true, false);
+    FHandleHidden = false;
+    if (AfterDisconnect)
+        AfterDisconnect();
+}
+
+void TIBDatabase::CreateDatabase()
+{
+    CheckInactive();
+    IGDSLibrary& library = GDSLibrary();
+    QString text = QStringLiteral("CREATE DATABASE '") + FDatabaseName + QStringLiteral("' ");
+    for (const QString& line : FParams)
+        text += line + QStringLiteral("\r\n");
+    const QByteArray sql = ToAnsi(text);
+    isc_tr_handle transaction = 0;
+    ISC_STATUS* status = StatusVector();
+    if (library.isc_dsql_execute_immediate(status, &FHandle, &transaction, 0, sql.constData(),
+                                           (unsigned short)FSQLDialect, nullptr)) {
+        FHandle = 0;
+        RaiseStatusError(library, status);
+    }
+    try {
+        ReadDialect();
+    } catch (...) {
+        ForceClose();
+        throw;
+    }
+}
+
+void TIBDatabase::DropDatabase()
+{
+    CheckActive();
+    BeginDisconnect(false);
+    EndDisconnect(false, true);
+}
+
+// --------------------------------------------------------- TIBTransaction
+
+TIBTransaction::TIBTransaction(QObject* owner) : QObject(owner) {}
+
+TIBTransaction::~TIBTransaction()
+{
+    if (Active())
+        EndTransaction(FDefaultAction, true);
+    for (TIBBase* b : FSQLObjects)
+        b->FTransaction = nullptr;
+    while (!FDatabases.isEmpty())
+        RemoveDatabase(FDatabases.first());
+}
+
+void TIBTransaction::SetDefaultDatabase(TIBDatabase* database)
+{
+    if (FDefaultDatabase == database)
+        return;
+    TIBDatabase* old = FDefaultDatabase;
+    FDefaultDatabase = database;
+    if (old && old->DefaultTransaction() != this)
+        RemoveDatabase(old);
+    if (database)
+        AddDatabase(database);
+}
+
+void TIBTransaction::AddDatabase(TIBDatabase* database)
+{
+    if (!database || FDatabases.contains(database))
+        return;
+    FDatabases.append(database);
+    database->AddTransaction(this);
+}
+
+void TIBTransaction::RemoveDatabase(TIBDatabase* database)
+{
+    FDatabases.removeAll(database);
+    if (FDefaultDatabase == database)
+        FDefaultDatabase = nullptr;
+    database->RemoveTransaction(this);
+}
+
+TIBDatabase* TIBTransaction::FirstDatabase() const
+{
+    if (FDefaultDatabase)
+        return FDefaultDatabase;
+    if (FDatabases.isEmpty())
+        IBError(ibxeNoDatabasesInTransaction);
+    return FDatabases.first();
+}
+
+void TIBTransaction::SetParams(const QStringList& params)
+{
+    if (params == FParams)
+        return;
+    if (Active())
+        IBError(ibxeInTransaction);
+    FParams = params;
+    FParamsChanged = true;
+}
+
+void TIBTransaction::CheckInTransaction() const
+{
+    if (!Active())
+        IBError(ibxeNotInTransaction);
+}
+
+void TIBTransaction::CallFor(ISC_STATUS result)
+{
+    if (result)
+        FirstDatabase()->RaiseCallError(StatusVector(), false);
+}
+
+void TIBTransaction::StartTransaction()
+{
+    if (Active())
+        IBError(ibxeInTransaction);
+    if (FDatabases.isEmpty())
+        IBError(ibxeNoDatabasesInTransaction);
+    for (TIBDatabase* d : FDatabases)
+        if (!d->Connected())
+            IBError(ibxeDatabaseClosed);
+    if (FParamsChanged) {
+        FTpb = BuildTpb(FParams);
+        FParamsChanged = false;
+    }
+    std::vector<TISCTeb> teb;
+    for (TIBDatabase* d : FDatabases)
+        teb.push_back({d->Handle(), ISC_LONG(FTpb.size()), FTpb.isEmpty() ? nullptr : FTpb.constData()});
+    ISC_STATUS* status = StatusVector();
+    if (FirstDatabase()->GDSLibrary().isc_start_multiple(status, &FHandle, short(teb.size()), teb.data())) {
+        FHandle = 0;
+        FirstDatabase()->RaiseCallError(status, false);
+    }
+}
+
+void TIBTransaction::Commit()
+{
+    EndTransaction(taCommit, false);
+}
+
+void TIBTransaction::Rollback()
+{
+    EndTransaction(taRollback, false);
+}
+
+void TIBTransaction::EndTransaction(TTransactionAction action, bool force)
+{
+    if (!force)
+        CheckInTransaction();
+    const bool commit = action == taCommit || action == taCommitRetaining;
+    FStopSuspended = true;
+    for (TIBBase* b : QList<TIBBase*>(FSQLObjects)) {
+        if (!b->BeforeTransactionEnd)
+            continue;
+        try {
+            b->BeforeTransactionEnd();
+        } catch (...) {
+            if (!force) {
+                FStopSuspended = false;
+                throw;
+            }
+        }
+    }
+    FStopSuspended = false;
+    IGDSLibrary& library = FirstDatabase()->GDSLibrary();
+    ISC_STATUS* status = StatusVector();
+    const ISC_STATUS result = commit ? library.isc_commit_transaction(status, &FHandle)
+                                     : library.isc_rollback_transaction(status, &FHandle);
+    if (result) {
+        if (!force) {
+            TIBDatabase* first = FirstDatabase();
+            const bool network = library.isc_sqlcode(status) == -902 && status[1] == iscNetwork;
+            if (!network)
+                first->RaiseCallError(status, false);
+            const EIBInterBaseError error(-902, int(status[1]), StatusMessage(library, status));
+            first->ForceClose();
+            throw error;
+        }
+        if (commit)
+            library.isc_rollback_transaction(status, &FHandle);
+    }
+    FHandle = 0;
+    FAutoStarted = false;
+    for (TIBBase* b : QList<TIBBase*>(FSQLObjects)) {
+        if (!b->AfterTransactionEnd)
+            continue;
+        try {
+            b->AfterTransactionEnd();
+        } catch (...) {
+            if (!force)
+                throw;
+        }
+    }
+}
+
+void TIBTransaction::CommitRetaining()
+{
+    CheckInTransaction();
+    CallFor(FirstDatabase()->GDSLibrary().isc_commit_retaining(StatusVector(), &FHandle));
+}
+
+void TIBTransaction::RollbackRetaining()
+{
+    CheckInTransaction();
+    CallFor(FirstDatabase()->GDSLibrary().RollbackRetaining(StatusVector(), &FHandle));
+}
+
+void TIBTransaction::Savepoint(const char* sqlVerb, int operation, const QString& name)
+{
+    CheckInTransaction();
+    TIBDatabase* database = FirstDatabase();
+    IGDSLibrary& library = database->GDSLibrary();
+    ISC_STATUS* status = StatusVector();
+    if (library.HasSavepoints()) {
+        const QByteArray bytes = ToAnsi(name);
+        try {
+            switch (operation) {
+            case 0: library.StartSavepoint(status, &FHandle, bytes.constData()); break;
+            case 1: library.ReleaseSavepoint(status, &FHandle, bytes.constData()); break;
+            default: library.RollbackSavepoint(status, &FHandle, bytes.constData(), 0); break;
+            }
+        } catch (const EIBError&) {
+        }
+        return;
+    }
+    // A client without the savepoint calls gets the same effect in SQL.
+    if (!database->Connected())
+        return;
+    const QByteArray sql = database->Encode(QLatin1String(sqlVerb) + name);
+    library.isc_dsql_execute_immediate(status, database->Handle(), &FHandle, 0, sql.constData(),
+                                       (unsigned short)database->SQLDialect(), nullptr);
+}
+
+void TIBTransaction::StartSavepoint(const QString& name)
+{
+    Savepoint("SAVEPOINT ", 0, name);
+}
+
+void TIBTransaction::ReleaseSavepoint(const QString& name)
+{
+    Savepoint("RELEASE SAVEPOINT ", 1, name);
+}
+
+void TIBTransaction::RollbackSavepoint(const QString& name)
+{
+    Savepoint("ROLLBACK TO SAVEPOINT ", 2, name);
+}
+
+void TIBTransaction::AutoStartTransaction()
+{
+    if (!Active() && FAllowAutoStart) {
+        StartTransaction();
+        FAutoStarted = true;
+    }
+}
+
+void TIBTransaction::CheckAutoStop()
+{
+    if (FAutoStopAction == saNone || !FAutoStarted || FStopSuspended || !Active())
+        return;
+    for (TIBBase* b : FSQLObjects)
+        if (b->DatasetActive && b->DatasetActive())
+            return;
+    switch (FAutoStopAction) {
+    case saRollback: Rollback(); break;
+    case saCommit: Commit(); break;
+    case saRollbackRetaining: RollbackRetaining(); break;
+    case saCommitRetaining: CommitRetaining(); break;
+    case saNone: break;
+    }
+}

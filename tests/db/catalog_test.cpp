@@ -1,0 +1,199 @@
+// The central catalogue on the private MariaDB and on a SQLite file.
+#include "db/catalog.h"
+#include "db/dberror.h"
+#include "platform/codepage.h"
+#include "tests/support/testenv.h"
+
+#include <QCoreApplication>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <gtest/gtest.h>
+
+namespace {
+
+const char* const testDatabase = "zembo_dbtest_catalog";
+
+class CatalogTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        WriteAliases(ServiceEnv("ZEMBO_MYSQL_PORT"), testDatabase);
+        Admin("DROP DATABASE IF EXISTS " + QString(testDatabase));
+        Admin("CREATE DATABASE " + QString(testDatabase));
+        Admin("USE " + QString(testDatabase));
+        Admin("CREATE TABLE scripts (programa VARCHAR(20) NOT NULL, versao VARCHAR(10) NOT NULL, "
+              "texto LONGBLOB NOT NULL, liberado CHAR(1), data DATETIME, PRIMARY KEY (programa, versao))");
+        Admin("CREATE TABLE principal (senha_ftp VARCHAR(60))");
+        Admin("INSERT INTO principal VALUES ('5Fyzfqnefn7571')");
+        InsertScript("KELDARIN", "0001", "S", "CREATE TABLE A (X INTEGER);\r\n");
+        InsertScript("KELDARIN", "0002", "S",
+                     QByteArray("linha 1\r\nlinha 2\nINSERT INTO A VALUES ('a\xe7\xe3o \x80');\r\n\r\nfim"));
+        InsertScript("KELDARIN", "0003", "N", "retido");
+        InsertScript("OUTRO", "0009", "S", "outro");
+        Database1.setObjectName("Database1");
+        Database1.SetAliasName("Check");
+        Database1.SetDatabaseName("Sistema_my");
+        Database1.SetLoginPrompt(false);
+        Database1.SetParams({"USER NAME=" + ServiceEnv("ZEMBO_MYSQL_USER"),
+                             "PASSWORD=" + ServiceEnv("ZEMBO_MYSQL_PASSWORD")});
+    }
+    void TearDown() override
+    {
+        Database1.Close();
+        Admin("DROP DATABASE IF EXISTS " + QString(testDatabase));
+        QSqlDatabase::removeDatabase("admin");
+    }
+    void WriteAliases(const QString& port, const QString& database)
+    {
+        WriteBytes(FDir.File("aliases.ini"),
+                   ("[Check]\nTYPE=MYSQL\nHOST=127.0.0.1\nPORT=" + port + "\nDATABASE NAME=" + database +
+                    "\nUSER NAME=nobody\nPASSWORD=wrong\n[Local]\nTYPE=SQLITE\nDATABASE NAME=" +
+                    FDir.File("catalog.db") + "\n")
+                       .toUtf8());
+        qputenv("ZEMBO_ALIASES", FDir.File("aliases.ini").toLocal8Bit());
+    }
+    void Admin(const QString& sql)
+    {
+        QSqlDatabase db = QSqlDatabase::contains("admin") ? QSqlDatabase::database("admin")
+                                                          : QSqlDatabase::addDatabase("QMYSQL", "admin");
+        if (!db.isOpen()) {
+            db.setHostName(ServiceEnv("ZEMBO_MYSQL_HOST"));
+            db.setPort(ServiceEnv("ZEMBO_MYSQL_PORT").toInt());
+            db.setUserName(ServiceEnv("ZEMBO_MYSQL_USER"));
+            db.setPassword(ServiceEnv("ZEMBO_MYSQL_PASSWORD"));
+            ASSERT_TRUE(db.open());
+        }
+        QSqlQuery q(db);
+        ASSERT_TRUE(q.exec(sql)) << sql.toStdString();
+    }
+    void InsertScript(const QString& programa, const QString& versao, const QString& liberado, const QByteArray& texto)
+    {
+        QSqlQuery q(QSqlDatabase::database("admin"));
+        q.prepare("INSERT INTO scripts (programa, versao, texto, liberado) VALUES (?, ?, ?, ?)");
+        q.addBindValue(programa);
+        q.addBindValue(versao);
+        q.addBindValue(texto);
+        q.addBindValue(liberado);
+        ASSERT_TRUE(q.exec());
+    }
+    TScratchDir FDir;
+    TDatabase Database1;
+};
+
+} // namespace
+
+TEST_F(CatalogTest, CountListingMasterDetailAndMemo)
+{
+    Database1.Open();
+    EXPECT_TRUE(Database1.Connected());
+    TQuery Query3, Query2;
+    Query3.setObjectName("Query3");
+    Query3.SetDatabaseName("Sistema_my");
+    Query2.SetDatabaseName("Sistema_my");
+    Query3.SQLClear();
+    Query3.SQLAdd("select count(*) ct from scripts where programa='KELDARIN' and versao>'0000' and liberado='S' "
+                  "order by versao");
+    Query3.Open();
+    EXPECT_EQ(Query3.FieldByName("ct").AsInteger(), 2);
+    Query3.Close();
+
+    Query2.SQLAdd("select programa,versao from scripts where programa='KELDARIN' and versao>'0000' and "
+                  "liberado='S' order by versao");
+    Query2.Open();
+    TTable Table2;
+    Table2.SetDatabaseName("Sistema_my");
+    Table2.SetTableName("scripts");
+    Table2.SetIndexFieldNames("programa;versao");
+    Table2.SetMasterSource(&Query2);
+    Table2.SetMasterFields("programa;versao");
+    TDBMemo DBMemo1;
+    DBMemo1.SetDataSource(&Table2, "texto");
+
+    Table2.Open();
+    EXPECT_EQ(DBMemo1.Lines(), QStringList({"CREATE TABLE A (X INTEGER);"}));
+    Table2.Close();
+    EXPECT_TRUE(DBMemo1.Lines().isEmpty());
+    Query2.Next();
+    EXPECT_FALSE(Query2.Eof());
+    EXPECT_EQ(Query2.FieldByName("VERSAO").AsString(), "0002");
+    Table2.Open();
+    EXPECT_EQ(DBMemo1.Lines(), QStringList({"linha 1", "linha 2", QString::fromUtf8("INSERT INTO A VALUES ('ação €');"),
+                                            "", "fim"}));
+    Table2.Close();
+    Query2.Next();
+    EXPECT_TRUE(Query2.Eof());
+
+    Query3.SQLClear();
+    Query3.SQLAdd("select senha_ftp from principal");
+    Query3.Open();
+    EXPECT_EQ(Query3.FieldByName("senha_ftp").AsString(), "5Fyzfqnefn7571");
+    try {
+        Query3.FieldByName("senha");
+        FAIL();
+    } catch (const EDatabaseError& e) {
+        EXPECT_EQ(e.Message(), "Query3: Field 'senha' not found");
+    }
+    // A null reads as 0 or an empty text.
+    Query3.SQLClear();
+    Query3.SQLAdd("select null n");
+    Query3.Open();
+    EXPECT_EQ(Query3.FieldByName("n").AsInteger(), 0);
+    EXPECT_EQ(Query3.FieldByName("n").AsString(), "");
+}
+
+TEST_F(CatalogTest, EngineErrors)
+{
+    Database1.SetParams({"USER NAME=" + ServiceEnv("ZEMBO_MYSQL_USER"), "PASSWORD=wrong"});
+    try {
+        Database1.Open();
+        FAIL();
+    } catch (const EDBEngineError& e) {
+        EXPECT_TRUE(e.Message().contains("Access denied")) << e.what();
+        QStringList errors = e.Errors();
+        EXPECT_EQ(errors.removeDuplicates(), 0);
+    }
+    EXPECT_FALSE(Database1.Connected());
+
+    WriteAliases("1", testDatabase); // nothing listens on port 1
+    Database1.SetParams({"USER NAME=" + ServiceEnv("ZEMBO_MYSQL_USER"), "PASSWORD=" + ServiceEnv("ZEMBO_MYSQL_PASSWORD")});
+    EXPECT_THROW(Database1.Open(), EDBEngineError);
+    EXPECT_FALSE(Database1.Connected());
+
+    WriteAliases(ServiceEnv("ZEMBO_MYSQL_PORT"), testDatabase);
+    Database1.Open();
+    TQuery q;
+    q.SetDatabaseName("Sistema_my");
+    q.SQLAdd("select * from no_such_table");
+    try {
+        q.Open();
+        FAIL();
+    } catch (const EDBEngineError& e) {
+        EXPECT_TRUE(e.Message().contains("no_such_table")) << e.what();
+    }
+    Database1.SetAliasName("Check");
+    TDatabase missing;
+    missing.SetAliasName("NoSuchAlias");
+    EXPECT_THROW(missing.Open(), EDBEngineError);
+}
+
+TEST_F(CatalogTest, SqliteCatalogueFile)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "make");
+        db.setDatabaseName(FDir.File("catalog.db"));
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        ASSERT_TRUE(q.exec("CREATE TABLE principal (senha_ftp TEXT)"));
+        ASSERT_TRUE(q.exec("INSERT INTO principal VALUES ('x1')"));
+    }
+    QSqlDatabase::removeDatabase("make");
+    TDatabase local;
+    local.SetAliasName("Local");
+    local.SetDatabaseName("Local_db");
+    local.Open();
+    TQuery q;
+    q.SetDatabaseName("Local_db");
+    q.SQLAdd("select senha_ftp from principal");
+    q.Open();
+    EXPECT_EQ(q.FieldByName("senha_ftp").AsString(), "x1");
+}

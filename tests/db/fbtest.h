@@ -1,0 +1,40 @@
+// Test databases on the real Firebird: a dialect-1, character set NONE
+// database in the test services' data folder, reached embedded (plain path)
+// or through the server (127.0.0.1:path). One file is never opened both ways.
+#pragma once
+
+#include "db/ibdatabase.h"
+
+#include <QString>
+#include <memory>
+
+enum TFbAccess { fbEmbedded, fbServer };
+
+class TFbTestDatabase {
+public:
+    // Creates a fresh database file named after the test.
+    TFbTestDatabase(const QString& name, TFbAccess access);
+    ~TFbTestDatabase();
+
+    QString Path() const { return FPath; }
+    QString ConnectionName() const;
+    QStringList ProgramParams() const;   // user_name=..., password=...
+    // A connection configured as the program configures its own, with a
+    // default transaction.
+    TIBDatabase& Database() { return *FDatabase; }
+    TIBTransaction& Transaction() { return *FTransaction; }
+
+    // Runs each statement in a transaction of its own and commits it.
+    void Exec(const QStringList& statements);
+    // The first column of the first row of a select, as text; "<null>" for null.
+    QString Scalar(const QString& select);
+
+private:
+    QString FPath;
+    TFbAccess FAccess;
+    std::unique_ptr<TIBDatabase> FDatabase;
+    std::unique_ptr<TIBTransaction> FTransaction;
+};
+
+QString FbUser();
+QString FbPassword();
