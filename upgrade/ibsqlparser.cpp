@@ -1,0 +1,459 @@
+#include "upgrade/ibsqlparser.h"
+
+#include "platform/codepage.h"
+#include "platform/errors.h"
+
+#include <QFile>
+#include <QLocale>
+#include <QRegularExpression>
+#include <QStringDecoder>
+
+namespace {
+
+bool IsBlank(QChar c)
+{
+    return c.unicode() < 33;
+}
+
+QStringView TrimBlanks(QStringView text)
+{
+    qsizetype from = 0;
+    qsizetype to = text.size();
+    while (from < to && IsBlank(text[from]))
+        ++from;
+    while (to > from && IsBlank(text[to - 1]))
+        --to;
+    return text.sliced(from, to - from);
+}
+
+// Keyword tests upper-case the letters a to z only.
+QString UpperAZ(const QString& word)
+{
+    QString out = word;
+    for (QChar& c : out)
+        if (c >= u'a' && c <= u'z')
+            c = QChar(c.unicode() - 32);
+    return out;
+}
+
+bool SameText(const QString& a, const char* b)
+{
+    return a.compare(QLatin1StringView(b), Qt::CaseInsensitive) == 0;
+}
+
+// An include file: a byte-order mark selects UTF-8 or UTF-16, anything else
+// is read in the ANSI code page.
+QStringList LoadTextFile(const QString& fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        throw EInOutError(QStringLiteral("Cannot open file \"%1\". %2").arg(fileName, file.errorString()));
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw EInOutError(QStringLiteral("Cannot read file \"%1\". %2").arg(fileName, file.errorString()));
+    const auto bom = QStringConverter::encodingForData(bytes);
+    if (!bom)
+        return ScriptLines(FromAnsi(bytes));
+    QStringDecoder decoder(*bom);
+    return ScriptLines(decoder.decode(bytes));
+}
+
+} // namespace
+
+QString ParseKindName(TIBParseKind kind)
+{
+    static const char* const names[] = {
+        "stmtDDL", "stmtDML", "stmtSET", "stmtCONNECT", "stmtDrop", "stmtCREATE", "stmtINPUT", "stmtUNK",
+        "stmtEMPTY", "stmtTERM", "stmtERR", "stmtCOMMIT", "stmtROLLBACK", "stmtReconnect",
+        "stmtRollbackSavePoint", "stmtReleaseSavePoint", "stmtStartSavepoint", "stmtCOMMITRetaining",
+        "stmtROLLBACKRetaining", "stmtBatchStart", "stmtBatchExecute", "stmtServerSET",
+    };
+    static_assert(std::size(names) == stmtServerSET + 1);
+    return QString::fromLatin1(names[kind]);
+}
+
+QStringList ScriptLines(const QString& text)
+{
+    static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
+    QStringList lines = text.split(lineBreak);
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+TIBSQLParser::TIBSQLParser()
+    : FTerminator(QStringLiteral(";"))
+{
+}
+
+void TIBSQLParser::SetScript(const QStringList& lines)
+{
+    FScript = lines;
+    FPaused = false;
+    FScriptIndex = 0;
+    FImportIndex = 0;
+    FInput.clear();
+}
+
+void TIBSQLParser::SetPaused(bool paused)
+{
+    const bool resume = FPaused && !paused;
+    FPaused = paused;
+    // A callback that pauses and resumes within one statement leaves the
+    // running loop to carry on by itself.
+    if (resume && !FLooping)
+        RunLoop();
+}
+
+void TIBSQLParser::Parse()
+{
+    FScriptIndex = 0;
+    FImportIndex = 0;
+    FInput.clear();
+    FPaused = false;
+    RunLoop();
+}
+
+QString TIBSQLParser::TokenAsWritten(int index) const
+{
+    return index == FUpperedToken ? FUpperedAsWritten : FTokens.value(index);
+}
+
+void TIBSQLParser::RunLoop()
+{
+    struct TLoopGuard {
+        bool& Flag;
+        explicit TLoopGuard(bool& flag) : Flag(flag) { Flag = true; }
+        ~TLoopGuard() { Flag = false; }
+    } guard(FLooping);
+
+    while ((FScriptIndex < FScript.size() || !WorkBlank() || FImportIndex < FInput.size()) && !FPaused) {
+        const QString text = TakeStatement();
+        const TIBParseKind kind = ClassifyStatement();
+        switch (kind) {
+        case stmtSET: {
+            QString words;
+            for (qsizetype i = 1; i < FTokens.size(); ++i)
+                words += FTokens[i] + u' ';
+            NotifyStatement(kind, TrimBlanks(words).toString());
+            break;
+        }
+        case stmtINPUT:
+            try {
+                LoadIncludeFile();
+            } catch (const Exception& e) {
+                NotifyError(e.Message(), text);
+            }
+            break;
+        case stmtEMPTY:
+            break;
+        case stmtTERM:
+            NotifyStatement(kind, FTokens[2]);
+            FTerminator = FTokens[2];
+            break;
+        case stmtERR:
+            NotifyError(QStringLiteral("Invalid statement"), text);
+            break;
+        default:
+            NotifyStatement(kind, text);
+            break;
+        }
+    }
+}
+
+void TIBSQLParser::NotifyStatement(TIBParseKind kind, const QString& text)
+{
+    if (FOnParse)
+        FOnParse(kind, text);
+}
+
+void TIBSQLParser::NotifyError(const QString& message, const QString& text)
+{
+    if (FOnError)
+        FOnError(message, text, FLineIndex);
+}
+
+bool TIBSQLParser::WorkBlank()
+{
+    qsizetype i = std::max(FBlankTo, FWorkPos);
+    while (i < FWork.size() && IsBlank(FWork[i]))
+        ++i;
+    FBlankTo = i;
+    return i == FWork.size();
+}
+
+void TIBSQLParser::Consume(qsizetype count)
+{
+    FWorkPos += count;
+    if (FWorkPos >= FWork.size())
+        DropWork();
+}
+
+void TIBSQLParser::DropWork()
+{
+    FWork.resize(0); // keeps the buffer for the next line
+    FWorkPos = 0;
+    FBlankTo = 0;
+    FCloseFrom = 0;
+}
+
+void TIBSQLParser::SkipBlanks()
+{
+    qsizetype n = 0;
+    while (n < WorkLength() && IsBlank(FWork[FWorkPos + n]))
+        ++n;
+    Consume(n);
+}
+
+void TIBSQLParser::AppendLine(const QString& line)
+{
+    // Cutting the consumed front only once it is at least half the string
+    // keeps the copying proportional to what was consumed.
+    if (FWorkPos > 0 && FWorkPos * 2 >= FWork.size()) {
+        FWork.remove(0, FWorkPos);
+        FBlankTo = std::max<qsizetype>(0, FBlankTo - FWorkPos);
+        FCloseFrom = std::max<qsizetype>(0, FCloseFrom - FWorkPos);
+        FWorkPos = 0;
+    }
+    FWork += QLatin1StringView("\r\n");
+    FWork += line;
+}
+
+bool TIBSQLParser::ReadMoreLines()
+{
+    const bool fromInput = FImportIndex < FInput.size();
+    FInInput = fromInput;
+    const QStringList& source = fromInput ? FInput : FScript;
+    int& index = fromInput ? FImportIndex : FScriptIndex;
+    if (index >= source.size())
+        return false;
+    do {
+        AppendLine(source[index++]);
+    } while (index < source.size() && WorkBlank());
+    // An include file that ends in blank lines hands over to the script.
+    if (fromInput && WorkBlank())
+        ReadMoreLines();
+    return true;
+}
+
+QString TIBSQLParser::TakeStatement()
+{
+    FTokens.clear();
+    FUpperedToken = -1;
+    FInBody = false;
+    if (WorkBlank())
+        ReadMoreLines();
+    if (!FInInput)
+        FLineIndex = FScriptIndex;
+    if (!SkipLeadingComments()) {
+        NotifyError(QStringLiteral("Invalid Comment"), QString());
+        // The open comment would be found again by every later statement.
+        DropWork();
+        return QString();
+    }
+    FInString = false;
+    FInQuoted = false;
+    FInComment = false;
+    FDone = false;
+    FStatement.clear();
+    while (!FDone) {
+        if (WorkLength() == 0 && !ReadMoreLines())
+            break;
+        ScanToken();
+    }
+    return FStatement;
+}
+
+qsizetype TIBSQLParser::FindCommentClose()
+{
+    const qsizetype found = FWork.indexOf(QLatin1StringView("*/"), std::max(FWorkPos, FCloseFrom));
+    if (found < 0)
+        FCloseFrom = std::max(FWorkPos, FWork.size() - 1);
+    return found;
+}
+
+bool TIBSQLParser::SkipLeadingComments()
+{
+    SkipBlanks();
+    while (QStringView(FWork).sliced(FWorkPos).startsWith(QLatin1StringView("/*"))) {
+        qsizetype close;
+        while ((close = FindCommentClose()) < 0)
+            if (!ReadMoreLines())
+                return false;
+        Consume(close + 2 - FWorkPos);
+        SkipBlanks();
+        if (WorkLength() == 0)
+            ReadMoreLines();
+        SkipBlanks();
+    }
+    SkipBlanks();
+    return true;
+}
+
+void TIBSQLParser::ScanToken()
+{
+    const QStringView work = QStringView(FWork).sliced(FWorkPos);
+    const qsizetype n = work.size();
+    // The words do not change while this one is read.
+    const qsizetype count = FTokens.size();
+    const bool bodyEnded = FInBody && count >= 2 && FTokens[count - 1] == u";" && SameText(FTokens[count - 2], "END");
+    const bool triggerSwitched = FInBody && count == 5 && FTokens[4] == u";" && SameText(FTokens[0], "ALTER")
+        && SameText(FTokens[1], "TRIGGER") && (SameText(FTokens[3], "ACTIVE") || SameText(FTokens[3], "INACTIVE"));
+    const QChar termStart = FTerminator.isEmpty() ? QChar() : FTerminator.front();
+    qsizetype p = 0;
+    bool wordEnded = false;
+    while (p < n && !wordEnded) {
+        if (!FInString && !FInQuoted && !FInComment) {
+            const bool atTerminator = !FInBody && !FTerminator.isEmpty() && work[p] == termStart
+                && work.sliced(p).startsWith(FTerminator);
+            if (atTerminator || bodyEnded || triggerSwitched) {
+                FDone = true;
+                const QString word = work.first(p).toString();
+                FStatement += word;
+                if (atTerminator) {
+                    Consume(p + FTerminator.size());
+                } else {
+                    Consume(p);
+                    FInBody = false;
+                    FStatement.truncate(std::max<qsizetype>(0, FStatement.lastIndexOf(u';')));
+                }
+                const QString written = TrimBlanks(word).toString();
+                if (!written.isEmpty()) {
+                    FUpperedToken = int(FTokens.size());
+                    FUpperedAsWritten = written;
+                    FTokens.append(QLocale().toUpper(written));
+                }
+                return;
+            }
+        }
+        if (p + 1 < n && !FInQuoted && !FInString && work[p] == u'/' && work[p + 1] == u'*')
+            FInComment = true;
+        if (FInComment && p > 0 && work[p - 1] == u'*' && work[p] == u'/')
+            FInComment = false;
+        if (!FInComment) {
+            const QChar c = work[p];
+            if (c == u' ') {
+                wordEnded = !FInString && !FInQuoted;
+            } else if (c == u'"') {
+                if (!FInString) {
+                    wordEnded = FInQuoted;
+                    FInQuoted = !FInQuoted;
+                }
+            } else if (c == u'\'') {
+                if (!FInQuoted) {
+                    wordEnded = FInString;
+                    FInString = !FInString;
+                }
+            }
+        }
+        ++p;
+    }
+    while (p < n - 1 && work[p].unicode() <= 32)
+        ++p;
+
+    const QStringView word = work.first(p);
+    FStatement += word;
+    const QString token = TrimBlanks(word).toString();
+    Consume(p); // work is not to be used from here on
+    if (token.isEmpty())
+        return;
+    FTokens.append(token);
+
+    // A procedure or trigger body holds the default terminator; it ends at
+    // its final END instead.
+    if (FTokens.size() == 2 && (SameText(FTokens[0], "CREATE") || SameText(FTokens[0], "ALTER"))
+        && (SameText(token, "PROCEDURE") || SameText(token, "TRIGGER")) && FTerminator == u";")
+        FInBody = true;
+    if (!FInBody)
+        return;
+    if (SameText(token, "END;")) {
+        FTokens.last() = token.first(3);
+        FTokens.append(QStringLiteral(";"));
+    } else if (FTokens.size() == 4 && SameText(FTokens[0], "ALTER") && SameText(FTokens[1], "TRIGGER")
+               && (SameText(token, "ACTIVE;") || SameText(token, "INACTIVE;"))) {
+        FTokens.last() = token.first(SameText(token, "ACTIVE;") ? 6 : 8);
+        FTokens.append(QStringLiteral(";"));
+    }
+}
+
+TIBParseKind TIBSQLParser::ClassifyStatement() const
+{
+    const qsizetype n = FTokens.size();
+    if (n == 0)
+        return stmtEMPTY;
+    const QString w1 = UpperAZ(FTokens[0]);
+    const QString w2 = n > 1 ? UpperAZ(FTokens[1]) : QString();
+
+    if (w1 == u"COMMIT") {
+        if (n != 2)
+            return stmtCOMMIT;
+        if (FTokens[1] == u"RETAINING")
+            return stmtCOMMITRetaining;
+        if (FTokens[1] == u"WORK")
+            return stmtCOMMIT;
+        return stmtERR;
+    }
+    if (w1 == u"ROLLBACK") {
+        if (n == 1)
+            return stmtROLLBACK;
+        if (n == 2 && FTokens[1] == u"RETAINING")
+            return stmtROLLBACKRetaining;
+        if ((n == 4 && FTokens[1] == u"TO" && FTokens[2] == u"SAVEPOINT")
+            || (n == 5 && FTokens[2] == u"TO" && FTokens[3] == u"SAVEPOINT"))
+            return stmtRollbackSavePoint;
+        return stmtERR;
+    }
+    if (w1 == u"RECONNECT")
+        return stmtReconnect;
+    if (w1 == u"SAVEPOINT")
+        return stmtStartSavepoint;
+    if (n < 2)
+        return stmtERR;
+    if (w1 == u"BATCH") {
+        if (w2 == u"START")
+            return stmtBatchStart;
+        if (w2 == u"EXECUTE")
+            return stmtBatchExecute;
+        return stmtERR;
+    }
+    if (w1 == u"RELEASE" && w2 == u"SAVEPOINT")
+        return stmtReleaseSavePoint;
+    if (w1 == u"INSERT" || w1 == u"DELETE" || w1 == u"SELECT" || w1 == u"UPDATE" || w1 == u"EXECUTE")
+        return stmtDML;
+    if (w1 == u"INPUT")
+        return stmtINPUT;
+    if (w1 == u"CONNECT")
+        return stmtCONNECT;
+    if (w1 == u"CREATE" && (w2 == u"DATABASE" || w2 == u"SCHEMA"))
+        return stmtCREATE;
+    if (w1 == u"DROP" && w2 == u"DATABASE")
+        return stmtDrop;
+    if (w1 == u"DECLARE" || w1 == u"CREATE" || w1 == u"ALTER" || w1 == u"GRANT" || w1 == u"REVOKE"
+        || w1 == u"DROP" || (w1 == u"SET" && w2 == u"GENERATOR")
+        || (w1 == u"SET" && w2 == u"STATISTICS" && n > 2 && SameText(FTokens[2], "INDEX")))
+        return stmtDDL;
+    if (w1 != u"SET")
+        return stmtERR;
+    if (w2 == u"TERM")
+        return n == 3 ? stmtTERM : stmtERR;
+    if (w2 == u"SQL")
+        return n == 4 && SameText(FTokens[2], "DIALECT") ? stmtSET : stmtERR;
+    if (w2 == u"AUTODDL" || w2 == u"STATISTICS" || w2 == u"NAMES" || w2 == u"SAVEPOINTS")
+        return n == 3 ? stmtSET : stmtERR;
+    if (w2 == u"PASSWORD")
+        return stmtServerSET;
+    return stmtERR;
+}
+
+void TIBSQLParser::LoadIncludeFile()
+{
+    FInput.clear();
+    FImportIndex = 0;
+    QString fileName = TokenAsWritten(1);
+    const auto isQuote = [](QChar c) { return c == u'\'' || c == u'"'; };
+    if (!fileName.isEmpty() && isQuote(fileName.front()))
+        fileName.remove(0, 1);
+    if (!fileName.isEmpty() && isQuote(fileName.back()))
+        fileName.chop(1);
+    FInput = LoadTextFile(fileName);
+}
