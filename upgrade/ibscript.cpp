@@ -306,12 +306,12 @@ void TIBScript::ExecuteBatch()
             batched = false; // this client library has no batch call
         }
         if (batched && result)
-            database.RaiseCallError(status, false);
+            database.RaiseCallError(status);
         // One by one, in order, up to the first failure.
         for (qsizetype i = 0; !batched && i < FBatchBuffer.size(); ++i)
             if (library.isc_dsql_execute_immediate(status, database.Handle(), transaction.Handle(), 0,
                                                    FBatchBuffer[i].constData(), dialect, nullptr))
-                database.RaiseCallError(status, false);
+                database.RaiseCallError(status);
     } catch (...) {
         release();
         throw;

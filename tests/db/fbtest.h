@@ -3,6 +3,7 @@
 // or through the server (127.0.0.1:path). One file is never opened both ways.
 #pragma once
 
+#include "tests/support/testenv.h"
 #include "db/ibdatabase.h"
 
 #include <QString>
@@ -10,11 +11,6 @@
 #include <ostream>
 
 // Readable failure output for texts.
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-
 enum TFbAccess { fbEmbedded, fbServer };
 
 class TFbTestDatabase {

@@ -1,13 +1,10 @@
+#include "tests/support/testenv.h"
 #include "ftp/listing/ftplist.h"
 #include "ftp/listing/parsers.h"
 #include "platform/errors.h"
 
 #include <gtest/gtest.h>
 
-inline void PrintTo(const QString& s, std::ostream* os)
-{
-    *os << '"' << s.toStdString() << '"';
-}
 inline void PrintTo(const TDateTime& t, std::ostream* os)
 {
     *os << t.ToQDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toStdString();

@@ -4,6 +4,13 @@
 
 #include <QString>
 #include <QTemporaryDir>
+#include <ostream>
+
+// Test failures show texts as text.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 
 // The value of a variable exported by scripts/services; fails the calling
 // test (by throwing) when it is missing, so a run without the services

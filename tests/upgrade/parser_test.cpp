@@ -7,11 +7,6 @@
 #include <gtest/gtest.h>
 
 // Readable failure output.
-void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-
 namespace {
 
 // Every callback of one parse run, as "kind|line|text" or

@@ -10,11 +10,6 @@
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
-void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-
 namespace {
 
 // A runner set up as the upgrade window sets up its own: the connection's

@@ -10,6 +10,9 @@
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "db/ibdatabase.h"
+#include "settings.h"
+#include "upgrade/ibscript.h"
 #include "upgrade/ibsqlparser.h"
 
 #include <QCoreApplication>
@@ -127,6 +130,59 @@ int SplitScript(const TOptions& o, QTextStream& out)
     return exitOk;
 }
 
+// Runs the script as the upgrade does: one script transaction, committed at
+// the end whether or not a statement failed, so that what the upgrade would
+// keep is kept here too.
+int RunScript(const TOptions& o, QTextStream& out, QTextStream& err)
+{
+    const QStringList lines = ReadScript(o.Operands[1]);
+    TIBDatabase database;
+    TIBTransaction transaction;
+    database.SetServerType(o.ServerType.value_or(QStringLiteral("IBServer")));
+    database.SetSQLDialect(o.Dialect.value_or(1));
+    database.SetLoginPrompt(false);
+    database.SetParams({"user_name=" + o.User.value_or(QString::fromLatin1(Settings::CustomerDbUser)),
+                        "password=" + o.Password.value_or(QString::fromLatin1(Settings::CustomerDbPassword))});
+    database.SetDatabaseName(o.Operands[0]);
+    database.SetDefaultTransaction(&transaction);
+    transaction.SetDefaultDatabase(&database);
+    try {
+        database.Open();
+    } catch (const Exception& e) {
+        err << "zembo-isql: " << e.Message() << '\n';
+        return exitUsage;
+    }
+
+    TIBScript script;
+    script.SetDatabase(&database);
+    script.SetTransaction(&transaction);
+    script.SetTerminator(QStringLiteral(";"));
+    script.SetOnParse([&](TIBParseKind kind, const QString&) { out << ParseKindName(kind) << '\n'; });
+    script.SetScript(lines);
+    int status = exitOk;
+    try {
+        script.ExecuteScript();
+    } catch (const Exception& e) {
+        out.flush();
+        err << e.Message() << '\n';
+        status = exitFailed;
+    }
+    try {
+        if (transaction.Active())
+            transaction.Commit();
+    } catch (const Exception& e) {
+        err << "zembo-isql: commit failed: " << e.Message() << '\n';
+        status = exitFailed;
+    }
+    try {
+        if (database.Connected())
+            database.Close();
+    } catch (const Exception&) {
+        database.ForceClose();
+    }
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -138,8 +194,7 @@ int main(int argc, char* argv[])
         const TOptions o = ReadOptions(app.arguments());
         if (o.Split)
             return SplitScript(o, out);
-        err << "zembo-isql: running scripts is not available in this build\n";
-        return exitUsage;
+        return RunScript(o, out, err);
     } catch (const EUsage& e) {
         err << "zembo-isql: " << e.Message() << '\n' << Usage;
         return exitUsage;
