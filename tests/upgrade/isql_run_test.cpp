@@ -41,6 +41,13 @@ TEST(IsqlRun, KeepsWhatTheUpgradeWouldKeepAndReportsTheFailure)
     EXPECT_EQ(db.Scalar("SELECT COUNT(*) FROM T"), "2"); // 1 and 2 kept, 4 never ran
     db.Database().Close();
 
+    WriteBytes(dir.File("parse.sql"), "INSERT INTO T VALUES (5);\nSET TERM ; ;\nINSERT INTO T VALUES (6);\n");
+    r = Isql(login + QStringList {db.ConnectionName(), dir.File("parse.sql")});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_TRUE(r.Err.contains("Invalid statement")) << r.Err.toStdString();
+    EXPECT_EQ(db.Scalar("SELECT COUNT(*) FROM T"), "3"); // 5 kept, as the upgrade keeps it; 6 never ran
+    db.Database().Close();
+
     EXPECT_EQ(Isql(login + QStringList {dir.File("missing.fdb"), dir.File("ok.sql")}).ExitCode, 2);
     EXPECT_EQ(Isql({db.ConnectionName()}).ExitCode, 2);
     EXPECT_EQ(Isql({"--dialect", "7", db.ConnectionName(), dir.File("ok.sql")}).ExitCode, 2);

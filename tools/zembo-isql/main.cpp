@@ -158,8 +158,15 @@ int RunScript(const TOptions& o, QTextStream& out, QTextStream& err)
     script.SetTransaction(&transaction);
     script.SetTerminator(QStringLiteral(";"));
     script.SetOnParse([&](TIBParseKind kind, const QString&) { out << ParseKindName(kind) << '\n'; });
-    script.SetScript(lines);
+    // The upgrade stops quietly at a parse error; whoever tries a script
+    // wants to hear of it.
     int status = exitOk;
+    script.SetOnParseError([&](const QString& error, const QString& text, int lineIndex) {
+        out.flush();
+        err << "zembo-isql: line " << lineIndex << ": " << error << ": " << text << '\n';
+        status = exitFailed;
+    });
+    script.SetScript(lines);
     try {
         script.ExecuteScript();
     } catch (const Exception& e) {
