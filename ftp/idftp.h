@@ -4,6 +4,7 @@
 #pragma once
 
 #include "ftp/idcomponent.h"
+#include "ftp/iderrors.h"
 
 #include <QIODevice>
 #include <QString>

@@ -85,20 +85,19 @@ TIdSocket::~TIdSocket() { Close(); }
 
 bool TIdSocket::Wait(asio::socket_base::wait_type what, int timeoutMs)
 {
+    // The socket is in non-blocking mode, where a synchronous wait returns
+    // at once: wait through the context instead.
     std::error_code ec;
-    if (timeoutMs <= 0) {
-        FSocket.wait(what, ec);
-        if (ec)
-            RaiseSocketError(ec);
-        return true;
-    }
     bool done = false;
     FSocket.async_wait(what, [&](const std::error_code& e) {
         done = true;
         ec = e;
     });
     FContext.restart();
-    FContext.run_for(std::chrono::milliseconds(timeoutMs));
+    if (timeoutMs <= 0)
+        FContext.run();
+    else
+        FContext.run_for(std::chrono::milliseconds(timeoutMs));
     if (!done) {
         FSocket.cancel(ec);
         FContext.restart();
