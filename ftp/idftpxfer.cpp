@@ -4,6 +4,7 @@
 #include "ftp/iderrors.h"
 #include "ftp/idreply.h"
 #include "ftp/idsocket.h"
+#include "ftp/listing/ftplist.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -30,28 +31,6 @@ void CutAtPosition(QIODevice* destination)
         file->resize(destination->pos());
     else if (auto* buffer = qobject_cast<QBuffer*>(destination))
         buffer->buffer().truncate(destination->pos());
-}
-
-// Splits listing text at LF, CR or CR LF; a NUL ends the text.
-QStringList SplitLines(QString text)
-{
-    const qsizetype nul = text.indexOf(QChar(0));
-    if (nul >= 0)
-        text.truncate(nul);
-    QStringList lines;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (c != QLatin1Char('\n') && c != QLatin1Char('\r'))
-            continue;
-        lines << text.mid(start, i - start);
-        if (c == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'))
-            ++i;
-        start = i + 1;
-    }
-    if (start < text.size())
-        lines << text.mid(start);
-    return lines;
 }
 
 // Sets the transfer type for one operation and puts the old one back after it.
@@ -239,7 +218,7 @@ void TIdFTP::List(QStringList* destination, const QString& specifier, bool detai
              false, true);
     FDirectoryListing.reset();
     FDirFormat.clear();
-    FListResult = SplitLines(Decode(buffer.data()));
+    FListResult = SplitListingLines(Decode(buffer.data()));
     FListDetails = details;
     if (destination)
         *destination = FListResult;
