@@ -1,0 +1,106 @@
+// The FTP client's failures. Their messages are shown to the operator as they
+// stand, so the texts are fixed.
+#pragma once
+
+#include "platform/errors.h"
+
+class EIdException : public Exception {
+public:
+    using Exception::Exception;
+};
+
+class EIdReplyError : public EIdException {
+public:
+    using EIdException::EIdException;
+};
+
+// A reply the operation did not allow; the message is the reply's text.
+class EIdReplyRFCError : public EIdReplyError {
+public:
+    EIdReplyRFCError(int code, QString message) : EIdReplyError(std::move(message)), FErrorCode(code) {}
+    int ErrorCode() const noexcept { return FErrorCode; }
+
+private:
+    int FErrorCode;
+};
+
+// 421: the server is closing the session.
+class EIdFTPServiceNotAvailable : public EIdReplyRFCError {
+public:
+    using EIdReplyRFCError::EIdReplyRFCError;
+};
+
+class EIdSilentException : public EIdException {
+public:
+    using EIdException::EIdException;
+};
+
+class EIdConnClosedGracefully : public EIdSilentException {
+public:
+    EIdConnClosedGracefully() : EIdSilentException(QStringLiteral("Connection Closed Gracefully.")) {}
+};
+
+// Carries the socket error number in the numbering operators know from
+// Windows (10061 "Connection refused." and so on).
+class EIdSocketError : public EIdException {
+public:
+    EIdSocketError(int lastError, const QString& text);
+    int LastError() const noexcept { return FLastError; }
+
+private:
+    int FLastError;
+};
+
+class EIdNotConnected : public EIdException {
+public:
+    EIdNotConnected() : EIdException(QStringLiteral("Not Connected")) {}
+};
+
+class EIdAlreadyConnected : public EIdException {
+public:
+    EIdAlreadyConnected() : EIdException(QStringLiteral("Already connected.")) {}
+};
+
+class EIdHostRequired : public EIdException {
+public:
+    EIdHostRequired() : EIdException(QString()) {}
+};
+
+class EIdPortRequired : public EIdException {
+public:
+    EIdPortRequired() : EIdException(QString()) {}
+};
+
+class EIdReadLnMaxLineLengthExceeded : public EIdException {
+public:
+    EIdReadLnMaxLineLengthExceeded() : EIdException(QStringLiteral("Max line length exceeded.")) {}
+};
+
+class EIdAcceptTimeout : public EIdException {
+public:
+    EIdAcceptTimeout() : EIdException(QStringLiteral("Accept timed out.")) {}
+};
+
+// A bounded wait ran out: the message names the wait ("Read timed out.",
+// "Transfer timed out.").
+class EIdReadTimeout : public EIdException {
+public:
+    using EIdException::EIdException;
+};
+
+class EIdConnectTimeout : public EIdException {
+public:
+    EIdConnectTimeout() : EIdException(QStringLiteral("Connect timed out.")) {}
+};
+
+class EIdFTPFileAlreadyExists : public EIdException {
+public:
+    EIdFTPFileAlreadyExists() : EIdException(QStringLiteral("Destination file already exists.")) {}
+};
+
+// The local destination file cannot be created.
+class EFCreateError : public Exception {
+public:
+    EFCreateError(const QString& path, const QString& reason)
+        : Exception(QStringLiteral("Cannot create file \"%1\". %2").arg(path, reason)) {}
+};

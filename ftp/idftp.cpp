@@ -1,0 +1,396 @@
+#include "ftp/idftp.h"
+
+#include "ftp/iderrors.h"
+#include "ftp/idreply.h"
+#include "ftp/idsocket.h"
+#include "ftp/otp.h"
+
+namespace {
+
+constexpr qsizetype MaxLineLength = 16384;
+constexpr std::size_t ReceiveSize = 32768;
+
+} // namespace
+
+QString StatusText(TIdStatus status, const QString& argument)
+{
+    switch (status) {
+    case hsResolving: return QStringLiteral("Resolving hostname %1.").arg(argument);
+    case hsConnecting: return QStringLiteral("Connecting to %1.").arg(argument);
+    case hsConnected: return QStringLiteral("Connected.");
+    case hsDisconnecting: return QStringLiteral("Disconnecting.");
+    case hsDisconnected: return QStringLiteral("Disconnected.");
+    default: return argument;
+    }
+}
+
+TIdFTP::TIdFTP() : FSocket(std::make_unique<TIdSocket>()) {}
+
+TIdFTP::~TIdFTP() = default;
+
+TIdBaseComponent* TIdFTP::IOHandler() const { return FSocket.get(); }
+
+void TIdFTP::DoStatus(TIdBaseComponent* sender, TIdStatus status, const QString& argument)
+{
+    if (OnStatus)
+        OnStatus(sender, status, StatusText(status, argument));
+}
+
+// ---- control text ---------------------------------------------------------
+
+QByteArray TIdFTP::Encode(const QString& text) const
+{
+    if (FUTF8)
+        return text.toUtf8();
+    QByteArray bytes(text.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        bytes[i] = c < 256 ? static_cast<char>(c) : '?';
+    }
+    return bytes;
+}
+
+QString TIdFTP::Decode(const QByteArray& bytes) const
+{
+    return FUTF8 ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes);
+}
+
+void TIdFTP::ReadTimedOut(const QString& text)
+{
+    CloseControl();
+    throw EIdReadTimeout(text);
+}
+
+void TIdFTP::WriteLine(const QString& text)
+{
+    if (!FSocket->IsOpen())
+        throw EIdNotConnected();
+    const QByteArray bytes = Encode(text) + "\r\n";
+    try {
+        FSocket->Send(bytes.constData(), std::size_t(bytes.size()), ReadTimeout, QStringLiteral("Write timed out."));
+    } catch (const EIdReadTimeout& e) {
+        ReadTimedOut(e.Message());
+    }
+}
+
+QString TIdFTP::ReadLine()
+{
+    for (;;) {
+        const qsizetype lf = FInput.indexOf('\n', FInputPos);
+        if (lf >= 0) {
+            if (lf - FInputPos > MaxLineLength)
+                throw EIdReadLnMaxLineLengthExceeded();
+            qsizetype end = lf;
+            if (end > FInputPos && FInput.at(end - 1) == '\r')
+                --end;
+            const QString line = Decode(FInput.mid(FInputPos, end - FInputPos));
+            FInputPos = lf + 1;
+            if (FInputPos == FInput.size()) {
+                FInput.clear();
+                FInputPos = 0;
+            }
+            return line;
+        }
+        // A line that has already outgrown the limit fails now rather than
+        // after an unbounded amount of input.
+        if (FInput.size() - FInputPos > MaxLineLength)
+            throw EIdReadLnMaxLineLengthExceeded();
+        if (!FSocket->IsOpen())
+            throw EIdConnClosedGracefully();
+        if (FInputPos > 0) {
+            FInput.remove(0, FInputPos);
+            FInputPos = 0;
+        }
+        const qsizetype old = FInput.size();
+        FInput.resize(old + qsizetype(ReceiveSize));
+        std::size_t n = 0;
+        try {
+            n = FSocket->Receive(FInput.data() + old, ReceiveSize, ReadTimeout, QStringLiteral("Read timed out."));
+        } catch (const EIdReadTimeout& e) {
+            FInput.resize(old);
+            ReadTimedOut(e.Message());
+        } catch (...) {
+            FInput.resize(old);
+            throw;
+        }
+        FInput.resize(old + qsizetype(n));
+        if (n == 0) {
+            FSocket->Close();
+            DoStatus(FSocket.get(), hsDisconnected);
+            throw EIdConnClosedGracefully();
+        }
+    }
+}
+
+void TIdFTP::ReadReply(TIdReplyFTP& reply)
+{
+    QStringList lines;
+    QString line;
+    do
+        line = TrimControl(ReadLine());
+    while (line.isEmpty());
+    lines << line;
+    if (line.size() >= 4 && line.at(3) == QLatin1Char('-')) {
+        const QString code = line.left(3);
+        do {
+            line = TrimControl(ReadLine());
+            if (!line.isEmpty())
+                lines << line;
+        } while (!EndsMultiLineReply(line, code));
+    }
+    ParseReply(lines, reply);
+}
+
+void TIdFTP::CheckReply(const TIdReplyFTP& reply, const QList<int>& allowed)
+{
+    const int code = reply.NumericCode();
+    if (code == 421 && !allowed.contains(421)) {
+        CloseControl();
+        throw EIdFTPServiceNotAvailable(code, ReplyMessage(reply));
+    }
+    if (!allowed.isEmpty() && !allowed.contains(code))
+        throw EIdReplyRFCError(code, ReplyMessage(reply));
+}
+
+void TIdFTP::GetInternalResponse() { ReadReply(FLastCmdResult); }
+
+int TIdFTP::GetResponse(const QList<int>& allowed)
+{
+    GetInternalResponse();
+    CheckReply(FLastCmdResult, allowed);
+    return FLastCmdResult.NumericCode();
+}
+
+int TIdFTP::SendCmd(const QString& command, const QList<int>& allowed)
+{
+    WriteLine(command);
+    return GetResponse(allowed);
+}
+
+// ---- session --------------------------------------------------------------
+
+void TIdFTP::CloseControl()
+{
+    if (FSocket->IsOpen()) {
+        DoStatus(this, hsDisconnecting);
+        FSocket->Close();
+        DoStatus(this, hsDisconnected);
+    }
+    FInput.clear();
+    FInputPos = 0;
+}
+
+bool TIdFTP::Connected()
+{
+    if (FSocket->IsOpen()) {
+        bool closed = false;
+        char buffer[4096];
+        try {
+            for (;;) {
+                const std::ptrdiff_t n = FSocket->ReceiveNow(buffer, sizeof buffer);
+                if (n < 0)
+                    break;
+                if (n == 0) {
+                    closed = true;
+                    break;
+                }
+                FInput.append(buffer, n);
+            }
+        } catch (const EIdSocketError&) {
+            closed = true;
+        }
+        if (closed) {
+            FSocket->Close();
+            DoStatus(FSocket.get(), hsDisconnected);
+        }
+    }
+    return FSocket->IsOpen() || FInputPos < FInput.size();
+}
+
+void TIdFTP::OpenControl()
+{
+    FInput.clear();
+    FInputPos = 0;
+    asio::ip::address_v4 address;
+    if (IsDottedIPv4(Host)) {
+        address = ResolveHost(Host);
+    } else {
+        DoStatus(FSocket.get(), hsResolving, Host);
+        address = ResolveHost(Host);
+    }
+    DoStatus(FSocket.get(), hsConnecting, QString::fromStdString(address.to_string()));
+    FSocket->Connect(address, Port, ConnectTimeout);
+    DoStatus(this, hsConnected);
+    FUTF8 = false;
+}
+
+void TIdFTP::Connect()
+{
+    FCapabilities.clear();
+    bool greeted = false;
+    try {
+        if (Connected())
+            throw EIdAlreadyConnected();
+        if (Host.isEmpty())
+            throw EIdHostRequired();
+        if (Port == 0)
+            throw EIdPortRequired();
+        OpenControl();
+
+        GetInternalResponse();
+        if (FLastCmdResult.NumericCode() >= 100 && FLastCmdResult.NumericCode() <= 199)
+            GetResponse({220});
+        else
+            CheckReply(FLastCmdResult, {220});
+        greeted = true;
+        FGreeting = FLastCmdResult;
+        FServerDesc = FGreeting.Text.isEmpty() ? QString() : FGreeting.Text.first();
+
+        if (UseHOST) {
+            QString name = ServerHOST.isEmpty() ? Host : ServerHOST;
+            if (name == QString::fromStdString(FSocket->RemoteAddress().to_string()))
+                name = QLatin1Char('[') + name + QLatin1Char(']');
+            if (SendCmd(QStringLiteral("HOST ") + name) == 220) {
+                FGreeting = FLastCmdResult;
+            } else if (!Connected()) {
+                // Servers without virtual hosts may drop the session on HOST:
+                // come back without it.
+                FInput.clear();
+                FInputPos = 0;
+                TFlagRestore noHost(UseHOST, false);
+                Connect();
+                return;
+            }
+        }
+        if (AutoLogin)
+            Login();
+
+        FSystemDesc = SendCmd(QStringLiteral("SYST")) == 500 ? QStringLiteral("Unknown")
+                                                           : FLastCmdResult.Text.value(0);
+        bool siteZone = false;
+        for (const char* product : {"Serv-U ", "BPFTP Server ", "TitanFTP server ", "Titan FTP Server "})
+            siteZone = siteZone || FServerDesc.startsWith(QLatin1String(product), Qt::CaseInsensitive);
+        for (const QString& line : FCapabilities) {
+            const QString feature = TrimControl(line);
+            if (feature.section(QLatin1Char(' '), 0, 0).compare(QLatin1String("SITE"), Qt::CaseInsensitive) != 0)
+                continue;
+            for (const QString& fact : feature.section(QLatin1Char(' '), 1).split(QLatin1Char(';')))
+                siteZone = siteZone || TrimControl(fact).compare(QLatin1String("ZONE"), Qt::CaseInsensitive) == 0;
+        }
+        if (siteZone)
+            SendCmd(QStringLiteral("SITE ZONE"));
+
+        SendTransferType();
+        DoStatus(this, ftpReady, QStringLiteral("Connection established"));
+    } catch (...) {
+        if (greeted)
+            Disconnect();
+        else
+            CloseControl();
+        throw;
+    }
+}
+
+QString TIdFTP::LoginPassword(const TIdReplyFTP& userReply) const
+{
+    if (const auto challenge = FindOtpChallenge(userReply.Text.join(QLatin1Char(' '))))
+        return OtpPassword(*challenge, Password);
+    return Password;
+}
+
+void TIdFTP::Login()
+{
+    const QString greeting = FGreeting.Text.join(QLatin1Char(' '));
+    bool xaut = false;
+    std::uint32_t challenge = 0;
+    if (greeting.contains(QLatin1String("WS_FTP Server"))) {
+        const qsizetype open = greeting.indexOf(QLatin1Char('('));
+        const qsizetype close = open >= 0 ? greeting.indexOf(QLatin1Char(')'), open + 1) : -1;
+        if (close > open) {
+            bool ok = false;
+            challenge = static_cast<std::uint32_t>(greeting.mid(open + 1, close - open - 1).toInt(&ok));
+            xaut = ok;
+        }
+    }
+    if (xaut) {
+        SendCmd(QStringLiteral("XAUT 2 ") + XAutCredentials(Username, Password, challenge), {230, 232, 331});
+    } else if (SendCmd(QStringLiteral("USER ") + Username, {230, 232, 331}) == 331) {
+        SendCmd(QStringLiteral("PASS ") + LoginPassword(FLastCmdResult), {230, 332});
+    }
+    const bool accountNeeded =
+        FLastCmdResult.NumericCode() == 332
+        || (FLastCmdResult.Text.join(QLatin1Char(' ')).contains(QLatin1String("ACCOUNT")) && !Account.isEmpty());
+    if (accountNeeded) {
+        if (Account.isEmpty())
+            throw EIdReplyRFCError(FLastCmdResult.NumericCode(), ReplyMessage(FLastCmdResult));
+        SendCmd(QStringLiteral("ACCT ") + Account, {202, 230, 500});
+    }
+    if (AutoIssueFEAT)
+        FeatureNegotiation();
+    SendTransferType();
+}
+
+bool TIdFTP::SupportsFeature(const QString& name) const
+{
+    for (const QString& line : FCapabilities) {
+        QString feature = line;
+        while (feature.startsWith(QLatin1Char(' ')))
+            feature.remove(0, 1);
+        if (feature.section(QLatin1Char(' '), 0, 0).compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+void TIdFTP::FeatureNegotiation()
+{
+    const int code = SendCmd(QStringLiteral("FEAT"));
+    if ((code == 211 || code == 221) && FLastCmdResult.Text.size() > 2)
+        FCapabilities = FLastCmdResult.Text.mid(1, FLastCmdResult.Text.size() - 2);
+    if (SupportsFeature(QStringLiteral("CLNT"))) {
+        QString client = QStringLiteral("ZemboFTP 1.0");
+        if (!ClientInfo.ClientName.isEmpty()) {
+            client = ClientInfo.ClientName;
+            for (const QString& part : {ClientInfo.ClientVersion, ClientInfo.PlatformDescription})
+                if (!part.isEmpty())
+                    client += QLatin1Char(' ') + part;
+        }
+        SendCmd(QStringLiteral("CLNT ") + client);
+    }
+    if (SupportsFeature(QStringLiteral("UTF8")))
+        FUTF8 = true;
+}
+
+void TIdFTP::SendTransferType()
+{
+    SendCmd(FTransferType == ftASCII ? QStringLiteral("TYPE A") : QStringLiteral("TYPE I"), {200});
+}
+
+void TIdFTP::SetTransferType(TIdFTPTransferType value)
+{
+    if (FInTransfer)
+        return;
+    const bool send = value != FTransferType && Connected();
+    FTransferType = value;
+    if (send)
+        SendTransferType();
+}
+
+void TIdFTP::ChangeDir(const QString& directory)
+{
+    SendCmd(QStringLiteral("CWD ") + directory, {200, 250, 257});
+}
+
+void TIdFTP::Disconnect()
+{
+    try {
+        if (Connected()) {
+            WriteLine(QStringLiteral("QUIT"));
+            if (FSocket->IsOpen() && FSocket->WaitReadable(100))
+                GetInternalResponse();
+        }
+    } catch (const Exception&) {
+        // The session ends either way; a server gone silent changes nothing.
+    }
+    CloseControl();
+}

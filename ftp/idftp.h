@@ -1,0 +1,176 @@
+// TIdFTP: a blocking FTP client (RFC 959 with HOST, FEAT, CLNT, PRET, SIZE
+// and REST) over plain TCP/IPv4: the control session with its login, and
+// passive or active data transfers for LIST, SIZE and RETR.
+#pragma once
+
+#include "ftp/idcomponent.h"
+#include "ftp/iderrors.h"
+
+#include <QIODevice>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class TIdSocket;
+class TIdFTPListItems;
+
+enum TIdStatus {
+    hsResolving,
+    hsConnecting,
+    hsConnected,
+    hsDisconnecting,
+    hsDisconnected,
+    hsStatusText,
+    ftpTransfer,
+    ftpReady,
+    ftpAborted,
+};
+
+// The status text: the member's template formatted with the raiser's argument.
+QString StatusText(TIdStatus status, const QString& argument);
+
+enum TWorkMode { wmRead, wmWrite };
+enum TIdFTPTransferType { ftASCII, ftBinary };
+
+using TIdStatusEvent = std::function<void(TIdBaseComponent* ASender, TIdStatus AStatus, const QString& AStatusText)>;
+using TWorkBeginEvent = std::function<void(TIdBaseComponent* ASender, TWorkMode AWorkMode, std::int64_t AWorkCountMax)>;
+using TWorkEvent = std::function<void(TIdBaseComponent* ASender, TWorkMode AWorkMode, std::int64_t AWorkCount)>;
+using TWorkEndEvent = std::function<void(TIdBaseComponent* ASender, TWorkMode AWorkMode)>;
+
+class TIdReplyFTP {
+public:
+    QString Code;
+    QStringList Text;
+    int NumericCode() const;
+    // The reply's lines as they were received.
+    QStringList FormattedReply;
+};
+
+struct TIdFTPClientIdentifier {
+    QString ClientName;
+    QString ClientVersion;
+    QString PlatformDescription;
+};
+
+class TIdFTP : public TIdBaseComponent {
+public:
+    TIdFTP();
+    ~TIdFTP() override;
+    TIdFTP(const TIdFTP&) = delete;
+    TIdFTP& operator=(const TIdFTP&) = delete;
+
+    // Settings.
+    QString Host;
+    std::uint16_t Port = 21;
+    QString Username;
+    QString Password;
+    bool Passive = true;
+    bool AutoLogin = true;
+    bool AutoIssueFEAT = true;
+    bool UseHOST = true;
+    QString ServerHOST;
+    QString Account;
+    TIdFTPClientIdentifier ClientInfo;
+    bool UseMLIS = false;
+    // Bounded waits in milliseconds; 0 waits without limit. A wait that
+    // runs out fails the operation and closes the session.
+    int ReadTimeout = 0;      // each read on the control connection
+    int TransferTimeout = 0;  // each read on a data connection
+    int ConnectTimeout = 0;   // each TCP connect, control and data
+    int ListenTimeout = 10000; // active mode: the server's connect
+    std::uint16_t DataPort = 0;
+    QString ExternalIP;
+    bool PassiveUseControlHost = false;
+
+    TIdStatusEvent OnStatus;
+    TWorkBeginEvent OnWorkBegin;
+    TWorkEvent OnWork;
+    TWorkEndEvent OnWorkEnd;
+
+    TIdFTPTransferType TransferType() const { return FTransferType; }
+    // Sends TYPE when the value changes on a connected session; ignored
+    // while a transfer runs.
+    void SetTransferType(TIdFTPTransferType value);
+
+    void Connect();
+    void Login();
+    void Disconnect();
+    bool Connected();
+
+    // Empty allowed list: any reply except 421.
+    int SendCmd(const QString& command, const QList<int>& allowed = {});
+    int GetResponse(const QList<int>& allowed = {});
+    void GetInternalResponse();
+    void ChangeDir(const QString& directory);
+
+    void List(QStringList* destination, const QString& specifier = QString(), bool details = true);
+    std::int64_t Size(const QString& fileName);
+    // Into a local file: written beside the destination and put in its
+    // place only once the server confirmed the transfer, so a failure leaves
+    // the previous file as it was.
+    void Get(const QString& sourceFile, const QString& destinationFile, bool ACanOverwrite = false,
+             bool AResume = false);
+    // Into an open stream, from its current position.
+    void Get(const QString& sourceFile, QIODevice* destination, bool AResume = false);
+
+    const QStringList& ListResult() const { return FListResult; }
+    bool ListResultDetails() const { return FListDetails; }
+    // The parsed form of ListResult, built on first use after each List.
+    const TIdFTPListItems& DirectoryListing();
+    const QString& DirFormat() const { return FDirFormat; }
+
+    const TIdReplyFTP& Greeting() const { return FGreeting; }
+    const TIdReplyFTP& LastCmdResult() const { return FLastCmdResult; }
+    const QString& SystemDesc() const { return FSystemDesc; }
+    const QStringList& Capabilities() const { return FCapabilities; }
+    bool SupportsFeature(const QString& name) const;
+    bool UsingUTF8() const { return FUTF8; }
+    // The socket layer of the control connection (the sender of some statuses).
+    TIdBaseComponent* IOHandler() const;
+
+private:
+    void DoStatus(TIdBaseComponent* sender, TIdStatus status, const QString& argument = QString());
+    void ConnectOnce();
+    void OpenControl();
+    void CloseControl(); // without QUIT, with the two statuses
+    void FeatureNegotiation();
+    void SendTransferType();
+    QString LoginPassword(const TIdReplyFTP& userReply) const;
+
+    QByteArray Encode(const QString& text) const;
+    QString Decode(const QByteArray& bytes) const;
+    void WriteLine(const QString& text);
+    QString ReadLine();
+    void ReadReply(TIdReplyFTP& reply);
+    void CheckReply(const TIdReplyFTP& reply, const QList<int>& allowed);
+    [[noreturn]] void ReadTimedOut(const QString& text);
+
+    void WorkBegin(std::int64_t max);
+    void DoWork(std::int64_t count);
+    void WorkEnd();
+    void Transfer(const QString& command, QIODevice* destination, bool resume, bool allow450);
+    void ReceiveData(TIdSocket& data, QIODevice* destination);
+
+    std::unique_ptr<TIdSocket> FSocket;
+    QByteArray FInput;
+    qsizetype FInputPos = 0;
+    bool FClosedByPeer = false;
+    bool FUTF8 = false;
+    bool FInTransfer = false;
+    int FWorkLevel = 0;
+    std::int64_t FWorkCount = 0;
+    std::int64_t FWorkMax = 0;
+    int FResumeTested = -1; // -1 untested, 0 no, 1 yes
+    TIdFTPTransferType FTransferType = ftASCII;
+    TIdReplyFTP FGreeting;
+    TIdReplyFTP FLastCmdResult;
+    QString FServerDesc;
+    QString FSystemDesc;
+    QStringList FCapabilities;
+    QStringList FListResult;
+    bool FListDetails = false;
+    QString FDirFormat;
+    std::shared_ptr<TIdFTPListItems> FDirectoryListing; // shared: the type stays incomplete here
+};

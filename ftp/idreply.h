@@ -1,0 +1,47 @@
+// Reply texts and data addresses of the FTP protocol: the parsing that needs
+// no connection. Internal to the FTP library (and its tests).
+#pragma once
+
+#include "ftp/idftp.h"
+
+// Blanks and control characters removed at both ends.
+QString TrimControl(const QString& text);
+
+// Builds the reply from the lines read (empty lines already skipped). Raises
+// EIdException "Reply Code is not valid: %s" for a code that is neither
+// empty nor 100 to 999.
+void ParseReply(const QStringList& lines, TIdReplyFTP& reply);
+// True when `line` ends a multi-line reply with the code.
+bool EndsMultiLineReply(const QString& line, const QString& code);
+
+// The reply's text lines, each followed by CR LF: the message of a refusal.
+QString ReplyMessage(const TIdReplyFTP& reply);
+
+struct TIdPassiveAddress {
+    QString Address;
+    std::uint16_t Port;
+};
+// From the first text line of a 227 reply; raises EConvertError for a
+// port number that is no integer.
+TIdPassiveAddress ParsePASVReply(const TIdReplyFTP& reply);
+// The private ranges as servers behind a NAT announce them.
+bool IsPrivateIPAddress(const QString& address);
+// Where to connect: the announced address, unless it is private and the
+// control connection's server is not.
+QString PassiveDataHost(const QString& announced, const QString& controlServer);
+
+// The argument of the XAUT single-command login.
+QString XAutCredentials(const QString& username, const QString& password, std::uint32_t challenge);
+
+// Sets a flag for a scope and puts the old value back however the scope ends.
+class TFlagRestore {
+public:
+    TFlagRestore(bool& flag, bool value) : FFlag(flag), FOld(flag) { flag = value; }
+    ~TFlagRestore() { FFlag = FOld; }
+    TFlagRestore(const TFlagRestore&) = delete;
+    TFlagRestore& operator=(const TFlagRestore&) = delete;
+
+private:
+    bool& FFlag;
+    bool FOld;
+};

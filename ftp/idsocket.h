@@ -1,0 +1,71 @@
+// The socket layer under the FTP client: blocking TCP/IPv4 connections whose
+// waits can be bounded. Internal to the FTP library.
+#pragma once
+
+#ifndef ASIO_STANDALONE
+#define ASIO_STANDALONE
+#endif
+#include <asio.hpp>
+
+#include "ftp/idcomponent.h"
+
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <system_error>
+
+[[noreturn]] void RaiseSocketError(const std::error_code& error);
+
+// Dotted IPv4 text as is; a name is resolved to its first IPv4 address
+// (international names in their ASCII form).
+bool IsDottedIPv4(const QString& host);
+asio::ip::address_v4 ResolveHost(const QString& host);
+
+// One TCP connection. Waits take milliseconds, 0 meaning no limit; a wait
+// that runs out raises EIdReadTimeout with the text given.
+class TIdSocket : public TIdBaseComponent {
+public:
+    TIdSocket();
+    ~TIdSocket() override;
+
+    // Raises EIdSocketError, or EIdConnectTimeout when the wait runs out.
+    void Connect(const asio::ip::address_v4& address, std::uint16_t port, int timeoutMs);
+
+    // Bytes received (at most max), 0 when the peer has closed.
+    std::size_t Receive(char* buffer, std::size_t max, int timeoutMs, const QString& timeoutText);
+    // Without waiting: the bytes that have arrived, 0 when the peer has
+    // closed, -1 when nothing is there.
+    std::ptrdiff_t ReceiveNow(char* buffer, std::size_t max);
+    // True when data (or the peer's close) is there within the wait.
+    bool WaitReadable(int timeoutMs);
+    void Send(const char* data, std::size_t size, int timeoutMs, const QString& timeoutText);
+
+    bool IsOpen() const { return FSocket.is_open(); }
+    void Close();
+
+    asio::ip::address_v4 LocalAddress() const;
+    asio::ip::address_v4 RemoteAddress() const;
+
+private:
+    friend class TIdListener;
+    // False when the wait ran out.
+    bool Wait(asio::socket_base::wait_type what, int timeoutMs);
+
+    asio::io_context FContext;
+    asio::ip::tcp::socket FSocket;
+};
+
+// A listening socket for one incoming connection (active mode).
+class TIdListener {
+public:
+    TIdListener(const asio::ip::address_v4& address, std::uint16_t port);
+    ~TIdListener();
+    asio::ip::address_v4 LocalAddress() const;
+    std::uint16_t LocalPort() const;
+    // Nothing when no connection arrived within the wait.
+    std::unique_ptr<TIdSocket> Accept(int timeoutMs);
+
+private:
+    asio::io_context FContext;
+    asio::ip::tcp::acceptor FAcceptor;
+};

@@ -1,0 +1,99 @@
+// zembo-ftp: checks the connection to an update server from the command line.
+//   zembo-ftp [--active] [--status] [--progress] ftp://[USER[:PASSWORD]@]HOST[:PORT][/DIR] COMMAND
+// COMMAND: ls | size NAME | get NAME [LOCAL]
+#include "ftp/idftp.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QUrl>
+#include <cstdio>
+
+namespace {
+
+void Err(const QString& text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stderr);
+    std::fputc('\n', stderr);
+}
+
+int Usage(const QString& problem)
+{
+    Err(QStringLiteral("zembo-ftp: ") + problem);
+    Err(QStringLiteral("usage: zembo-ftp [--active] [--status] [--progress] "
+                       "ftp://[USER[:PASSWORD]@]HOST[:PORT][/DIR] ls | size NAME | get NAME [LOCAL]"));
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    bool active = false, status = false, progress = false;
+    while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
+        const QString option = args.takeFirst();
+        if (option == QLatin1String("--active"))
+            active = true;
+        else if (option == QLatin1String("--status"))
+            status = true;
+        else if (option == QLatin1String("--progress"))
+            progress = true;
+        else
+            return Usage(QStringLiteral("unknown option ") + option);
+    }
+    if (args.size() < 2)
+        return Usage(QStringLiteral("an address and a command are needed"));
+    const QUrl url(args.takeFirst(), QUrl::StrictMode);
+    if (!url.isValid() || url.scheme() != QLatin1String("ftp") || url.host().isEmpty())
+        return Usage(QStringLiteral("not an ftp:// address"));
+    const QString command = args.takeFirst();
+    const bool ok = (command == QLatin1String("ls") && args.isEmpty())
+                    || (command == QLatin1String("size") && args.size() == 1)
+                    || (command == QLatin1String("get") && (args.size() == 1 || args.size() == 2));
+    if (!ok)
+        return Usage(QStringLiteral("bad command"));
+    const int port = url.port(21);
+    if (port <= 0 || port > 65535)
+        return Usage(QStringLiteral("bad port"));
+
+    TIdFTP ftp;
+    ftp.Host = url.host();
+    ftp.Port = static_cast<std::uint16_t>(port);
+    ftp.Username = url.userName().isEmpty() ? QStringLiteral("anonymous") : url.userName();
+    ftp.Password = url.password();
+    ftp.Passive = !active;
+    if (status)
+        ftp.OnStatus = [](TIdBaseComponent*, TIdStatus, const QString& text) { Err(text); };
+    if (progress) {
+        ftp.OnWorkBegin = [](TIdBaseComponent*, TWorkMode, std::int64_t max) {
+            Err(QStringLiteral("begin %1").arg(max));
+        };
+        ftp.OnWork = [](TIdBaseComponent*, TWorkMode, std::int64_t count) { Err(QStringLiteral("work %1").arg(count)); };
+        ftp.OnWorkEnd = [](TIdBaseComponent*, TWorkMode) { Err(QStringLiteral("end")); };
+    }
+    try {
+        ftp.Connect();
+        ftp.SetTransferType(ftBinary);
+        const QString dir = url.path(QUrl::FullyDecoded).mid(1);
+        if (!dir.isEmpty())
+            ftp.ChangeDir(dir);
+        if (command == QLatin1String("ls")) {
+            QStringList lines;
+            ftp.List(&lines);
+            for (const QString& line : lines)
+                std::puts(line.toLocal8Bit().constData());
+        } else if (command == QLatin1String("size")) {
+            std::printf("%lld\n", static_cast<long long>(ftp.Size(args.first())));
+        } else {
+            const QString local = args.size() == 2 ? args.at(1) : QFileInfo(args.first()).fileName();
+            ftp.Get(args.first(), local, true, false);
+        }
+        ftp.Disconnect();
+    } catch (const Exception& e) {
+        Err(e.Message().trimmed());
+        ftp.Disconnect();
+        return 1;
+    }
+    return 0;
+}
