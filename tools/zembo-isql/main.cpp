@@ -7,6 +7,7 @@
 //       runs the script as the upgrade does
 //
 // SCRIPT is read in the ANSI code page; "-" reads standard input.
+#include "tools/escape.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/files.h"
@@ -95,22 +96,6 @@ QStringList ReadScript(const QString& name)
     if (!in.open(stdin, QIODevice::ReadOnly))
         throw EInOutError("Cannot read standard input");
     return ScriptLines(FromAnsi(in.readAll()));
-}
-
-QString Escaped(const QString& text)
-{
-    QString out;
-    out.reserve(text.size());
-    for (QChar c : text) {
-        switch (c.unicode()) {
-        case u'\r': out += u"\\r"; break;
-        case u'\n': out += u"\\n"; break;
-        case u'\t': out += u"\\t"; break;
-        case u'\\': out += u"\\\\"; break;
-        default: out += c; break;
-        }
-    }
-    return out;
 }
 
 int SplitScript(const TOptions& o, QTextStream& out)

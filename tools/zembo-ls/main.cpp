@@ -1,5 +1,6 @@
 // zembo-ls: shows how the updater reads a server's directory listing.
 //   zembo-ls [--syst TEXT] [--now YYYY-MM-DDTHH:MM:SS] [--utf8] [FILE]
+#include "tools/escape.h"
 #include "ftp/listing/ftplist.h"
 #include "platform/errors.h"
 
@@ -12,22 +13,6 @@ namespace {
 
 const char* const TypeNames[] = {"ditDirectory", "ditFile", "ditSymbolicLink", "ditSymbolicLinkDir",
                                  "ditBlockDev", "ditCharDev", "ditFIFO", "ditSocket"};
-
-QString Escaped(const QString& text)
-{
-    QString out;
-    out.reserve(text.size());
-    for (QChar c : text) {
-        switch (c.unicode()) {
-        case u'\t': out += u"\\t"; break;
-        case u'\r': out += u"\\r"; break;
-        case u'\n': out += u"\\n"; break;
-        case u'\\': out += u"\\\\"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
 
 QString DateText(TDateTime value)
 {
