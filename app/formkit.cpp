@@ -1,0 +1,146 @@
+#include "app/formkit.h"
+
+#include "platform/errors.h"
+
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScreen>
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+void TApplication::SetTitle(const QString& title)
+{
+    FTitle = title;
+    setApplicationName(title);
+}
+
+void TApplication::Terminate()
+{
+    FTerminated = true;
+    if (FRunning)
+        quit();
+}
+
+int TApplication::Run(QWidget* mainWindow)
+{
+    mainWindow->show();
+    int code = 0;
+    if (!FTerminated) {
+        FRunning = true;
+        code = exec();
+        FRunning = false;
+    }
+    FTerminated = false;
+    return code;
+}
+
+void TApplication::HandleException(const QString& message)
+{
+    QMessageBox box(QMessageBox::Critical, FTitle, message, QMessageBox::Ok, activeWindow());
+    box.exec();
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const Exception& error) {
+        HandleException(error.Message());
+    } catch (const std::exception& error) {
+        HandleException(QString::fromUtf8(error.what()));
+    }
+    return false;
+}
+
+TApplication* Application()
+{
+    return static_cast<TApplication*>(QCoreApplication::instance());
+}
+
+TFormDialog::TFormDialog(QWidget* owner) : QDialog(owner) {}
+
+void TFormDialog::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TFormDialog::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape)
+        return;
+    QDialog::keyPressEvent(event);
+}
+
+QFont PixelFont(const QString& family, int pixelSize, bool bold, bool italic)
+{
+    QFont f(family);
+    f.setPixelSize(pixelSize);
+    f.setBold(bold);
+    f.setItalic(italic);
+    return f;
+}
+
+void PlaceFixed(QWidget* window, int clientWidth, int clientHeight)
+{
+    window->setFixedSize(clientWidth, clientHeight);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        window->move(area.x() + (area.width() - clientWidth) / 2, area.y() + (area.height() - clientHeight) / 2);
+    }
+}
+
+namespace {
+
+QIcon Draw(void (*paint)(QPainter&))
+{
+    QPixmap picture(24, 24);
+    picture.fill(Qt::transparent);
+    QPainter p(&picture);
+    p.setRenderHint(QPainter::Antialiasing);
+    paint(p);
+    return QIcon(picture);
+}
+
+} // namespace
+
+QIcon ContinueGlyph()
+{
+    return Draw([](QPainter& p) {
+        QPainterPath arrow;
+        arrow.moveTo(3, 9);
+        arrow.lineTo(12, 9);
+        arrow.lineTo(12, 4);
+        arrow.lineTo(21, 12);
+        arrow.lineTo(12, 20);
+        arrow.lineTo(12, 15);
+        arrow.lineTo(3, 15);
+        arrow.closeSubpath();
+        p.setPen(QPen(QColor(0, 90, 0), 1.2));
+        p.setBrush(QColor(40, 170, 40));
+        p.drawPath(arrow);
+    });
+}
+
+QIcon ExitGlyph()
+{
+    return Draw([](QPainter& p) {
+        p.setPen(QPen(QColor(90, 60, 30), 2));
+        p.setBrush(QColor(230, 210, 170));
+        p.drawRect(QRectF(4, 2, 14, 20));
+        p.setPen(QPen(QColor(200, 20, 20), 3, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(8, 8), QPointF(14, 16));
+        p.drawLine(QPointF(14, 8), QPointF(8, 16));
+    });
+}
+
+QIcon ConfirmGlyph()
+{
+    return Draw([](QPainter& p) {
+        p.setPen(QPen(QColor(30, 150, 30), 3.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.drawPolyline(QPolygonF({QPointF(4, 13), QPointF(10, 19), QPointF(20, 5)}));
+    });
+}

@@ -1,0 +1,54 @@
+// What the program's windows build on: the application object with its
+// default error box, fonts in pixels, placement, and the button pictures.
+#pragma once
+
+#include <QApplication>
+#include <QDialog>
+#include <QFont>
+#include <QIcon>
+
+class TApplication : public QApplication {
+public:
+    TApplication(int& argc, char** argv);
+
+    QString Title() const { return FTitle; }
+    void SetTitle(const QString& title);
+    // Asks the message loop to end; asked before Run, Run returns as soon as
+    // the main window has been shown.
+    void Terminate();
+    // Shows the main window and runs the message loop until it closes.
+    int Run(QWidget* mainWindow);
+    // The default error box: the error's text in a modal message box.
+    void HandleException(const QString& message);
+
+    bool notify(QObject* receiver, QEvent* event) override;
+
+private:
+    QString FTitle;
+    bool FTerminated = false;
+    bool FRunning = false;
+};
+
+TApplication* Application();
+
+// A window shown modally: reports its outcome in Tag, runs FormShow when
+// shown, and, like the original windows, ignores the Escape key.
+class TFormDialog : public QDialog {
+public:
+    explicit TFormDialog(QWidget* owner = nullptr);
+    int Tag = 0;
+
+protected:
+    virtual void FormShow() {}
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+};
+
+QFont PixelFont(const QString& family, int pixelSize, bool bold = false, bool italic = false);
+// Fixed client size, centred on the desktop.
+void PlaceFixed(QWidget* window, int clientWidth, int clientHeight);
+
+// Button pictures, drawn here so the program ships no image files.
+QIcon ContinueGlyph(); // a green arrow pointing right
+QIcon ExitGlyph();     // a red cross in a door frame
+QIcon ConfirmGlyph();  // a green tick

@@ -1,0 +1,162 @@
+// The start-up sequence run in-process with a real event loop: the operator's
+// clicks are played from timers while the modal windows wait.
+#include "app/formkit.h"
+#include "app/startup.h"
+#include "app/unit1.h"
+#include "app/unit2.h"
+#include "app/untfrmzemboupdate.h"
+#include "tests/support/testenv.h"
+
+#include <QDir>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Runs the action once the condition holds, polling the event loop.
+void When(std::function<bool()> condition, std::function<void()> action)
+{
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, condition, action] {
+        if (!condition())
+            return;
+        timer->stop();
+        timer->deleteLater();
+        action();
+    });
+    timer->start();
+}
+
+class StartUp : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        FOldDir = QDir::currentPath();
+        QDir::setCurrent(FDir.Path());
+        WriteBytes(FDir.File("registry.ini"),
+                   "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion]\nProgramFilesDir="
+                       + FDir.Path().toUtf8() + "\n");
+        qputenv("ZEMBO_REGISTRY", FDir.File("registry.ini").toUtf8());
+        qApp->installEventFilter(&FWatch);
+    }
+    void TearDown() override
+    {
+        qApp->removeEventFilter(&FWatch);
+        QDir::setCurrent(FOldDir);
+    }
+
+    // Remembers the top-level windows shown, and Form1's Tag when the update
+    // window appears.
+    struct TWatch : QObject {
+        QStringList Shown;
+        int TagAtMainShow = -1;
+        bool eventFilter(QObject* o, QEvent* e) override
+        {
+            if (e->type() == QEvent::Show && o->isWidgetType() && static_cast<QWidget*>(o)->isWindow()) {
+                Shown << (qobject_cast<QMessageBox*>(o) ? QStringLiteral("message") : o->objectName());
+                if (o == frmzemboupdate)
+                    TagAtMainShow = Form1 ? Form1->Tag : 100;
+            }
+            return false;
+        }
+    } FWatch;
+
+    TScratchDir FDir;
+    QString FOldDir;
+};
+
+bool Form1Up()
+{
+    return Form1 && Form1->isVisible();
+}
+
+TEST_F(StartUp, ContinueNeedsBothBoxesThenTheUpdateWindowDestroysTheConfirmation)
+{
+    When(Form1Up, [] {
+        EXPECT_FALSE(Form1->BitBtn1->isEnabled());
+        QTest::mouseClick(Form1->CheckBox1, Qt::LeftButton);
+        EXPECT_FALSE(Form1->BitBtn1->isEnabled());
+        QTest::mouseClick(Form1->CheckBox2, Qt::LeftButton);
+        EXPECT_TRUE(Form1->BitBtn1->isEnabled());
+        QTest::mouseClick(Form1->CheckBox1, Qt::LeftButton);
+        EXPECT_FALSE(Form1->BitBtn1->isEnabled());
+        QTest::mouseClick(Form1->CheckBox1, Qt::LeftButton);
+        EXPECT_TRUE(Form1->BitBtn1->isEnabled());
+        QTest::mouseClick(Form1->BitBtn1, Qt::LeftButton);
+    });
+    When([] { return frmzemboupdate && frmzemboupdate->isVisible(); }, [] {
+        EXPECT_EQ(Form1, nullptr);
+        EXPECT_EQ(frmzemboupdate->PROGR, QDir::currentPath());
+        frmzemboupdate->close();
+    });
+    EXPECT_EQ(ZemboUpdateMain(*Application()), 0);
+    EXPECT_EQ(FWatch.TagAtMainShow, 1);
+    EXPECT_FALSE(FWatch.Shown.contains("message"));
+}
+
+TEST_F(StartUp, ExitAndTheCloseButtonEndWithoutAnotherWindow)
+{
+    for (int viaButton = 0; viaButton < 2; ++viaButton) {
+        FWatch.Shown.clear();
+        When(Form1Up, [viaButton] {
+            QTest::mouseClick(Form1->CheckBox1, Qt::LeftButton);
+            if (viaButton)
+                QTest::mouseClick(Form1->Button3, Qt::LeftButton);
+            else
+                Form1->close();
+        });
+        EXPECT_EQ(ZemboUpdateMain(*Application()), 0);
+        EXPECT_EQ(FWatch.TagAtMainShow, 0);
+        EXPECT_EQ(FWatch.Shown, QStringList({"Form1", "frmzemboupdate"}));
+        EXPECT_EQ(Form1, nullptr);
+        EXPECT_EQ(frmzemboupdate, nullptr);
+    }
+}
+
+TEST_F(StartUp, ErrorFilesBlockAndTheNoticeNamesTheFirstIgnoringCase)
+{
+    WriteBytes(FDir.File("script_erro_dt_09_12_2026_hr_10_00_00 M-B.txt"), "x");
+    WriteBytes(FDir.File("SCRIPT_ERRO_DT_31_12_2025_HR_23_59_59 M-C.TXT"), "x");
+    WriteBytes(FDir.File("Script_Erro_DT_01_01_2027_HR_00_00_00 M-A.TXT"), "x");
+    WriteBytes(FDir.File("OUTRO.TXT"), "x");
+    QString notice;
+    bool form1Hidden = false;
+    When([] { return Form2 && Form2->isVisible(); }, [&] {
+        notice = Form2->Label1->text();
+        form1Hidden = !Form1->isVisible();
+        QTest::mouseClick(Form2->Button3, Qt::LeftButton);
+    });
+    EXPECT_EQ(ZemboUpdateMain(*Application()), 0);
+    EXPECT_EQ(notice, QStringLiteral("SCRIPT EM EXECUÇÃO SALVO: Script_Erro_DT_01_01_2027_HR_00_00_00 M-A.TXT"));
+    EXPECT_TRUE(form1Hidden);
+    EXPECT_EQ(FWatch.TagAtMainShow, 0);
+    EXPECT_EQ(Form2, nullptr);
+}
+
+TEST_F(StartUp, AFolderNamedLikeAnErrorFileBlocksToo)
+{
+    QDir().mkdir(FDir.File("SCRIPT_ERRO_PASTA.TXT"));
+    QString notice;
+    When([] { return Form2 && Form2->isVisible(); }, [&] {
+        notice = Form2->Label1->text();
+        QTest::mouseClick(Form2->Button3, Qt::LeftButton);
+    });
+    EXPECT_EQ(ZemboUpdateMain(*Application()), 0);
+    EXPECT_EQ(notice, QStringLiteral("SCRIPT EM EXECUÇÃO SALVO: SCRIPT_ERRO_PASTA.TXT"));
+    EXPECT_EQ(FWatch.TagAtMainShow, 0);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen"); // test discovery runs without the test environment
+    TApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
