@@ -53,6 +53,15 @@ QChar DecimalSeparator()
     return s.isEmpty() ? QChar(u'.') : s.front();
 }
 
+QString UpperCase(const QString& text)
+{
+    QString out = text;
+    for (QChar& c : out)
+        if (c >= u'a' && c <= u'z')
+            c = QChar(c.unicode() - 'a' + 'A');
+    return out;
+}
+
 QString DateToStr(TDateTime value)
 {
     return QLocale().toString(value.ToQDateTime().date(), ShortDateFormat());

@@ -15,6 +15,9 @@ QChar DecimalSeparator();
 QString DateToStr(TDateTime value); // short date
 QString TimeToStr(TDateTime value); // long time
 
+// The letters a to z upper-cased, whatever the locale; nothing else changes.
+QString UpperCase(const QString& text);
+
 // Case-insensitive comparison and sort by the user's locale.
 int CompareTextLocale(const QString& a, const QString& b);
 void SortTextLocale(QStringList& list);

@@ -2,6 +2,7 @@
 
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/locale.h"
 
 #include <QFile>
 #include <QLocale>
@@ -24,16 +25,6 @@ QStringView TrimBlanks(QStringView text)
     while (to > from && IsBlank(text[to - 1]))
         --to;
     return text.sliced(from, to - from);
-}
-
-// Keyword tests upper-case the letters a to z only.
-QString UpperAZ(const QString& word)
-{
-    QString out = word;
-    for (QChar& c : out)
-        if (c >= u'a' && c <= u'z')
-            c = QChar(c.unicode() - 32);
-    return out;
 }
 
 bool SameText(const QString& a, const char* b)
@@ -381,8 +372,8 @@ TIBParseKind TIBSQLParser::ClassifyStatement() const
     const qsizetype n = FTokens.size();
     if (n == 0)
         return stmtEMPTY;
-    const QString w1 = UpperAZ(FTokens[0]);
-    const QString w2 = n > 1 ? UpperAZ(FTokens[1]) : QString();
+    const QString w1 = UpperCase(FTokens[0]);
+    const QString w2 = n > 1 ? UpperCase(FTokens[1]) : QString();
 
     if (w1 == u"COMMIT") {
         if (n != 2)
