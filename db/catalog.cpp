@@ -179,11 +179,17 @@ void TQuery::SetSQL(const QStringList& lines)
     FSQL = lines;
 }
 
+void TQuery::SetBindValues(const QVariantList& values)
+{
+    Close();
+    FBindValues = values;
+}
+
 void TQuery::Open()
 {
     if (FActive)
         return;
-    OpenText(FSQL.join(u'\n'), {});
+    OpenText(FSQL.join(u'\n'), FBindValues);
 }
 
 void TQuery::OpenText(const QString& text, const QVariantList& values)
@@ -213,8 +219,8 @@ void TQuery::ReadRow()
     if (!FQuery->next()) {
         if (FQuery->lastError().isValid())
             RaiseEngineError(FQuery->lastError());
+        // Past the end the fields still show the last row.
         FEof = true;
-        FFields.ClearValues();
         return;
     }
     for (int i = 0; i < FFields.Count(); ++i)

@@ -66,6 +66,10 @@ public:
     void SetSQL(const QStringList& lines);
     void SQLClear() { SetSQL({}); }
     void SQLAdd(const QString& line) { SetSQL(FSQL + QStringList{line}); }
+    // Values for the "?" placeholders of the text, in order; each change
+    // closes the query.
+    const QVariantList& BindValues() const { return FBindValues; }
+    void SetBindValues(const QVariantList& values);
 
     void Open();
     void Close();
@@ -84,6 +88,7 @@ private:
 
     QString FDatabaseName;
     QStringList FSQL;
+    QVariantList FBindValues;
     std::unique_ptr<QSqlQuery> FQuery;
     bool FActive = false;
     bool FEof = false;

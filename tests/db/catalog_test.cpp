@@ -126,6 +126,13 @@ TEST_F(CatalogTest, CountListingMasterDetailAndMemo)
     Table2.Close();
     Query2.Next();
     EXPECT_TRUE(Query2.Eof());
+    EXPECT_EQ(Query2.FieldByName("versao").AsString(), "0002"); // past the end: still the last row
+
+    // A bound value is a value, whatever it holds.
+    Query3.SetSQL({"select count(*) ct from scripts where programa=? and versao>? and liberado='S'"});
+    Query3.SetBindValues({"KELDARIN", "0001' or 'x'='x"});
+    Query3.Open();
+    EXPECT_EQ(Query3.FieldByName("ct").AsInteger(), 1);
 
     Query3.SQLClear();
     Query3.SQLAdd("select senha_ftp from principal");
