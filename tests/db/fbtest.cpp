@@ -30,10 +30,9 @@ QString FbPassword()
     return ServiceEnv("ZEMBO_FB_PASSWORD");
 }
 
-TFbTestDatabase::TFbTestDatabase(const QString& name, TFbAccess access) : FAccess(access)
+TFbTestDatabase::TFbTestDatabase(const QString& name, TFbAccess access, const QString& folder) : FAccess(access)
 {
-    const QString folder = ServiceEnv("ZEMBO_FB_DATA");
-    FPath = QDir(folder).filePath(QStringLiteral("zembo-db-%1-%2.fdb").arg(name, access == fbServer ? "srv" : "emb"));
+    FPath = QDir(folder.isEmpty() ? ServiceEnv("ZEMBO_FB_DATA") : folder).filePath(QStringLiteral("zembo-db-%1-%2.fdb").arg(name, access == fbServer ? "srv" : "emb"));
     QFile::remove(FPath);
     FDatabase = std::make_unique<TIBDatabase>();
     FTransaction = std::make_unique<TIBTransaction>();

@@ -15,8 +15,9 @@ enum TFbAccess { fbEmbedded, fbServer };
 
 class TFbTestDatabase {
 public:
-    // Creates a fresh database file named after the test.
-    TFbTestDatabase(const QString& name, TFbAccess access);
+    // Creates a fresh database file named after the test, in the services'
+    // data folder or (embedded only) in the folder given.
+    TFbTestDatabase(const QString& name, TFbAccess access, const QString& folder = {});
     ~TFbTestDatabase();
 
     QString Path() const { return FPath; }
