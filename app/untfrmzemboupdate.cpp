@@ -16,6 +16,10 @@ Tfrmzemboupdate::Tfrmzemboupdate(QWidget* owner) : QWidget(owner)
     setFont(PixelFont(QStringLiteral("MS Sans Serif"), 11));
     PlaceFixed(this, 909, 628);
 
+    CheckListBox1 = new QListWidget(this);
+    CheckListBox1->setObjectName(QStringLiteral("CheckListBox1"));
+    CheckListBox1->setGeometry(8, 174, 417, 97);
+
     Timer2 = new QTimer(this);
     Timer2->setInterval(100);
     connect(Timer2, &QTimer::timeout, this, &Tfrmzemboupdate::Timer2Timer);

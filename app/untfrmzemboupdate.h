@@ -4,6 +4,7 @@
 
 #include "platform/datetime.h"
 
+#include <QListWidget>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -18,6 +19,8 @@ public:
     quint32 BytesToTransfer = 0;
     QString PROGR;
 
+    // The aliases to process; the database upgrade runs the ticked ones.
+    QListWidget* CheckListBox1;
     QTimer* Timer2;
 
     void FormShow();
