@@ -4,8 +4,10 @@
 #include "app/unit1.h"
 #include "app/unit2.h"
 #include "app/untfrmzemboupdate.h"
+#include "upgrade/uaguarde.h"
 
 #include <QDir>
+#include <QProgressBar>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
@@ -50,6 +52,11 @@ int main(int argc, char** argv)
     auto* update = new Tfrmzemboupdate();
     ok &= update->grab().save(out + QStringLiteral("/frmzemboupdate.png"));
     delete update;
+
+    auto* upgrade = new Taguarde(nullptr, nullptr);
+    upgrade->pb1->setValue(38);
+    ok &= upgrade->grab().save(out + QStringLiteral("/aguarde.png"));
+    delete upgrade;
 
     std::printf("%s %s\n", ok ? "written to" : "FAILED, see", qPrintable(out));
     return ok ? 0 : 1;
