@@ -2,6 +2,7 @@
 #include "db/catalog.h"
 #include "db/dberror.h"
 #include "platform/codepage.h"
+#include "tests/db/catalogtest.h"
 #include "tests/support/testenv.h"
 
 #include <QCoreApplication>
@@ -22,18 +23,12 @@ protected:
     void SetUp() override
     {
         WriteAliases(ServiceEnv("ZEMBO_MYSQL_PORT"), TestDatabase());
-        Admin("DROP DATABASE IF EXISTS " + TestDatabase());
-        Admin("CREATE DATABASE " + TestDatabase());
-        Admin("USE " + TestDatabase());
-        Admin("CREATE TABLE scripts (programa VARCHAR(20) NOT NULL, versao VARCHAR(10) NOT NULL, "
-              "texto LONGBLOB NOT NULL, liberado CHAR(1), data DATETIME, PRIMARY KEY (programa, versao))");
-        Admin("CREATE TABLE principal (senha_ftp VARCHAR(60))");
-        Admin("INSERT INTO principal VALUES ('5Fyzfqnefn7571')");
-        InsertScript("KELDARIN", "0001", "S", "CREATE TABLE A (X INTEGER);\r\n");
-        InsertScript("KELDARIN", "0002", "S",
-                     QByteArray("linha 1\r\nlinha 2\nINSERT INTO A VALUES ('a\xe7\xe3o \x80');\r\n\r\nfim"));
-        InsertScript("KELDARIN", "0003", "N", "retido");
-        InsertScript("OUTRO", "0009", "S", "outro");
+        FCatalog.Exec("INSERT INTO principal VALUES ('5Fyzfqnefn7571')");
+        FCatalog.AddScript("KELDARIN", "0001", "S", "CREATE TABLE A (X INTEGER);\r\n");
+        FCatalog.AddScript("KELDARIN", "0002", "S",
+                           QByteArray("linha 1\r\nlinha 2\nINSERT INTO A VALUES ('a\xe7\xe3o \x80');\r\n\r\nfim"));
+        FCatalog.AddScript("KELDARIN", "0003", "N", "retido");
+        FCatalog.AddScript("OUTRO", "0009", "S", "outro");
         Database1.setObjectName("Database1");
         Database1.SetAliasName("Check");
         Database1.SetDatabaseName("Sistema_my");
@@ -41,12 +36,7 @@ protected:
         Database1.SetParams({"USER NAME=" + ServiceEnv("ZEMBO_MYSQL_USER"),
                              "PASSWORD=" + ServiceEnv("ZEMBO_MYSQL_PASSWORD")});
     }
-    void TearDown() override
-    {
-        Database1.Close();
-        Admin("DROP DATABASE IF EXISTS " + TestDatabase());
-        QSqlDatabase::removeDatabase("admin");
-    }
+    void TearDown() override { Database1.Close(); }
     void WriteAliases(const QString& port, const QString& database)
     {
         WriteBytes(FDir.File("aliases.ini"),
@@ -56,30 +46,7 @@ protected:
                        .toUtf8());
         qputenv("ZEMBO_ALIASES", FDir.File("aliases.ini").toLocal8Bit());
     }
-    void Admin(const QString& sql)
-    {
-        QSqlDatabase db = QSqlDatabase::contains("admin") ? QSqlDatabase::database("admin")
-                                                          : QSqlDatabase::addDatabase("QMYSQL", "admin");
-        if (!db.isOpen()) {
-            db.setHostName(ServiceEnv("ZEMBO_MYSQL_HOST"));
-            db.setPort(ServiceEnv("ZEMBO_MYSQL_PORT").toInt());
-            db.setUserName(ServiceEnv("ZEMBO_MYSQL_USER"));
-            db.setPassword(ServiceEnv("ZEMBO_MYSQL_PASSWORD"));
-            ASSERT_TRUE(db.open());
-        }
-        QSqlQuery q(db);
-        ASSERT_TRUE(q.exec(sql)) << sql.toStdString();
-    }
-    void InsertScript(const QString& programa, const QString& versao, const QString& liberado, const QByteArray& texto)
-    {
-        QSqlQuery q(QSqlDatabase::database("admin"));
-        q.prepare("INSERT INTO scripts (programa, versao, texto, liberado) VALUES (?, ?, ?, ?)");
-        q.addBindValue(programa);
-        q.addBindValue(versao);
-        q.addBindValue(texto);
-        q.addBindValue(liberado);
-        ASSERT_TRUE(q.exec());
-    }
+    TCatalogTestDatabase FCatalog{TestDatabase()};
     TScratchDir FDir;
     TDatabase Database1;
 };

@@ -6,6 +6,7 @@
 #include "db/catalog.h"
 #include "db/ibdatabase.h"
 #include "platform/datetime.h"
+#include "tests/db/catalogtest.h"
 #include "tests/db/fbtest.h"
 #include "tests/support/testenv.h"
 #include "upgrade/ibscript.h"
@@ -16,8 +17,6 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QProgressBar>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <map>
@@ -35,14 +34,7 @@ protected:
     {
         FOldDir = QDir::currentPath();
         QDir::setCurrent(FDir.Path());
-        FCatalog = "zembo_up_" + TestName().left(40);
-        Admin("DROP DATABASE IF EXISTS " + FCatalog);
-        Admin("CREATE DATABASE " + FCatalog);
-        Admin("USE " + FCatalog);
-        Admin("CREATE TABLE scripts (programa VARCHAR(20) NOT NULL, versao VARCHAR(10) NOT NULL, "
-              "texto LONGBLOB NOT NULL, liberado CHAR(1), data DATETIME, PRIMARY KEY (programa, versao))");
-        FAliases = "[Check]\nTYPE=MYSQL\nHOST=127.0.0.1\nPORT=" + ServiceEnv("ZEMBO_MYSQL_PORT").toUtf8() +
-                   "\nDATABASE NAME=" + FCatalog.toUtf8() + "\n";
+        FAliases = FCatalog.CheckAlias();
         WriteAliases();
         QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
         SetClock([] { return EncodeDate(2024, 3, 5) + EncodeTime(14, 7, 9, 0).Value(); });
@@ -66,36 +58,9 @@ protected:
         SetClock({});
         QLocale::setDefault(QLocale::c());
         FCustomers.clear();
-        Admin("DROP DATABASE IF EXISTS " + FCatalog);
-        QSqlDatabase::removeDatabase("admin");
         QDir::setCurrent(FOldDir);
     }
 
-    void Admin(const QString& sql)
-    {
-        QSqlDatabase db = QSqlDatabase::contains("admin") ? QSqlDatabase::database("admin")
-                                                          : QSqlDatabase::addDatabase("QMYSQL", "admin");
-        if (!db.isOpen()) {
-            db.setHostName(ServiceEnv("ZEMBO_MYSQL_HOST"));
-            db.setPort(ServiceEnv("ZEMBO_MYSQL_PORT").toInt());
-            db.setUserName(ServiceEnv("ZEMBO_MYSQL_USER"));
-            db.setPassword(ServiceEnv("ZEMBO_MYSQL_PASSWORD"));
-            ASSERT_TRUE(db.open());
-        }
-        QSqlQuery q(db);
-        ASSERT_TRUE(q.exec(sql)) << sql.toStdString();
-    }
-    // The script text is stored as the catalogue holds it: ANSI bytes.
-    void Script(const QString& programa, const QString& versao, const QString& liberado, const QByteArray& texto)
-    {
-        QSqlQuery q(QSqlDatabase::database("admin"));
-        q.prepare("INSERT INTO scripts (programa, versao, texto, liberado) VALUES (?, ?, ?, ?)");
-        q.addBindValue(programa);
-        q.addBindValue(versao);
-        q.addBindValue(texto);
-        q.addBindValue(liberado);
-        ASSERT_TRUE(q.exec());
-    }
     void WriteAliases()
     {
         WriteBytes(FDir.File("aliases.ini"), FAliases);
@@ -130,7 +95,7 @@ protected:
     TScratchDir FDir;
     QTimer FAnswer;
     QString FOldDir;
-    QString FCatalog;
+    TCatalogTestDatabase FCatalog{"zembo_up_" + TestName().left(40)};
     QByteArray FAliases;
     QListWidget FList;
     std::map<QString, std::unique_ptr<TFbTestDatabase>> FCustomers;
@@ -146,9 +111,9 @@ TEST_F(Upgrade, NothingNewerLeavesTheVersionAlone)
 {
     TFbTestDatabase& db = Customer("DADOS");
     db.Exec({"CREATE TABLE VERSAO (VERSAO VARCHAR(10))", "INSERT INTO VERSAO VALUES ('9999')"});
-    Script("KELDARIN", "0001", "S", "CREATE TABLE NUNCA (X INTEGER);");
-    Script("KELDARIN", "99990", "N", "CREATE TABLE NUNCA (X INTEGER);"); // held back
-    Script("OUTRO", "99999", "S", "CREATE TABLE NUNCA (X INTEGER);");    // another program's
+    FCatalog.AddScript("KELDARIN", "0001", "S", "CREATE TABLE NUNCA (X INTEGER);");
+    FCatalog.AddScript("KELDARIN", "99990", "N", "CREATE TABLE NUNCA (X INTEGER);"); // held back
+    FCatalog.AddScript("OUTRO", "99999", "S", "CREATE TABLE NUNCA (X INTEGER);");    // another program's
     Run();
     EXPECT_EQ(db.Scalar("SELECT VERSAO FROM VERSAO"), "9999");
     EXPECT_EQ(db.Scalar("SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'NUNCA'"), "0");
@@ -161,22 +126,22 @@ TEST_F(Upgrade, NothingNewerLeavesTheVersionAlone)
 }
 
 // Versions are texts: "10" sorts before "9". The runner keeps its
-// terminator from one script to the next and from one database to the next.
+// terminator from one script to the next. Only ticked aliases are upgraded.
 TEST_F(Upgrade, MissingVersionTableIsCreatedAndScriptsRunInTextOrder)
 {
     TFbTestDatabase& dados = Customer("DADOS");
     TFbTestDatabase& filial = Customer("FILIAL", false);
     TFbTestDatabase& loja = Customer("LOJA");
-    Script("KELDARIN", "0", "S", "CREATE TABLE NUNCA (X INTEGER);");
-    Script("KELDARIN", "01", "S",
+    FCatalog.AddScript("KELDARIN", "0", "S", "CREATE TABLE NUNCA (X INTEGER);");
+    FCatalog.AddScript("KELDARIN", "01", "S",
            "CREATE TABLE ORDEM (N INTEGER, V VARCHAR(10));\r\nCREATE GENERATOR G;\r\n"
            "INSERT INTO ORDEM VALUES (GEN_ID(G, 1), '01');\r\nSET TERM ^ ;\r\n");
-    Script("KELDARIN", "1", "S", "INSERT INTO ORDEM VALUES (GEN_ID(G, 1), '1')^\r\nSET TERM ; ^\r\n");
-    Script("KELDARIN", "10", "S", "INSERT INTO ORDEM VALUES (GEN_ID(G, 1), '10');");
-    Script("KELDARIN", "2", "S", "INSERT INTO ORDEM VALUES (GEN_ID(G, 1), '2');\nSET TERM !! ;");
-    Script("KELDARIN", "5", "N", "INSERT INTO ORDEM VALUES (GEN_ID(G, 1), '5')!!");
-    Script("KELDARIN", "9", "S", "INSERT INTO ORDEM VALUES (GEN_ID(G, 1), '9')!!\nSET TERM ; !!");
-    Script("OUTRO", "3", "S", "INSERT INTO ORDEM VALUES (GEN_ID(G, 1), 'outro');");
+    FCatalog.AddScript("KELDARIN", "1", "S", "INSERT INTO ORDEM VALUES (GEN_ID(G, 1), '1')^\r\nSET TERM ; ^\r\n");
+    FCatalog.AddScript("KELDARIN", "10", "S", "INSERT INTO ORDEM VALUES (GEN_ID(G, 1), '10');");
+    FCatalog.AddScript("KELDARIN", "2", "S", "INSERT INTO ORDEM VALUES (GEN_ID(G, 1), '2');\nSET TERM !! ;");
+    FCatalog.AddScript("KELDARIN", "5", "N", "INSERT INTO ORDEM VALUES (GEN_ID(G, 1), '5')!!");
+    FCatalog.AddScript("KELDARIN", "9", "S", "INSERT INTO ORDEM VALUES (GEN_ID(G, 1), '9')!!\nSET TERM ; !!");
+    FCatalog.AddScript("OUTRO", "3", "S", "INSERT INTO ORDEM VALUES (GEN_ID(G, 1), 'outro');");
     Run();
     for (TFbTestDatabase* db : {&dados, &loja}) {
         EXPECT_EQ(db->Scalar("SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'NUNCA'"), "0");
@@ -196,8 +161,8 @@ TEST_F(Upgrade, EmptyVersionTableRunsEverythingAndRecordsNothing)
 {
     TFbTestDatabase& db = Customer("DADOS");
     db.Exec({"CREATE TABLE VERSAO (VERSAO VARCHAR(10))", "CREATE TABLE T (X INTEGER)"});
-    Script("KELDARIN", "0001", "S", "INSERT INTO T VALUES (1);");
-    Script("KELDARIN", "0002", "S", "INSERT INTO T VALUES (2);");
+    FCatalog.AddScript("KELDARIN", "0001", "S", "INSERT INTO T VALUES (1);");
+    FCatalog.AddScript("KELDARIN", "0002", "S", "INSERT INTO T VALUES (2);");
     Run();
     Run();
     EXPECT_EQ(db.Scalar("SELECT COUNT(*) FROM VERSAO"), "0");
@@ -211,9 +176,9 @@ TEST_F(Upgrade, QuotesInVersionsAreValues)
     TFbTestDatabase& db = Customer("DADOS");
     db.Exec({"CREATE TABLE VERSAO (VERSAO VARCHAR(10))", "INSERT INTO VERSAO VALUES ('0001''')",
              "CREATE TABLE T (X INTEGER)"});
-    Script("KELDARIN", "0001", "S", "INSERT INTO T VALUES (1);");
-    Script("KELDARIN", "0002", "S", "INSERT INTO T VALUES (2);");
-    Script("KELDARIN", "0003'x", "S", "INSERT INTO T VALUES (3);");
+    FCatalog.AddScript("KELDARIN", "0001", "S", "INSERT INTO T VALUES (1);");
+    FCatalog.AddScript("KELDARIN", "0002", "S", "INSERT INTO T VALUES (2);");
+    FCatalog.AddScript("KELDARIN", "0003'x", "S", "INSERT INTO T VALUES (3);");
     Run();
     EXPECT_EQ(db.Scalar("SELECT VERSAO FROM VERSAO"), "0003'x");
     EXPECT_EQ(db.Scalar("SELECT CAST(LIST(X) AS VARCHAR(50)) FROM (SELECT X FROM T ORDER BY X)"), "2,3");
@@ -228,7 +193,7 @@ TEST_F(Upgrade, FailedScriptIsSavedAndBlocksTheNextStart)
     TFbTestDatabase& db = Customer("DADOS");
     db.Exec({"CREATE TABLE VERSAO (VERSAO VARCHAR(10))", "INSERT INTO VERSAO VALUES ('0000')",
              "CREATE TABLE T (X INTEGER)"});
-    Script("KELDARIN", "0001", "S", "INSERT INTO T VALUES (1);\r\nCREATE TABLE T1 (X INTEGER);\r\n");
+    FCatalog.AddScript("KELDARIN", "0001", "S", "INSERT INTO T VALUES (1);\r\nCREATE TABLE T1 (X INTEGER);\r\n");
     const QByteArray failing = "/* vers\xe3o 2 */\r\n"
                                "INSERT INTO T VALUES (20);\r\n"
                                "commit work;\r\n"
@@ -240,8 +205,8 @@ TEST_F(Upgrade, FailedScriptIsSavedAndBlocksTheNextStart)
                                "INSERT INTO T VALUES (23);\r\n"
                                "INSERT INTO NAO_EXISTE VALUES (1);\r\n"
                                "INSERT INTO T VALUES (24);";
-    Script("KELDARIN", "0002", "S", failing);
-    Script("KELDARIN", "0003", "S", "INSERT INTO T VALUES (3);");
+    FCatalog.AddScript("KELDARIN", "0002", "S", failing);
+    FCatalog.AddScript("KELDARIN", "0003", "S", "INSERT INTO T VALUES (3);");
     Run();
 
     EXPECT_EQ(db.Scalar("SELECT CAST(LIST(X) AS VARCHAR(50)) FROM (SELECT X FROM T ORDER BY X)"), "1,20,23");
@@ -309,7 +274,7 @@ TEST_F(Upgrade, UnwritableErrorFileIsReported)
 {
     TFbTestDatabase& db = Customer("DADOS");
     db.Exec({"CREATE TABLE VERSAO (VERSAO VARCHAR(10))", "INSERT INTO VERSAO VALUES ('0000')"});
-    Script("KELDARIN", "0001", "S", "INSERT INTO NAO_EXISTE VALUES (1);");
+    FCatalog.AddScript("KELDARIN", "0001", "S", "INSERT INTO NAO_EXISTE VALUES (1);");
     QDir(FDir.Path()).mkdir("SCRIPT_ERRO_DT_05-03-2024_HR_14-07-09 M-DADOS.TXT");
     Run();
     EXPECT_EQ(Messages.size(), 1);
@@ -328,10 +293,10 @@ TEST_F(Upgrade, FailuresOutsideTheScriptsCloseTheWindowAndReportIt)
     Customer("LOJA").Exec({"CREATE TABLE T (X INTEGER)"});
     db.Exec({"CREATE TABLE VERSAO (VERSAO VARCHAR(10))", "INSERT INTO VERSAO VALUES ('0000')",
              "CREATE TABLE T (X INTEGER)"});
-    Script("KELDARIN", "0001", "S", "INSERT INTO T VALUES (1);");
+    FCatalog.AddScript("KELDARIN", "0001", "S", "INSERT INTO T VALUES (1);");
 
     // the catalogue has no table of scripts
-    Admin("RENAME TABLE scripts TO guardado");
+    FCatalog.Exec("RENAME TABLE scripts TO guardado");
     Run();
     ASSERT_EQ(Messages.size(), 1);
     EXPECT_TRUE(Messages[0].contains("scripts")) << Messages[0].toStdString();
@@ -343,7 +308,7 @@ TEST_F(Upgrade, FailuresOutsideTheScriptsCloseTheWindowAndReportIt)
               "0");
 
     // mended, the next showing completes
-    Admin("RENAME TABLE guardado TO scripts");
+    FCatalog.Exec("RENAME TABLE guardado TO scripts");
     Messages.clear();
     Run();
     EXPECT_TRUE(Messages.isEmpty()) << Messages.join(" | ").toStdString();
@@ -352,7 +317,7 @@ TEST_F(Upgrade, FailuresOutsideTheScriptsCloseTheWindowAndReportIt)
 
     // the version cannot be recorded: a view that reads but takes no update
     db.Exec({"DROP TABLE VERSAO", "CREATE VIEW VERSAO (VERSAO) AS SELECT CAST('0001' AS VARCHAR(10)) FROM RDB$DATABASE"});
-    Script("KELDARIN", "0002", "S", "INSERT INTO T VALUES (2);");
+    FCatalog.AddScript("KELDARIN", "0002", "S", "INSERT INTO T VALUES (2);");
     Messages.clear();
     Run();
     ASSERT_EQ(Messages.size(), 1);
@@ -390,13 +355,4 @@ TEST(UpgradeProgress, HalvesRoundToEvenAndTheBarStaysInRange)
     EXPECT_EQ(PosicaoProgresso(0, 1, 1, 100), 100); // released after the count
     EXPECT_EQ(PosicaoProgresso(2, 3, 1, 100), 100);
     EXPECT_EQ(PosicaoProgresso(300, 1, 1, 100), 1);
-}
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen"); // test discovery runs without the test environment
-    TApplication application(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
 }
