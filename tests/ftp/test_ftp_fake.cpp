@@ -358,6 +358,40 @@ TEST(FtpFakeData, ErrorAfterDataAndCloseMidTransfer)
     EXPECT_FALSE(ftp.Connected());
 }
 
+// A transfer that fails before the server took its command ends at once:
+// no completion reply is awaited, so the session stays in step.
+TEST(FtpFakeData, FailureBeforeTheTransferCommandAwaitsNoCompletion)
+{
+    TFakeFtpServer server([](TFakeSession& s, int) {
+        s.Reply("220 hi");
+        s.Login();
+        s.Answer("200 binary");
+        s.Answer("200 not what was asked");                     // PASV
+        s.Answer("227 Entering Passive Mode (127,0,0,1,0,1)."); // nothing listens on port 1
+        s.Answer("213 7");
+        s.Answer("221 bye");
+    });
+    TIdFTP ftp;
+    TRecorder rec;
+    PointAt(ftp, server);
+    ftp.ReadTimeout = 5000; // a wrongly awaited reply fails instead of hanging
+    ftp.Connect();
+    ftp.SetTransferType(ftBinary);
+    rec.Attach(ftp);
+    TScratchDir dir;
+    const QString local = dir.File("f.bin");
+    WriteBytes(local, "previous");
+    EXPECT_EQ(FailureOf<EIdReplyRFCError>([&] { ftp.Get("f.bin", local, true); }),
+              QStringLiteral("not what was asked\r\n"));
+    EXPECT_NE(FailureOf<Exception>([&] { ftp.Get("f.bin", local, true); }), QStringLiteral("<no failure>"));
+    EXPECT_EQ(ReadBytes(local), QByteArray("previous"));
+    EXPECT_EQ(ftp.Size("f.bin"), 7);
+    EXPECT_EQ(rec.Events, QStringList({"Starting FTP transfer", "Transfer aborted", "Starting FTP transfer",
+                                       "Transfer aborted"}));
+    ftp.Disconnect();
+    EXPECT_EQ(server.Commands().mid(8), QStringList({"PASV", "PASV", "SIZE f.bin", "QUIT"}));
+}
+
 TEST(FtpFakeTimeout, SilentServerHitsEachWait)
 {
     // Control read.
