@@ -117,6 +117,18 @@ TEST_F(StartUp, ExitAndTheCloseButtonEndWithoutAnotherWindow)
     }
 }
 
+// Without a confirmation window there is no confirmation: the update
+// window closes again by its timer.
+TEST_F(StartUp, UpdateWindowWithoutConfirmationWindowCloses)
+{
+    ASSERT_EQ(Form1, nullptr);
+    frmzemboupdate = new Tfrmzemboupdate();
+    frmzemboupdate->show();
+    EXPECT_TRUE(QTest::qWaitFor([] { return !frmzemboupdate->isVisible(); }, 2000));
+    delete frmzemboupdate;
+    EXPECT_EQ(frmzemboupdate, nullptr);
+}
+
 TEST_F(StartUp, ErrorFilesBlockAndTheNoticeNamesTheFirstIgnoringCase)
 {
     WriteBytes(FDir.File("script_erro_dt_09_12_2026_hr_10_00_00 M-B.txt"), "x");
