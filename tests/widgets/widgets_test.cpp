@@ -218,6 +218,71 @@ TEST(Label3D, RaisedTextHasItsRedCopyOnePixelRightAndDown)
     EXPECT_EQ(Count(s.Image(), white), whites);
 }
 
+// An ellipsis only where the text does not fit; asking for one ends the
+// automatic sizing.
+TEST(Label3D, EllipsesShortenOnlyWhatDoesNotFit)
+{
+    TStage s(QStringLiteral("KELDARIN"));
+    s.Label->SetTextStyle(tsNone);
+    s.Label->SetAutoSize(true);
+    s.Label->setGeometry(10, 10, 380, 100);
+    const QImage fits = s.Image();
+    for (TEllipsesStyle style : {esEnd, esPath}) {
+        s.Label->SetEllipsesStyle(style);
+        EXPECT_FALSE(s.Label->AutoSize());
+        EXPECT_EQ(s.Image(), fits) << style;
+        s.Label->SetEllipsesStyle(esNone);
+    }
+    s.Label->SetCaption(QStringLiteral("C:\\Arquivos\\Belmora\\Keldarin\\Quendarive.exe"));
+    const QImage cut = s.Image();
+    for (TEllipsesStyle style : {esEnd, esPath}) {
+        s.Label->SetEllipsesStyle(style);
+        EXPECT_NE(s.Image(), cut) << style;
+    }
+}
+
+TEST(Label3D, DisabledTextTakesTheGrayTextColour)
+{
+    TStage s(QStringLiteral("KELDARIN"));
+    s.Label->SetTextStyle(tsNone);
+    QPalette p = s.Label->palette();
+    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0, 200, 100));
+    p.setColor(QPalette::Disabled, QPalette::Text, QColor(0, 200, 100));
+    s.Label->setPalette(p);
+    const int whites = Count(s.Image(), QColor(255, 255, 255));
+    s.Label->setEnabled(false);
+    const QImage img = s.Image();
+    EXPECT_EQ(Count(img, QColor(255, 255, 255)), 0);
+    EXPECT_EQ(Count(img, clGrayText.Resolve()), whites);
+}
+
+// BorderWidth frames, one inside the other, from the label's outer edge in.
+TEST(Label3D, BorderFramesNestFromTheOuterEdge)
+{
+    TStage s(QStringLiteral(""));
+    s.Label->SetBorder(true);
+    s.Label->SetBorderWidth(2);
+    QImage img = s.Image();
+    const QColor red(255, 0, 0), gray(128, 128, 128), white(255, 255, 255);
+    for (int k = 0; k < 2; ++k) {
+        EXPECT_EQ(At(img, 10 + k, 50), red) << k;
+        EXPECT_EQ(At(img, 389 - k, 50), red) << k;
+        EXPECT_EQ(At(img, 200, 10 + k), red) << k;
+        EXPECT_EQ(At(img, 200, 109 - k), red) << k;
+    }
+    EXPECT_NE(At(img, 12, 50), red);
+    s.Label->SetBorderType(btRecessed);
+    img = s.Image();
+    EXPECT_EQ(At(img, 200, 10), gray);
+    EXPECT_EQ(At(img, 10, 50), gray);
+    EXPECT_EQ(At(img, 200, 109), white);
+    EXPECT_EQ(At(img, 389, 50), white);
+    s.Label->SetBorderType(btRaised);
+    EXPECT_EQ(At(s.Image(), 200, 10), white);
+    s.Label->SetBorder(false);
+    EXPECT_EQ(Colours(s.Image()), QSet<QRgb>({0}));
+}
+
 TEST(Label3D, EscapementIsNormalised)
 {
     TmyLabel3D l;
