@@ -184,7 +184,6 @@ void Taguarde::Timer1Timer()
         Concluido = false;
         Application()->HandleException(MessageOf(error));
     }
-    work.clear();
     tipo.clear();
     close();
 }

@@ -13,16 +13,6 @@
 
 namespace {
 
-QString Message(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return QStringLiteral("<no error>");
-}
-
 TDateTime At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0)
 {
     return TDateTime(EncodeDate(y, mo, d).Value() + EncodeTime(h, mi, s, 0).Value());
@@ -52,9 +42,9 @@ TEST(DateTime, EncodingMatchesTheDayCountAndRefusesBadArguments)
     EXPECT_NO_THROW(EncodeDate(2000, 2, 29));
     EXPECT_NO_THROW(EncodeDate(9999, 12, 31));
     for (auto [y, m, d] : {std::tuple {1900, 2, 29}, {2023, 2, 29}, {0, 1, 1}, {10000, 1, 1}, {2024, 13, 1}, {2024, 4, 31}})
-        EXPECT_EQ(Message([&] { EncodeDate(y, m, d); }), "Invalid argument to date encode") << y << m << d;
+        EXPECT_EQ(FailureOf([&] { EncodeDate(y, m, d); }), "Invalid argument to date encode") << y << m << d;
     for (auto [h, m, s, ms] : {std::tuple {24, 0, 0, 0}, {0, 60, 0, 0}, {0, 0, 60, 0}, {0, 0, 0, 1000}, {-1, 0, 0, 0}})
-        EXPECT_EQ(Message([&] { EncodeTime(h, m, s, ms); }), "Invalid argument to time encode");
+        EXPECT_EQ(FailureOf([&] { EncodeTime(h, m, s, ms); }), "Invalid argument to time encode");
 }
 
 TEST(DateTime, DecodingRoundTripsAndCountsTimeForwardBeforeTheEpoch)

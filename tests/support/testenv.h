@@ -2,8 +2,11 @@
 // scripts/services (found through the variables it exports) and scratch folders.
 #pragma once
 
+#include "platform/errors.h"
+
 #include <QString>
 #include <QTemporaryDir>
+#include <functional>
 #include <ostream>
 
 // Test failures show texts as text.
@@ -36,3 +39,15 @@ private:
 // Writes bytes to a file, creating folders as needed.
 void WriteBytes(const QString& path, const QByteArray& bytes);
 QByteArray ReadBytes(const QString& path);
+
+// The message of the error of type E that f raises, or "<no failure>".
+template <class E = Exception>
+QString FailureOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const E& e) {
+        return e.Message();
+    }
+    return QStringLiteral("<no failure>");
+}

@@ -33,12 +33,7 @@ protected:
     // The error message of a failing run.
     QString Failure(const QString& text)
     {
-        try {
-            Run(text);
-        } catch (const Exception& e) {
-            return e.Message();
-        }
-        return QStringLiteral("<no error>");
+        return FailureOf([&] { Run(text); });
     }
 
     // What another transaction sees: committed work only.
