@@ -68,7 +68,6 @@ public:
     void SQLAdd(const QString& line) { SetSQL(FSQL + QStringList{line}); }
     // Values for the "?" placeholders of the text, in order; each change
     // closes the query.
-    const QVariantList& BindValues() const { return FBindValues; }
     void SetBindValues(const QVariantList& values);
 
     void Open();
