@@ -2,21 +2,11 @@
 
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/text.h"
 
 #include <QDir>
 
 namespace {
-
-// Trim as the program means it: blanks and control characters at both ends.
-QString TrimControl(const QString& s)
-{
-    qsizetype b = 0, e = s.size();
-    while (b < e && s.at(b).unicode() <= u' ')
-        ++b;
-    while (e > b && s.at(e - 1).unicode() <= u' ')
-        --e;
-    return s.mid(b, e - b);
-}
 
 int ShiftDigit(QChar first)
 {
