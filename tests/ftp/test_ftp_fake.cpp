@@ -42,10 +42,13 @@ TEST(FtpFakeGreeting, PreliminaryThen220AndMultiLineText)
     TFakeFtpServer server([](TFakeSession& s, int) {
         s.Reply("120 ready in a moment");
         s.Reply("220-first line\r\n    indented\r\n\r\n220-repeated code\r\n220 last");
-        s.Answer("502 no HOST");
-        for (const char* reply : {"331 pass", "230 in", "211 End", "200 ok", "215 UNIX Type: L8", "200 ok"})
-            s.Answer(reply);
-        s.Answer("221 bye");
+        s.On("HOST", "502 no HOST");
+        s.On("USER", "331 pass");
+        s.On("PASS", "230 in");
+        s.On("FEAT", "211 End");
+        s.Always("TYPE", "200 ok");
+        s.On("SYST", "215 UNIX Type: L8");
+        s.On("QUIT", "221 bye");
     });
     TIdFTP ftp;
     PointAt(ftp, server);
@@ -65,7 +68,6 @@ TEST(FtpFakeGreeting, PreliminaryThenOtherReplyFails)
     TFakeFtpServer server([](TFakeSession& s, int) {
         s.Reply("120 wait");
         s.Reply("530 not today");
-        s.Command();
     });
     TIdFTP ftp;
     PointAt(ftp, server);
@@ -137,16 +139,17 @@ TEST(FtpFakeLogin, HostRefusedAndConnectionClosedIsReachedAgainWithoutHost)
         [](TFakeSession& s, int connection) {
             s.Reply("220 hello");
             if (connection == 0) {
-                s.Answer("502 no HOST here");
-                s.Close();
+                s.On("HOST", [](TFakeSession& s, const QByteArray&) {
+                    s.Reply("502 no HOST here");
+                    s.Close();
+                });
                 return;
             }
-            s.Answer("230 in");  // USER
-            s.Answer("500 FEAT?");
-            s.Answer("200 ok");
-            s.Answer("500 SYST?");
-            s.Answer("200 ok");
-            s.Answer("221 bye");
+            s.On("USER", "230 in");
+            s.On("FEAT", "500 FEAT?");
+            s.Always("TYPE", "200 ok");
+            s.On("SYST", "500 SYST?");
+            s.On("QUIT", "221 bye");
         },
         2);
     TIdFTP ftp;
@@ -165,10 +168,10 @@ TEST(FtpFakeLogin, AccountAskedForWithoutOneFailsWithTheReply)
 {
     TFakeFtpServer server([](TFakeSession& s, int) {
         s.Reply("220 hello");
-        s.Answer("502 no");
-        s.Answer("331 pass");
-        s.Answer("332 Need account for login.");
-        s.Answer("221 bye");
+        s.On("HOST", "502 no");
+        s.On("USER", "331 pass");
+        s.On("PASS", "332 Need account for login.");
+        s.On("QUIT", "221 bye");
     });
     TIdFTP ftp;
     PointAt(ftp, server);
@@ -187,12 +190,11 @@ TEST(FtpFakeLogin, XautSingleCommand)
 {
     TFakeFtpServer server([](TFakeSession& s, int) {
         s.Reply("220 WS_FTP Server 7.1 (4711)");
-        s.Answer("502 no");
-        s.Answer("230 in");
-        s.Answer("500 no");
-        s.Answer("200 ok");
-        s.Answer("215 Windows_NT");
-        s.Answer("200 ok");
+        s.On("HOST", "502 no");
+        s.On("XAUT", "230 in");
+        s.On("FEAT", "500 no");
+        s.Always("TYPE", "200 ok");
+        s.On("SYST", "215 Windows_NT");
     });
     TIdFTP ftp;
     PointAt(ftp, server);
@@ -200,7 +202,9 @@ TEST(FtpFakeLogin, XautSingleCommand)
     ftp.Disconnect();
     const QStringList commands = server.Commands();
     ASSERT_GE(commands.size(), 2);
-    EXPECT_EQ(commands.at(1), QStringLiteral("XAUT 2 ") + XAutCredentials("user", "secret", 4711));
+    // Worked by hand: key 5A 45 4D 42, challenge 4711 = 67 12 00 00 little-endian;
+    // 'u' 75 ^ 5A ^ 67 = 48 gives "99", 's' 73 ^ 45 ^ 12 = 24 gives "75", ...
+    EXPECT_EQ(commands.at(1), QStringLiteral("XAUT 2 99757981587579729@838:"));
     EXPECT_EQ(XAutCredentials("user", "secret", 4711).size(), 22);
     EXPECT_TRUE(commands.filter("PASS").isEmpty());
 }
@@ -209,13 +213,12 @@ TEST(FtpFakeLogin, OneTimePasswordChallenge)
 {
     TFakeFtpServer server([](TFakeSession& s, int) {
         s.Reply("220 hello");
-        s.Answer("502 no");
-        s.Answer("331 Response to otp-md5 499 ke1234 required for skey.");
-        s.Answer("230 in");
-        s.Answer("500 no");
-        s.Answer("200 ok");
-        s.Answer("215 UNIX");
-        s.Answer("200 ok");
+        s.On("HOST", "502 no");
+        s.On("USER", "331 Response to otp-md5 499 ke1234 required for skey.");
+        s.On("PASS", "230 in");
+        s.On("FEAT", "500 no");
+        s.Always("TYPE", "200 ok");
+        s.On("SYST", "215 UNIX");
     });
     TIdFTP ftp;
     PointAt(ftp, server);
@@ -268,12 +271,10 @@ TEST(FtpFakeData, SizeReplies)
     TFakeFtpServer server([](TFakeSession& s, int) {
         s.Reply("220 hi");
         s.Login();
-        s.Answer("200 binary");
-        s.Answer("213 1024");
-        s.Answer("550 no such file");
-        s.Answer("213 size 77");
-        s.Answer("213 size big");
-        s.Answer("221 bye");
+        s.On("SIZE", "213 1024");
+        s.On("SIZE", "550 no such file");
+        s.On("SIZE", "213 size 77");
+        s.On("SIZE", "213 size big");
     });
     TIdFTP ftp;
     PointAt(ftp, server);
@@ -291,11 +292,10 @@ TEST(FtpFakeData, ListAnswered450IsEmptyAndRetr450Fails)
     TFakeFtpServer server([](TFakeSession& s, int) {
         s.Reply("220 hi");
         s.Login();
-        s.Pasv();
-        s.Answer("450 no files");
-        s.Pasv();
-        s.Answer("450 busy");
-        s.Answer("221 bye");
+        s.OnPasv();
+        s.On("LIST", "450 no files");
+        s.OnPasv();
+        s.On("RETR", "450 busy");
     });
     TIdFTP ftp;
     TRecorder rec;
@@ -319,14 +319,18 @@ TEST(FtpFakeData, ErrorAfterDataAndCloseMidTransfer)
     TFakeFtpServer server([](TFakeSession& s, int) {
         s.Reply("220 hi");
         s.Login();
-        s.Pasv();
-        s.Answer("150 here it comes");
-        s.SendData("partial");
-        s.Reply("426 Connection closed; transfer aborted.");
-        s.Pasv();
-        s.Answer("150 here it comes");
-        s.SendData("more");
-        s.Close();
+        s.OnPasv();
+        s.On("RETR", [](TFakeSession& s, const QByteArray&) {
+            s.Reply("150 here it comes");
+            s.SendData("partial");
+            s.Reply("426 Connection closed; transfer aborted.");
+        });
+        s.OnPasv();
+        s.On("RETR", [](TFakeSession& s, const QByteArray&) {
+            s.Reply("150 here it comes");
+            s.SendData("more");
+            s.Close();
+        });
     });
     TIdFTP ftp;
     PointAt(ftp, server);
@@ -354,11 +358,9 @@ TEST(FtpFakeData, FailureBeforeTheTransferCommandAwaitsNoCompletion)
     TFakeFtpServer server([](TFakeSession& s, int) {
         s.Reply("220 hi");
         s.Login();
-        s.Answer("200 binary");
-        s.Answer("200 not what was asked");                     // PASV
-        s.Answer("227 Entering Passive Mode (127,0,0,1,0,1)."); // nothing listens on port 1
-        s.Answer("213 7");
-        s.Answer("221 bye");
+        s.On("PASV", "200 not what was asked");
+        s.On("PASV", "227 Entering Passive Mode (127,0,0,1,0,1)."); // nothing listens on port 1
+        s.On("SIZE", "213 7");
     });
     TIdFTP ftp;
     TRecorder rec;
@@ -398,10 +400,12 @@ TEST(FtpFakeTimeout, SilentServerHitsEachWait)
     TFakeFtpServer stalled([](TFakeSession& s, int) {
         s.Reply("220 hi");
         s.Login();
-        s.Pasv();
-        s.Answer("150 coming");
-        s.SendData("abc", false);
-        s.Pause(600);
+        s.OnPasv();
+        s.On("RETR", [](TFakeSession& s, const QByteArray&) {
+            s.Reply("150 coming");
+            s.SendData("abc", false);
+            s.Pause(600);
+        });
     });
     PointAt(ftp, stalled);
     ftp.ReadTimeout = 2000;
@@ -416,11 +420,12 @@ TEST(FtpFakeTimeout, SilentServerHitsEachWait)
     TFakeFtpServer noConnect([](TFakeSession& s, int) {
         s.Reply("220 hi");
         s.Login();
-        s.Answer("200 PORT ok");
-        s.Answer("150 coming");
-        s.Pause(300);
-        s.Reply("425 Can't open data connection.");
-        s.Answer("221 bye");
+        s.On("PORT", "200 PORT ok");
+        s.On("RETR", [](TFakeSession& s, const QByteArray&) {
+            s.Reply("150 coming");
+            s.Pause(300);
+            s.Reply("425 Can't open data connection.");
+        });
     });
     PointAt(ftp, noConnect);
     ftp.Passive = false;
