@@ -33,6 +33,31 @@ TSocketErrorText WindowsSocketError(const std::error_code& e)
     return {e.value(), nullptr};
 }
 
+// Starts an asynchronous operation on the context and runs it until it ends
+// or the wait (milliseconds, 0 no limit) runs out, when `cancel` stops it.
+// False when it was cancelled; `ec` holds the operation's result otherwise.
+template <class TStart, class TCancel>
+bool RunLimited(asio::io_context& context, int timeoutMs, std::error_code& ec, TStart start, TCancel cancel)
+{
+    bool done = false;
+    start([&](const std::error_code& e) {
+        done = true;
+        ec = e;
+    });
+    context.restart();
+    if (timeoutMs <= 0)
+        context.run();
+    else
+        context.run_for(std::chrono::milliseconds(timeoutMs));
+    if (done)
+        return true;
+    cancel();
+    // Let the cancelled operation's handler run before its state goes.
+    context.restart();
+    context.run();
+    return false;
+}
+
 } // namespace
 
 EIdSocketError::EIdSocketError(int lastError, const QString& text)
@@ -88,22 +113,14 @@ bool TIdSocket::Wait(asio::socket_base::wait_type what, int timeoutMs)
     // The socket is in non-blocking mode, where a synchronous wait returns
     // at once: wait through the context instead.
     std::error_code ec;
-    bool done = false;
-    FSocket.async_wait(what, [&](const std::error_code& e) {
-        done = true;
-        ec = e;
-    });
-    FContext.restart();
-    if (timeoutMs <= 0)
-        FContext.run();
-    else
-        FContext.run_for(std::chrono::milliseconds(timeoutMs));
-    if (!done) {
-        FSocket.cancel(ec);
-        FContext.restart();
-        FContext.run();
+    const bool done = RunLimited(
+        FContext, timeoutMs, ec, [&](auto handler) { FSocket.async_wait(what, handler); },
+        [&] {
+            std::error_code ignored;
+            FSocket.cancel(ignored);
+        });
+    if (!done)
         return false;
-    }
     if (ec)
         RaiseSocketError(ec);
     return true;
@@ -113,23 +130,14 @@ void TIdSocket::Connect(const asio::ip::address_v4& address, std::uint16_t port,
 {
     const asio::ip::tcp::endpoint peer(address, port);
     std::error_code ec;
-    if (timeoutMs <= 0) {
-        FSocket.connect(peer, ec);
-    } else {
-        bool done = false;
-        FSocket.async_connect(peer, [&](const std::error_code& e) {
-            done = true;
-            ec = e;
+    const bool done = RunLimited(
+        FContext, timeoutMs, ec, [&](auto handler) { FSocket.async_connect(peer, handler); },
+        [&] {
+            std::error_code ignored;
+            FSocket.close(ignored);
         });
-        FContext.restart();
-        FContext.run_for(std::chrono::milliseconds(timeoutMs));
-        if (!done) {
-            FSocket.close(ec);
-            FContext.restart();
-            FContext.run();
-            throw EIdConnectTimeout();
-        }
-    }
+    if (!done)
+        throw EIdConnectTimeout();
     if (ec) {
         std::error_code ignored;
         FSocket.close(ignored);
@@ -245,23 +253,14 @@ std::unique_ptr<TIdSocket> TIdListener::Accept(int timeoutMs)
 {
     auto peer = std::make_unique<TIdSocket>();
     std::error_code ec;
-    if (timeoutMs <= 0) {
-        FAcceptor.accept(peer->FSocket, ec);
-    } else {
-        bool done = false;
-        FAcceptor.async_accept(peer->FSocket, [&](const std::error_code& e) {
-            done = true;
-            ec = e;
+    const bool done = RunLimited(
+        FContext, timeoutMs, ec, [&](auto handler) { FAcceptor.async_accept(peer->FSocket, handler); },
+        [&] {
+            std::error_code ignored;
+            FAcceptor.cancel(ignored);
         });
-        FContext.restart();
-        FContext.run_for(std::chrono::milliseconds(timeoutMs));
-        if (!done) {
-            FAcceptor.cancel(ec);
-            FContext.restart();
-            FContext.run();
-            return nullptr;
-        }
-    }
+    if (!done)
+        return nullptr;
     if (ec)
         RaiseSocketError(ec);
     peer->FSocket.non_blocking(true, ec);
