@@ -257,13 +257,230 @@ TEST(FtpFakeData, PasvRepliesAndPrivateAddressRule)
     ParseReply({"227 Entering Passive Mode (127,0,0,1,x,1)"}, r);
     EXPECT_EQ(FailureOf<EConvertError>([&] { ParsePASVReply(r); }), QStringLiteral("'x' is not a valid integer value"));
 
-    EXPECT_EQ(PassiveDataHost("192.168.1.10", "203.0.113.5"), QStringLiteral("203.0.113.5"));
-    EXPECT_EQ(PassiveDataHost("198.51.100.7", "203.0.113.5"), QStringLiteral("198.51.100.7"));
-    EXPECT_EQ(PassiveDataHost("10.0.0.1", "192.168.0.1"), QStringLiteral("10.0.0.1"));
-    EXPECT_TRUE(IsPrivateIPAddress("172.16.0.1"));
-    EXPECT_TRUE(IsPrivateIPAddress("172.31.9.1"));
-    EXPECT_FALSE(IsPrivateIPAddress("172.32.0.1"));
-    EXPECT_FALSE(IsPrivateIPAddress("172.1.0.1"));
+    // RFC 1123: the numbers wherever they stand in the text.
+    ParseReply({"227 Entering Passive Mode =127,0,0,1,4,1"}, r);
+    EXPECT_EQ(ParsePASVReply(r).Port, 1025);
+
+    // Out of range, refused with the reply's text: the fuzzed reply whose
+    // port overflowed, a port past 65535 (273 * 256 + 112 = 70000), port 0.
+    for (const char* text : {"(10,0,0,1,9999999,1)", "(127,0,0,1,273,112)", "(127,0,0,1,0,0)", "(300,0,0,1,4,1)"}) {
+        ParseReply({QStringLiteral("227 Entering Passive Mode ") + text}, r);
+        EXPECT_EQ(FailureOf<EIdReplyRFCError>([&] { ParsePASVReply(r); }),
+                  QStringLiteral("Invalid passive address: Entering Passive Mode ") + text + "\r\n");
+    }
+}
+
+// Attack: a PASV reply that points the client at a third machine (or at
+// 0.0.0.0). The data connection goes to the control connection's server
+// whatever the reply names; the private-address rule is a case of this.
+TEST(FtpFakeData, PassiveDataGoesToTheControlServer)
+{
+    const QList<QByteArray> replies{"227 Entering Passive Mode (192,168,1,10,%1,%2)",
+                                    "227 Entering Passive Mode (198,51,100,7,%1,%2)",
+                                    "227 Entering Passive Mode (0,0,0,0,%1,%2)",
+                                    "227 Entering Passive Mode =127,0,0,1,%1,%2"};
+    TFakeFtpServer server([&](TFakeSession& s, int) {
+        s.Reply("220 hi");
+        s.Login();
+        for (const QByteArray& reply : replies) {
+            s.OnPasv(reply);
+            s.On("RETR", [](TFakeSession& s, const QByteArray&) {
+                s.Reply("150 coming");
+                s.SendData("data");
+                s.Reply("226 done");
+            });
+        }
+    });
+    TIdFTP ftp;
+    PointAt(ftp, server);
+    ftp.ConnectTimeout = 2000;
+    ftp.Connect();
+    for (qsizetype i = 0; i < replies.size(); ++i) {
+        QBuffer sink;
+        sink.open(QIODevice::WriteOnly);
+        ftp.Get("f", &sink);
+        EXPECT_EQ(sink.data(), QByteArray("data")) << replies.at(i).constData();
+    }
+    ftp.Disconnect();
+}
+
+// Attack: a third party connects to the active-mode listener before the
+// server and supplies the file.
+TEST(FtpFakeData, ActiveModeTakesDataOnlyFromTheServer)
+{
+    TFakeFtpServer server([](TFakeSession& s, int) {
+        s.Reply("220 hi");
+        s.Login();
+        s.On("PORT", "200 PORT ok");
+        s.On("RETR", [](TFakeSession& s, const QByteArray&) {
+            s.Reply("150 coming");
+            s.SendData("intruder", true, "127.0.0.2");
+            s.SendData("genuine");
+            s.Reply("226 done");
+        });
+    });
+    TIdFTP ftp;
+    PointAt(ftp, server);
+    ftp.Passive = false;
+    ftp.ListenTimeout = 5000;
+    ftp.Connect();
+    QBuffer sink;
+    sink.open(QIODevice::WriteOnly);
+    ftp.Get("f", &sink);
+    EXPECT_EQ(sink.data(), QByteArray("genuine"));
+    ftp.Disconnect();
+}
+
+// Fault: a download cut short (or overlong) and confirmed by 226 was taken
+// as complete, and the updater would never fetch the file again.
+TEST(FtpFakeData, TransferOfTheWrongLengthFails)
+{
+    const QByteArray half(50000, 'h');
+    TFakeFtpServer server([&](TFakeSession& s, int) {
+        s.Reply("220 hi");
+        s.Login();
+        const auto send = [](const QByteArray& first, const QByteArray& bytes) {
+            return [first, bytes](TFakeSession& s, const QByteArray&) {
+                s.Reply(first);
+                s.SendData(bytes);
+                s.Reply("226 done");
+            };
+        };
+        s.OnPasv();
+        s.On("RETR", send("150 Opening BINARY mode data connection for f.bin (100000 bytes).", half));
+        s.OnPasv();
+        s.On("RETR", send("150 coming", "twelve bytes"));
+        s.OnPasv();
+        s.On("RETR", send("150 Opening BINARY mode data connection for f.bin (7 bytes).", "newdata"));
+    });
+    TIdFTP ftp;
+    PointAt(ftp, server);
+    ftp.Connect();
+    ftp.SetTransferType(ftBinary);
+    TScratchDir dir;
+    const QString local = dir.File("f.bin");
+    WriteBytes(local, "previous");
+    // Short against the 150 reply's size; long against the caller's size.
+    EXPECT_EQ(FailureOf<EIdFTPSizeMismatch>([&] { ftp.Get("f.bin", local, true); }),
+              QStringLiteral("Transfer size mismatch: 50000 bytes received, 100000 bytes expected."));
+    EXPECT_EQ(ReadBytes(local), QByteArray("previous"));
+    EXPECT_EQ(FailureOf<EIdFTPSizeMismatch>([&] { ftp.Get("f.bin", local, true, false, 10); }),
+              QStringLiteral("Transfer size mismatch: 12 bytes received, 10 bytes expected."));
+    EXPECT_EQ(ReadBytes(local), QByteArray("previous"));
+    // The session stayed in step: the right length is taken.
+    ftp.Get("f.bin", local, true, false, 7);
+    EXPECT_EQ(ReadBytes(local), QByteArray("newdata"));
+    ftp.Disconnect();
+    EXPECT_TRUE(server.Unexpected().isEmpty());
+}
+
+// Attack: a name holding CR LF sent extra commands (`get $'a\r\nDELE
+// victim'` deleted "victim"); a name the 8-bit encoding cannot write went
+// out with "?", a wildcard to the server.
+TEST(FtpFakeData, CommandTextThatWouldBreakTheLineIsRefused)
+{
+    TFakeFtpServer server([](TFakeSession& s, int) {
+        s.Reply("220 hi");
+        s.Login();
+    });
+    TIdFTP ftp;
+    PointAt(ftp, server);
+    const QString injected = QStringLiteral("a\r\nDELE victim");
+    for (QString* text : {&ftp.Username, &ftp.Password, &ftp.Account}) {
+        const QString kept = *text;
+        *text = injected;
+        EXPECT_THROW(ftp.Connect(), EIdFTPBadArgument);
+        *text = QStringLiteral("\u4E2D"); // no 8-bit byte for it
+        EXPECT_THROW(ftp.Connect(), EIdFTPBadArgument);
+        *text = kept;
+    }
+    EXPECT_FALSE(ftp.Connected());
+    ftp.Connect();
+    TScratchDir dir;
+    const QString local = dir.File("f");
+    EXPECT_EQ(FailureOf<EIdFTPBadArgument>([&] { ftp.Get(injected, local, true); }),
+              QStringLiteral("The file name holds a CR, LF or NUL character; nothing was sent."));
+    EXPECT_THROW(ftp.Get(QStringLiteral("nul\0name"), local, true), EIdFTPBadArgument);
+    EXPECT_THROW(ftp.Size(QStringLiteral("a\nDELE victim")), EIdFTPBadArgument);
+    EXPECT_THROW(ftp.ChangeDir(QStringLiteral("d\rDELE victim")), EIdFTPBadArgument);
+    EXPECT_THROW(ftp.List(nullptr, injected), EIdFTPBadArgument);
+    EXPECT_THROW(ftp.SendCmd(QStringLiteral("NOOP\r\nDELE victim")), EIdFTPBadArgument);
+    EXPECT_EQ(FailureOf<EIdFTPBadArgument>([&] { ftp.Get(QStringLiteral("\u4E2D.txt"), local, true); }),
+              QStringLiteral("The file name cannot be written in the connection's encoding; nothing was sent."));
+    // The session goes on.
+    EXPECT_EQ(ftp.SendCmd(QStringLiteral("SYST")), 215);
+    ftp.Disconnect();
+    EXPECT_EQ(server.Commands(), QStringList({"HOST [127.0.0.1]", "USER user", "PASS secret", "FEAT", "TYPE A",
+                                              "SYST", "TYPE A", "SYST", "QUIT"}));
+}
+
+// A download destination that names no file fails before anything is sent
+// (it used to fetch the whole file first), with the full local path.
+TEST(FtpFakeData, DestinationThatIsNoFileFailsFirst)
+{
+    TFakeFtpServer server([](TFakeSession& s, int) {
+        s.Reply("220 hi");
+        s.Login();
+    });
+    TIdFTP ftp;
+    PointAt(ftp, server);
+    ftp.Connect();
+    TScratchDir dir;
+    EXPECT_EQ(FailureOf<EFCreateError>([&] { ftp.Get("f", dir.Path() + "/", true); }),
+              QStringLiteral("Cannot create file \"%1/\". It names a folder, not a file.").arg(dir.Path()));
+    EXPECT_EQ(FailureOf<EFCreateError>([&] { ftp.Get("f", dir.Path(), true); }),
+              QStringLiteral("Cannot create file \"%1\". It names a folder, not a file.").arg(dir.Path()));
+    EXPECT_EQ(FailureOf<EFCreateError>([&] { ftp.Get("f", QString(), true); }),
+              QStringLiteral("Cannot create file \"%1\". It names a folder, not a file.").arg(QDir::currentPath()));
+    ftp.Disconnect();
+    EXPECT_EQ(server.Commands().mid(7), QStringList({"QUIT"}));
+}
+
+// The update window's close button during a download: the handler asks for
+// the abort, the transfer stops at the next block, keeps no partial data
+// and closes the session.
+TEST(FtpFakeData, AbortFromAWorkHandler)
+{
+    TFakeFtpServer server(
+        [](TFakeSession& s, int) {
+            s.Reply("220 hi");
+            s.Login();
+            s.OnPasv();
+            s.On("RETR", [](TFakeSession& s, const QByteArray&) {
+                s.Reply("150 coming");
+                s.SendData(QByteArray(100000, 'x'));
+                s.Reply("226 done");
+            });
+        },
+        2);
+    TIdFTP ftp;
+    TRecorder rec;
+    PointAt(ftp, server);
+    ftp.Connect();
+    rec.Attach(ftp);
+    ftp.OnWork = [&](TIdBaseComponent*, TWorkMode, std::int64_t n) {
+        rec.Events << QStringLiteral("work %1").arg(n);
+        ftp.Abort();
+    };
+    TScratchDir dir;
+    const QString local = dir.File("f.bin");
+    WriteBytes(local, "previous");
+    EXPECT_EQ(FailureOf<EIdFTPAborted>([&] { ftp.Get("f.bin", local, true); }),
+              QStringLiteral("Transfer aborted on request."));
+    EXPECT_EQ(rec.Events, QStringList({"Starting FTP transfer", "begin 0", "work 32768", "end", "Disconnecting.",
+                                       "Disconnected.", "Transfer aborted"}));
+    EXPECT_FALSE(ftp.Connected());
+    EXPECT_EQ(ReadBytes(local), QByteArray("previous"));
+    EXPECT_EQ(QDir(dir.Path()).entryList(QDir::Files), QStringList({"f.bin"}));
+
+    // Asked for between transfers: the next one fails at once.
+    ftp.Connect();
+    ftp.Abort();
+    rec.Events.clear();
+    EXPECT_THROW(ftp.Get("f.bin", local, true), EIdFTPAborted);
+    EXPECT_EQ(rec.Events, QStringList({"Starting FTP transfer", "Disconnecting.", "Disconnected.", "Transfer aborted"}));
+    EXPECT_EQ(ReadBytes(local), QByteArray("previous"));
+    EXPECT_EQ(server.Commands().mid(8).filter("PASV"), QStringList());
 }
 
 TEST(FtpFakeData, SizeReplies)
