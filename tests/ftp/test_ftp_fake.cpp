@@ -10,6 +10,8 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
 #include <gtest/gtest.h>
 
 namespace {
@@ -653,6 +655,76 @@ TEST(FtpFakeTimeout, SilentServerHitsEachWait)
     ftp.Disconnect();
 }
 
+// Faults: a server gone silent after the greeting or after the data hung
+// the caller; so did a QUIT answered by "221-Goodbye" and nothing more.
+TEST(FtpFakeTimeout, SilentReplyCompletionAndQuit)
+{
+    TFakeFtpServer noUserReply([](TFakeSession& s, int) {
+        s.Reply("220 hi");
+        s.Login();
+        s.On("USER", [](TFakeSession&, const QByteArray&) {}); // and never a reply
+    });
+    TIdFTP ftp;
+    PointAt(ftp, noUserReply);
+    ftp.ReadTimeout = 100;
+    EXPECT_EQ(FailureOf<EIdReadTimeout>([&] { ftp.Connect(); }), QStringLiteral("Read timed out."));
+    EXPECT_FALSE(ftp.Connected());
+
+    TFakeFtpServer noCompletion([](TFakeSession& s, int) {
+        s.Reply("220 hi");
+        s.Login();
+        s.OnPasv();
+        s.On("RETR", [](TFakeSession& s, const QByteArray&) {
+            s.Reply("150 coming");
+            s.SendData("all of it"); // and never a 226
+        });
+    });
+    PointAt(ftp, noCompletion);
+    ftp.Connect();
+    QBuffer sink;
+    sink.open(QIODevice::WriteOnly);
+    EXPECT_EQ(FailureOf<EIdReadTimeout>([&] { ftp.Get("x", &sink); }), QStringLiteral("Read timed out."));
+    EXPECT_FALSE(ftp.Connected());
+
+    TFakeFtpServer halfQuit([](TFakeSession& s, int) {
+        s.Reply("220 hi");
+        s.Login();
+        s.On("QUIT", [](TFakeSession& s, const QByteArray&) {
+            s.Reply("221-Goodbye"); // and nothing more
+        });
+    });
+    PointAt(ftp, halfQuit);
+    ftp.Connect();
+    ftp.ReadTimeout = 0; // no limit of its own: the QUIT reply's bound holds
+    QElapsedTimer clock;
+    clock.start();
+    ftp.Disconnect();
+    EXPECT_LT(clock.elapsed(), 4000);
+    EXPECT_FALSE(ftp.Connected());
+}
+
+// Fault: an endless multi-line reply grew memory without bound.
+TEST(FtpFakeTimeout, EndlessReplyIsCut)
+{
+    TFakeFtpServer manyLines([](TFakeSession& s, int) {
+        for (int i = 0; i < 10001; ++i)
+            s.Send("220-welcome\r\n");
+    });
+    TIdFTP ftp;
+    PointAt(ftp, manyLines);
+    ftp.ReadTimeout = 5000;
+    EXPECT_EQ(FailureOf([&] { ftp.Connect(); }), QStringLiteral("Reply too long: more than 10000 lines."));
+    EXPECT_FALSE(ftp.Connected());
+
+    TFakeFtpServer longLines([](TFakeSession& s, int) {
+        for (int i = 0; i < 70; ++i)
+            s.Send("220-" + QByteArray(16000, 'x') + "\r\n");
+    });
+    PointAt(ftp, longLines);
+    EXPECT_EQ(FailureOf([&] { ftp.Connect(); }), QStringLiteral("Reply too long: more than 1048576 bytes."));
+    EXPECT_FALSE(ftp.Connected());
+}
+
 TEST(FtpFakeTimeout, ConnectTimeout)
 {
     // A listener whose queue is full leaves further connects unanswered.
@@ -673,4 +745,53 @@ TEST(FtpFakeTimeout, ConnectTimeout)
     ftp.ReadTimeout = 300;
     EXPECT_EQ(FailureOf<EIdConnectTimeout>([&] { ftp.Connect(); }), QStringLiteral("Connect timed out."));
     EXPECT_FALSE(ftp.Connected());
+}
+
+namespace {
+
+struct TToolRun {
+    int ExitCode;
+    QString Errors;
+    qint64 Ms;
+};
+
+TToolRun RunZemboFtp(const QStringList& args)
+{
+    QProcess tool;
+    QElapsedTimer clock;
+    clock.start();
+    tool.start(QStringLiteral(ZEMBO_FTP_PATH), args);
+    EXPECT_TRUE(tool.waitForFinished(20000));
+    return {tool.exitCode(), QString::fromLocal8Bit(tool.readAllStandardError()), clock.elapsed()};
+}
+
+} // namespace
+
+// zembo-ftp: text from the address that would break a command line is refused
+// before the connection opens (nothing listens on the port: a connect would
+// show "Connection refused."); a name that is no file likewise; a silent
+// server ends the run after --timeout.
+TEST(FtpTool, RefusesBeforeConnectingAndTimesOut)
+{
+    asio::io_context context;
+    asio::ip::tcp::acceptor closed(context, asio::ip::tcp::endpoint(asio::ip::make_address_v4("127.0.0.1"), 0));
+    const QString url = QStringLiteral("ftp://127.0.0.1:%1/").arg(closed.local_endpoint().port());
+    closed.close();
+    TToolRun run = RunZemboFtp({url + "dir%0D%0ADELE%20victim", "ls"});
+    EXPECT_EQ(run.ExitCode, 2);
+    EXPECT_TRUE(run.Errors.contains("The directory holds a CR, LF or NUL character")) << run.Errors.toStdString();
+    run = RunZemboFtp({QString(url).replace("ftp://", "ftp://u%0Aser@"), "ls"});
+    EXPECT_TRUE(run.Errors.contains("The user name holds a CR, LF or NUL character")) << run.Errors.toStdString();
+    run = RunZemboFtp({url, "get", "a\r\nDELE victim"});
+    EXPECT_TRUE(run.Errors.contains("The file name holds a CR, LF or NUL character")) << run.Errors.toStdString();
+    run = RunZemboFtp({url, "get", "sub/"});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_EQ(run.Errors.trimmed(),
+              QStringLiteral("Cannot create file \"%1\". It names a folder, not a file.").arg(QDir::currentPath()));
+
+    TFakeFtpServer silent([](TFakeSession&, int) {});
+    run = RunZemboFtp({"--timeout", "1", QStringLiteral("ftp://127.0.0.1:%1/").arg(silent.Port()), "ls"});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_EQ(run.Errors.trimmed(), QStringLiteral("Read timed out."));
+    EXPECT_LT(run.Ms, 5000);
 }
