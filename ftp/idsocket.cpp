@@ -34,8 +34,9 @@ TSocketErrorText WindowsSocketError(const std::error_code& e)
 }
 
 // Starts an asynchronous operation on the context and runs it until it ends
-// or the wait (milliseconds, 0 no limit) runs out, when `cancel` stops it.
-// False when it was cancelled; `ec` holds the operation's result otherwise.
+// or the wait (milliseconds, 0 no limit) runs out, when `cancel` stops it
+// (its own error ignored). False when it was cancelled; `ec` holds the
+// operation's result otherwise.
 template <class TStart, class TCancel>
 bool RunLimited(asio::io_context& context, int timeoutMs, std::error_code& ec, TStart start, TCancel cancel)
 {
@@ -51,7 +52,8 @@ bool RunLimited(asio::io_context& context, int timeoutMs, std::error_code& ec, T
         context.run_for(std::chrono::milliseconds(timeoutMs));
     if (done)
         return true;
-    cancel();
+    std::error_code ignored;
+    cancel(ignored);
     // Let the cancelled operation's handler run before its state goes.
     context.restart();
     context.run();
@@ -115,10 +117,7 @@ bool TIdSocket::Wait(asio::socket_base::wait_type what, int timeoutMs)
     std::error_code ec;
     const bool done = RunLimited(
         FContext, timeoutMs, ec, [&](auto handler) { FSocket.async_wait(what, handler); },
-        [&] {
-            std::error_code ignored;
-            FSocket.cancel(ignored);
-        });
+        [&](std::error_code& ignored) { FSocket.cancel(ignored); });
     if (!done)
         return false;
     if (ec)
@@ -132,10 +131,7 @@ void TIdSocket::Connect(const asio::ip::address_v4& address, std::uint16_t port,
     std::error_code ec;
     const bool done = RunLimited(
         FContext, timeoutMs, ec, [&](auto handler) { FSocket.async_connect(peer, handler); },
-        [&] {
-            std::error_code ignored;
-            FSocket.close(ignored);
-        });
+        [&](std::error_code& ignored) { FSocket.close(ignored); });
     if (!done)
         throw EIdConnectTimeout();
     if (ec) {
@@ -255,10 +251,7 @@ std::unique_ptr<TIdSocket> TIdListener::Accept(int timeoutMs)
     std::error_code ec;
     const bool done = RunLimited(
         FContext, timeoutMs, ec, [&](auto handler) { FAcceptor.async_accept(peer->FSocket, handler); },
-        [&] {
-            std::error_code ignored;
-            FAcceptor.cancel(ignored);
-        });
+        [&](std::error_code& ignored) { FAcceptor.cancel(ignored); });
     if (!done)
         return nullptr;
     if (ec)
