@@ -170,8 +170,9 @@ private:
     QByteArray Encode(const QString& text) const;
     QString Decode(const QByteArray& bytes) const;
     void WriteLine(const QString& text);
-    // Reads within the reply's limit (milliseconds, 0 none).
+    // One line, waiting until the deadline at most.
     QString ReadLine(const std::chrono::steady_clock::time_point& deadline);
+    // One reply, all of it within the wait (milliseconds, 0 no limit).
     void ReadReply(TIdReplyFTP& reply, int timeoutMs);
     void CheckReply(const TIdReplyFTP& reply, const QList<int>& allowed);
     [[noreturn]] void ReadTimedOut(const QString& text);

@@ -172,8 +172,6 @@ std::ptrdiff_t TIdSocket::ReceiveNow(char* buffer, std::size_t max)
     RaiseSocketError(ec);
 }
 
-bool TIdSocket::WaitReadable(int timeoutMs) { return Wait(asio::socket_base::wait_read, timeoutMs); }
-
 void TIdSocket::Send(const char* data, std::size_t size, int timeoutMs, const QString& timeoutText)
 {
     while (size > 0) {

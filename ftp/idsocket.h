@@ -36,8 +36,6 @@ public:
     // Without waiting: the bytes that have arrived, 0 when the peer has
     // closed, -1 when nothing is there.
     std::ptrdiff_t ReceiveNow(char* buffer, std::size_t max);
-    // True when data (or the peer's close) is there within the wait.
-    bool WaitReadable(int timeoutMs);
     void Send(const char* data, std::size_t size, int timeoutMs, const QString& timeoutText);
 
     bool IsOpen() const { return FSocket.is_open(); }
