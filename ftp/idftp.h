@@ -78,7 +78,7 @@ public:
     bool UseMLIS = false;
     // Bounded waits in milliseconds; 0 waits without limit. A wait that
     // runs out fails the operation and closes the session.
-    int ReadTimeout = 0;      // each read on the control connection
+    int ReadTimeout = 0;      // each reply on the control connection, all its lines
     int TransferTimeout = 0;  // each read on a data connection
     int ConnectTimeout = 0;   // each TCP connect, control and data
     int ListenTimeout = 10000; // active mode: the server's connect
