@@ -15,22 +15,6 @@ constexpr qsizetype MaxReplyBytes = 1 << 20;
 // The QUIT reply is a courtesy: never wait long for it.
 constexpr int QuitReplyTimeout = 2000;
 
-using TClock = std::chrono::steady_clock;
-
-TClock::time_point DeadlineAfter(int timeoutMs)
-{
-    return timeoutMs > 0 ? TClock::now() + std::chrono::milliseconds(timeoutMs) : TClock::time_point::max();
-}
-
-// What is left of the wait in milliseconds (0: no limit), or -1 when it has run out.
-int RemainingMs(const TClock::time_point& deadline)
-{
-    if (deadline == TClock::time_point::max())
-        return 0;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - TClock::now()).count();
-    return left > 0 ? int(left) : -1;
-}
-
 // The command's verb, for messages that must not repeat its argument (a password).
 QString Verb(const QString& command)
 {
@@ -118,7 +102,7 @@ void TIdFTP::WriteLine(const QString& text)
     }
 }
 
-QString TIdFTP::ReadLine(const std::chrono::steady_clock::time_point& deadline)
+QString TIdFTP::ReadLine(const TDeadline& deadline)
 {
     for (;;) {
         const qsizetype lf = FInput.indexOf('\n', FInputPos);
@@ -150,7 +134,7 @@ QString TIdFTP::ReadLine(const std::chrono::steady_clock::time_point& deadline)
         FInput.resize(old + qsizetype(ReceiveSize));
         std::size_t n = 0;
         try {
-            const int wait = RemainingMs(deadline);
+            const int wait = deadline.Remaining();
             if (wait < 0)
                 throw EIdReadTimeout(QStringLiteral("Read timed out."));
             n = FSocket->Receive(FInput.data() + old, ReceiveSize, wait, QStringLiteral("Read timed out."));
@@ -172,7 +156,7 @@ QString TIdFTP::ReadLine(const std::chrono::steady_clock::time_point& deadline)
 
 void TIdFTP::ReadReply(TIdReplyFTP& reply, int timeoutMs)
 {
-    const TClock::time_point deadline = DeadlineAfter(timeoutMs);
+    const TDeadline deadline(timeoutMs);
     int count = 0;
     qsizetype bytes = 0;
     // Every line counts, the skipped empty ones too.

@@ -9,13 +9,13 @@
 #include <QIODevice>
 #include <QString>
 #include <QStringList>
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 
 class TIdSocket;
 class TIdListener;
+class TDeadline;
 class TIdFTPListItems;
 
 enum TIdStatus {
@@ -171,7 +171,7 @@ private:
     QString Decode(const QByteArray& bytes) const;
     void WriteLine(const QString& text);
     // One line, waiting until the deadline at most.
-    QString ReadLine(const std::chrono::steady_clock::time_point& deadline);
+    QString ReadLine(const TDeadline& deadline);
     // One reply, all of it within the wait (milliseconds, 0 no limit).
     void ReadReply(TIdReplyFTP& reply, int timeoutMs);
     void CheckReply(const TIdReplyFTP& reply, const QList<int>& allowed);

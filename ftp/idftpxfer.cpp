@@ -175,14 +175,11 @@ std::unique_ptr<TIdListener> TIdFTP::ListenActive()
 std::unique_ptr<TIdSocket> TIdFTP::AcceptFromServer(TIdListener& listener)
 {
     const asio::ip::address_v4 server = FSocket->RemoteAddress();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ListenTimeout);
+    const TDeadline deadline(ListenTimeout);
     for (;;) {
-        int wait = 0;
-        if (ListenTimeout > 0) {
-            wait = int(std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
-            if (wait <= 0)
-                return nullptr;
-        }
+        const int wait = deadline.Remaining();
+        if (wait < 0)
+            return nullptr;
         std::unique_ptr<TIdSocket> data = listener.Accept(wait);
         if (!data || data->RemoteAddress() == server)
             return data;

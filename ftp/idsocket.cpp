@@ -106,6 +106,20 @@ asio::ip::address_v4 ResolveHost(const QString& host)
     RaiseSocketError(asio::error::host_not_found);
 }
 
+TDeadline::TDeadline(int timeoutMs)
+    : FEnd(timeoutMs > 0 ? std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs)
+                         : std::chrono::steady_clock::time_point::max())
+{
+}
+
+int TDeadline::Remaining() const
+{
+    if (FEnd == std::chrono::steady_clock::time_point::max())
+        return 0;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(FEnd - std::chrono::steady_clock::now()).count();
+    return left > 0 ? int(left) : -1;
+}
+
 TIdSocket::TIdSocket() : FSocket(FContext) {}
 
 TIdSocket::~TIdSocket() { Close(); }
