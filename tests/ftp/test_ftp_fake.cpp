@@ -396,7 +396,11 @@ TEST(FtpFakeData, CommandTextThatWouldBreakTheLineIsRefused)
         EXPECT_THROW(ftp.Connect(), EIdFTPBadArgument);
         *text = kept;
     }
+    ftp.ServerHOST = injected;
+    EXPECT_THROW(ftp.Connect(), EIdFTPBadArgument);
     EXPECT_FALSE(ftp.Connected());
+    // A host name outside ASCII goes in its ASCII form.
+    ftp.ServerHOST = QStringLiteral("caf\u00E9.example");
     ftp.Connect();
     TScratchDir dir;
     const QString local = dir.File("f");
@@ -412,8 +416,8 @@ TEST(FtpFakeData, CommandTextThatWouldBreakTheLineIsRefused)
     // The session goes on.
     EXPECT_EQ(ftp.SendCmd(QStringLiteral("SYST")), 215);
     ftp.Disconnect();
-    EXPECT_EQ(server.Commands(), QStringList({"HOST [127.0.0.1]", "USER user", "PASS secret", "FEAT", "TYPE A",
-                                              "SYST", "TYPE A", "SYST", "QUIT"}));
+    EXPECT_EQ(server.Commands(), QStringList({"HOST xn--caf-dma.example", "USER user", "PASS secret", "FEAT",
+                                              "TYPE A", "SYST", "TYPE A", "SYST", "QUIT"}));
 }
 
 // A download destination that names no file fails before anything is sent
