@@ -749,6 +749,21 @@ TEST(FtpFakeTimeout, ConnectTimeout)
     ftp.ReadTimeout = 300;
     EXPECT_EQ(FailureOf<EIdConnectTimeout>([&] { ftp.Connect(); }), QStringLiteral("Connect timed out."));
     EXPECT_FALSE(ftp.Connected());
+
+    // The passive data connection to the same unanswering port.
+    const unsigned port = full.local_endpoint().port();
+    TFakeFtpServer server([&](TFakeSession& s, int) {
+        s.Reply("220 hi");
+        s.Login();
+        s.On("PASV", "227 Entering Passive Mode (127,0,0,1," + QByteArray::number(port / 256) + ","
+                         + QByteArray::number(port % 256) + ")");
+    });
+    PointAt(ftp, server);
+    ftp.Connect();
+    QBuffer sink;
+    sink.open(QIODevice::WriteOnly);
+    EXPECT_EQ(FailureOf<EIdConnectTimeout>([&] { ftp.Get("x", &sink); }), QStringLiteral("Connect timed out."));
+    ftp.Disconnect();
 }
 
 namespace {
