@@ -11,6 +11,7 @@
 #include <functional>
 
 class IGDSLibrary;
+class TIBStatus;
 class TIBDatabase;
 class TIBTransaction;
 
@@ -91,12 +92,17 @@ public:
     QByteArray Encode(const QString& text) const;
     QString Decode(const QByteArray& bytes) const;
 
-    // Raises the error of a failed client call made for this connection,
-    // closing it by force first when the connection was lost.
-    void Call(ISC_STATUS result);
-    // The same for any failed call made on this connection's behalf, also
-    // by its transactions and statements.
-    [[noreturn]] void RaiseCallError(const ISC_STATUS* status);
+    // The one check of a client call made on this connection's behalf, also
+    // by its transactions and statements: a failure is raised, and when the
+    // connection was lost it is closed by force first.
+    void Check(ISC_STATUS result, const TIBStatus& status);
+
+    // Statements executed without preparing, in the transaction; a failure
+    // is raised. The batch sends them in one call when the client library
+    // has one (HasBatch), else one by one, up to the first failure.
+    void ExecuteImmediate(TIBTransaction& transaction, const QByteArray& sql);
+    bool HasBatch();
+    void ExecuteBatch(TIBTransaction& transaction, const QList<QByteArray>& statements);
 
     int TransactionCount() const { return FTransactions.size(); }
     TIBTransaction* Transactions(int index) const { return FTransactions[index]; }
@@ -187,7 +193,6 @@ private:
     void CheckInTransaction() const;
     void EndTransaction(TTransactionAction action, bool force);
     void Savepoint(const char* sqlVerb, int operation, const QString& name);
-    void CallFor(ISC_STATUS result);
 
     TIBDatabase* FDefaultDatabase = nullptr;
     QList<TIBDatabase*> FDatabases;
