@@ -258,11 +258,20 @@ TIBDatabase::TIBDatabase(QObject* owner) : QObject(owner) {}
 
 TIBDatabase::~TIBDatabase()
 {
+    // Nothing may leave a destructor. A close that fails closes by force; a
+    // forced close that fails too (an event handler raising) still detaches.
     if (FHandle) {
         try {
             Close();
         } catch (...) {
-            ForceClose();
+            try {
+                ForceClose();
+            } catch (...) {
+                TIBStatus ignored;
+                if (FLibrary)
+                    FLibrary->isc_detach_database(ignored, &FHandle);
+                FHandle = 0;
+            }
         }
     }
     for (TIBBase* b : FSQLObjects)

@@ -110,8 +110,11 @@ FAKE_EXPORT ISC_STATUS isc_attach_database(ISC_STATUS* s, short, const ISC_SCHAR
 
 FAKE_EXPORT ISC_STATUS isc_detach_database(ISC_STATUS* s, isc_db_handle* db)
 {
-    *db = 0;
-    return Call("isc_detach_database", s);
+    // A failed detach keeps the handle, as the real client does.
+    const ISC_STATUS r = Call("isc_detach_database", s);
+    if (!r)
+        *db = 0;
+    return r;
 }
 
 FAKE_EXPORT ISC_STATUS isc_drop_database(ISC_STATUS* s, isc_db_handle* db)

@@ -171,6 +171,18 @@ TEST_F(FakeClientTest, FailingBlobReadRaisesTheEngineErrorNotTheClosingOne)
     EXPECT_EQ(calls.mid(calls.size() - 3), QStringList({"isc_open_blob2", "isc_get_segment", "isc_close_blob"}));
 }
 
+TEST_F(FakeClientTest, DestroyingAConnectionNeverRaises)
+{
+    auto* database = new TIBDatabase;
+    database->SetDatabaseName("/fake/other.fdb");
+    database->Open();
+    // The close fails, and so does the forced close that follows it.
+    Control("fail isc_detach_database 335544721 -902 Unable to complete network request");
+    database->BeforeDisconnect = [] { throw Exception("handler failed"); };
+    EXPECT_NO_THROW(delete database);
+    EXPECT_EQ(Calls().filter("isc_detach_database").size(), 2);
+}
+
 TEST_F(FakeClientTest, OutputNamesAreUnique)
 {
     IBDatabase1.Open();
