@@ -6,7 +6,6 @@
 #include "tests/support/testenv.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
@@ -53,17 +52,6 @@ class TScriptServerTest : public TScriptTest {
 protected:
     TScriptServerTest() : TScriptTest(fbServer) {}
 };
-
-// Runs isql-fb on a database file (embedded) and returns its output.
-QString IsqlOutput(const QString& database, const QString& input)
-{
-    QProcess p;
-    p.start("isql-fb", {"-q", "-user", FbUser(), "-password", FbPassword(), database});
-    p.write(input.toUtf8());
-    p.closeWriteChannel();
-    p.waitForFinished(60000);
-    return QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
-}
 
 } // namespace
 
@@ -199,7 +187,7 @@ TEST_F(TScriptTest, CreateAndDropDatabase)
     EXPECT_EQ(Script.Database()->DatabaseName(), path);
     Script.Database()->Close();
     // The odd last word (8192) was passed on, not dropped.
-    const QString out = IsqlOutput(path, "select mon$page_size, mon$sql_dialect from mon$database;\nselect a from x;\n");
+    const QString out = IsqlFb(path, "select mon$page_size, mon$sql_dialect from mon$database;\nselect a from x;\n");
     EXPECT_TRUE(out.contains("8192")) << out.toStdString();
     EXPECT_TRUE(QRegularExpression("\\b5\\s*$").match(out).hasMatch()) << out.toStdString();
 
