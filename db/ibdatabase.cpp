@@ -5,6 +5,8 @@
 #include "platform/codepage.h"
 #include "platform/errors.h"
 
+#include <QStringDecoder>
+#include <QStringEncoder>
 #include <vector>
 
 namespace {
@@ -36,6 +38,20 @@ const char* const TpbNames[] = {
     "lock_read", "lock_write", "verb_time", "commit_time", "ignore_limbo", "read_committed", "autocommit",
     "rec_version", "no_rec_version", "restart_requests", "no_auto_undo", "no_savepoint",
 };
+
+// The code page of a connection character set, by its server name; empty
+// for NONE and for sets not named here, which use the ANSI code page.
+QByteArray CodePageOf(const QString& characterSet)
+{
+    const QString name = characterSet.trimmed().toUpper();
+    if (name == u"UTF8" || name == u"UNICODE_FSS")
+        return "UTF-8";
+    if (name == u"WIN1252")
+        return "windows-1252";
+    if (name == u"ISO8859_1")
+        return "ISO-8859-1";
+    return {};
+}
 
 template <std::size_t N>
 int FindName(const char* const (&table)[N], const QString& name)
@@ -375,12 +391,18 @@ void TIBDatabase::RemoveTransaction(TIBTransaction* transaction)
 
 QByteArray TIBDatabase::Encode(const QString& text) const
 {
-    return ToAnsi(text);
+    if (FCodePage.isEmpty())
+        return ToAnsi(text);
+    QStringEncoder encoder(FCodePage.constData());
+    return encoder.encode(text);
 }
 
 QString TIBDatabase::Decode(const QByteArray& bytes) const
 {
-    return FromAnsi(bytes);
+    if (FCodePage.isEmpty())
+        return FromAnsi(bytes);
+    QStringDecoder decoder(FCodePage.constData());
+    return decoder.decode(bytes);
 }
 
 void TIBDatabase::Check(ISC_STATUS result, const TIBStatus& status)
@@ -458,9 +480,10 @@ void TIBDatabase::Open()
         for (const QString& line : FParams)
             if (line.section(u'=', 0, 0).trimmed().compare(QLatin1String("lc_ctype"), Qt::CaseInsensitive) == 0)
                 FCharacterSet = line.section(u'=', 1);
+        FCodePage = CodePageOf(FCharacterSet);
         FParamsChanged = false;
     }
-    const QByteArray name = Encode(FDatabaseName);
+    const QByteArray name = ToAnsi(FDatabaseName);
     TIBStatus status;
     if (library.isc_attach_database(status, short(name.size()), name.constData(), &FHandle, short(FDpb.size()),
                                     FDpb.constData())) {

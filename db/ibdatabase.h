@@ -88,7 +88,9 @@ public:
     IGDSLibrary& GDSLibrary();
     QByteArray Dpb() const { return FDpb; }
 
-    // Text to and from the library in the connection's encoding.
+    // Text to and from the library in the code page of the connection's
+    // character set (lc_ctype): UTF8, WIN1252, ISO8859_1; NONE and the rest
+    // in the ANSI code page.
     QByteArray Encode(const QString& text) const;
     QString Decode(const QByteArray& bytes) const;
 
@@ -133,6 +135,7 @@ private:
     IGDSLibrary* FLibrary = nullptr;
     TIBTransaction* FDefaultTransaction = nullptr;
     QString FCharacterSet = QStringLiteral("NONE");
+    QByteArray FCodePage; // of the character set; empty for the ANSI code page
     QByteArray FDpb;
     isc_db_handle FHandle = 0;
     bool FHandleHidden = false;

@@ -176,6 +176,19 @@ TEST_F(TScriptTest, ConnectWithQuotedUserPasswordAndRole)
     EXPECT_EQ(Failure("CONNECT '" + Db.Path() + "' USER 'X' CACHE 100;"), "DPB Constant (CACHE) is unknown");
 }
 
+TEST_F(TScriptTest, SetNamesSendsTextInTheCharacterSetsCodePage)
+{
+    Db.Exec({"CREATE TABLE N (K VARCHAR(10), S VARCHAR(10) CHARACTER SET UTF8)"});
+    const QString connect = "CONNECT '" + Db.Path() + "' USER '" + FbUser() + "' PASSWORD '" + FbPassword() + "';\n";
+    for (const char* names : {"UTF8", "WIN1252", "ISO8859_1"})
+        Run(QString("SET NAMES %1;\n").arg(names) + connect
+            + QString("INSERT INTO N VALUES ('%1', 'a\u00e7\u00e3o');\nCOMMIT;").arg(names));
+    // Four characters each, whatever the connection's character set was.
+    EXPECT_EQ(Committed("select list(K || ':' || char_length(S) || '/' || octet_length(S), ' ') "
+                        "from (select K, S from N order by K)"),
+              "ISO8859_1:4/6 UTF8:4/6 WIN1252:4/6");
+}
+
 TEST_F(TScriptTest, CreateAndDropDatabase)
 {
     const QString path = Db.Path() + ".new.fdb";
