@@ -2,9 +2,9 @@
 
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/locale.h"
 
-#include <QFile>
 #include <QLocale>
 #include <QRegularExpression>
 #include <QStringDecoder>
@@ -36,12 +36,7 @@ bool SameText(const QString& a, const char* b)
 // is read in the ANSI code page.
 QStringList LoadTextFile(const QString& fileName)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        throw EInOutError(QStringLiteral("Cannot open file \"%1\". %2").arg(fileName, file.errorString()));
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw EInOutError(QStringLiteral("Cannot read file \"%1\". %2").arg(fileName, file.errorString()));
+    const QByteArray bytes = ReadFileBytes(fileName);
     const auto bom = QStringConverter::encodingForData(bytes);
     if (!bom)
         return ScriptLines(FromAnsi(bytes));
