@@ -5,6 +5,7 @@
 #include "platform/files.h"
 #include "platform/locale.h"
 
+#include <QFileInfo>
 #include <QLocale>
 #include <QRegularExpression>
 #include <QStringDecoder>
@@ -32,10 +33,18 @@ bool SameText(const QString& a, const char* b)
     return a.compare(QLatin1StringView(b), Qt::CaseInsensitive) == 0;
 }
 
+// INPUT may name INPUT again, up to this depth: a file that names itself, or
+// two that name each other, must end as a parse error, not run for ever.
+constexpr int maxInputDepth = 16;
+
 // An include file: a byte-order mark selects UTF-8 or UTF-16, anything else
-// is read in the ANSI code page.
+// is read in the ANSI code page. Only a regular file: a device such as
+// /dev/zero would be read without end.
 QStringList LoadTextFile(const QString& fileName)
 {
+    const QFileInfo info(fileName);
+    if (info.exists() && !info.isFile())
+        throw EInOutError(QStringLiteral("Cannot read file \"%1\". It is not a regular file").arg(fileName));
     const QByteArray bytes = ReadFileBytes(fileName);
     const auto bom = QStringConverter::encodingForData(bytes);
     if (!bom)
@@ -95,6 +104,7 @@ void TIBSQLParser::Parse()
 {
     FScriptIndex = 0;
     FImportIndex = 0;
+    FInputDepth = 0;
     FInput.clear();
     FPaused = false;
     RunLoop();
@@ -213,6 +223,8 @@ bool TIBSQLParser::ReadMoreLines()
     int& index = fromInput ? FImportIndex : FScriptIndex;
     if (index >= source.size())
         return false;
+    if (!fromInput)
+        FInputDepth = 0; // back in the script: the INPUT chain has ended
     do {
         AppendLine(source[index++]);
     } while (index < source.size() && WorkBlank());
@@ -441,5 +453,7 @@ void TIBSQLParser::LoadIncludeFile()
         fileName.remove(0, 1);
     if (!fileName.isEmpty() && isQuote(fileName.back()))
         fileName.chop(1);
+    if (++FInputDepth > maxInputDepth)
+        throw Exception(QStringLiteral("INPUT nested more than %1 deep at \"%2\"").arg(maxInputDepth).arg(fileName));
     FInput = LoadTextFile(fileName);
 }

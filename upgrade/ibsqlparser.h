@@ -110,6 +110,7 @@ private:
     int FLineIndex = 0;
     int FImportIndex = 0;
     bool FInInput = false;
+    int FInputDepth = 0; // include files loaded since the last script line
 
     qsizetype FWorkPos = 0;
     qsizetype FBlankTo = 0;      // FWork is blank from FWorkPos up to here
