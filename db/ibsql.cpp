@@ -232,7 +232,8 @@ void TIBSQL::Prepare()
     try {
         const unsigned short dialect = (unsigned short)db->SQLDialect();
         const QByteArray sql = db->Encode(FProcessedSQL);
-        CheckStatus(library.isc_dsql_prepare(status, FBase.TRHandle(), &FHandle, 0, sql.constData(), dialect, nullptr), status);
+        CheckStatus(library.isc_dsql_prepare(status, FBase.TRHandle(), &FHandle, 0, sql.constData(), dialect, nullptr),
+                    status);
 
         const char item = isc_info_sql_stmt_type;
         char buffer[8] = {};
@@ -330,7 +331,8 @@ void TIBSQL::ExecQuery()
     const unsigned short dialect = (unsigned short)Database()->SQLDialect();
     switch (FSQLType) {
     case SQLSelect:
-        CheckStatus(library.isc_dsql_execute2(status, FBase.TRHandle(), &FHandle, dialect, FInput.AsXSQLDA(), nullptr), status);
+        CheckStatus(library.isc_dsql_execute2(status, FBase.TRHandle(), &FHandle, dialect, FInput.AsXSQLDA(), nullptr),
+                    status);
         FOpen = true;
         FBOF = true;
         FEOF = false;

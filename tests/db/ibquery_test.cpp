@@ -215,7 +215,8 @@ TEST_P(IBQueryTest, BareStatementNeedsAnActiveTransactionAndKeepsTriggerVariable
     FVersion.Commit();
     EXPECT_EQ(FFb->Scalar("SELECT COUNT(*) FROM T WHERE A IS NULL"), "1");
     FFb->Database().Close();
-    EXPECT_EQ(FFb->IsqlScalar("SELECT B, COUNT(*) FROM T GROUP BY B ORDER BY B NULLS LAST").simplified(), "42 1 <null> 1");
+    EXPECT_EQ(FFb->IsqlScalar("SELECT B, COUNT(*) FROM T GROUP BY B ORDER BY B NULLS LAST").simplified(),
+              "42 1 <null> 1");
 }
 
 INSTANTIATE_TEST_SUITE_P(Firebird, IBQueryTest, ::testing::Values(fbEmbedded, fbServer),
