@@ -570,6 +570,9 @@ void TIBDatabase::CreateDatabase()
         FHandle = 0;
         status.Raise(library);
     }
+    // Attached without lc_ctype: character set NONE, the ANSI code page.
+    FCharacterSet = QStringLiteral("NONE");
+    FCodePage.clear();
     try {
         ReadDialect();
     } catch (...) {
