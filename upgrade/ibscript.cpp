@@ -6,11 +6,6 @@
 
 namespace {
 
-bool SameText(const QString& a, const char* b)
-{
-    return a.compare(QLatin1StringView(b), Qt::CaseInsensitive) == 0;
-}
-
 const QString NoSavepoint = QStringLiteral("no_savepoint");
 
 } // namespace

@@ -28,11 +28,6 @@ QStringView TrimBlanks(QStringView text)
     return text.sliced(from, to - from);
 }
 
-bool SameText(const QString& a, const char* b)
-{
-    return a.compare(QLatin1StringView(b), Qt::CaseInsensitive) == 0;
-}
-
 // INPUT may name INPUT again, up to this depth: a file that names itself, or
 // two that name each other, must end as a parse error, not run for ever.
 constexpr int maxInputDepth = 16;
@@ -54,6 +49,11 @@ QStringList LoadTextFile(const QString& fileName)
 }
 
 } // namespace
+
+bool SameText(const QString& word, const char* keyword)
+{
+    return word.compare(QLatin1StringView(keyword), Qt::CaseInsensitive) == 0;
+}
 
 QString ParseKindName(TIBParseKind kind)
 {
