@@ -18,8 +18,10 @@
 #include <QDir>
 #include <QLabel>
 #include <QListWidget>
+#include <QLocale>
 #include <QMessageBox>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -430,4 +432,36 @@ TEST_F(UpdateWindow, FailedConnectionEndsTheProcessWithExitCode2)
             Run();
         },
         ::testing::ExitedWithCode(2), std::string(message) + ".*(refused|recusad)");
+}
+
+// The four handlers on the client's notifications, with a fixed clock and
+// the Brazilian Portuguese locale.
+TEST(ProgressHandlers, TextsGaugeAndTheResetOnDisconnect)
+{
+    QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
+    TDateTime now = EncodeDate(2024, 3, 10) + EncodeTime(14, 5, 0, 0).Value();
+    SetClock([&] { return now; });
+    Tfrmzemboupdate w;
+    w.ftpupdateWork(2048); // a listing before any size: total 0, gauge untouched
+    EXPECT_EQ(w.lblcontador->text(), "Transferidos: 2 Kb de 0 Kb");
+    EXPECT_EQ(w.Gauge1->Progress(), 0);
+    w.BytesToTransfer = 10240;
+    w.ftpupdateWorkBegin();
+    now = now + 2.5 / 86400;
+    w.ftpupdateWork(5120);
+    EXPECT_EQ(w.lblcontador->text(), "Transferidos: 5 Kb de 10 Kb");
+    EXPECT_EQ(w.lblstatus->text(), "Taxa de Transferencia: 2,00 KB/s; Tempo de download  0: 0: 2");
+    EXPECT_EQ(w.Gauge1->Progress(), 50);
+    w.ftpupdateWorkEnd(wmRead);
+    EXPECT_EQ(w.lblstatus->text(), "Download!!");
+    EXPECT_EQ(w.lblcontador->text(), "Transferidos: 10 Kb");
+    EXPECT_EQ(w.Gauge1->Progress(), 50);
+    w.ftpupdateStatus(ftpTransfer, "");
+    EXPECT_EQ(w.StatusPanel1->text(), "Transferindo..");
+    w.ftpupdateStatus(hsDisconnected, "");
+    EXPECT_EQ(w.StatusPanel1->text(), "Desconectado!");
+    EXPECT_EQ(w.Gauge1->Progress(), 0);
+    EXPECT_TRUE(w.ProgressBar1->isHidden());
+    SetClock({});
+    QLocale::setDefault(QLocale::c());
 }
