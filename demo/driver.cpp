@@ -16,6 +16,8 @@
 
 #include <QAbstractButton>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
@@ -93,24 +95,58 @@ protected:
             Observe();
         if (event->type() == QEvent::Show && object->objectName() == QLatin1String("aguarde"))
             Later([this] { Shoot(QStringLiteral("05-scripts"), Window("frmzemboupdate"), Window("aguarde")); });
-        if (event->type() == QEvent::Paint && FStage == stRunning && !FTransferShot
-            && !TextOf(Control<QLabel>(Window("frmzemboupdate"), "Label3")).isEmpty()) {
-            FTransferShot = true;
-            Later([this] { Shoot(QStringLiteral("04-transferindo"), Window("frmzemboupdate")); });
-        }
+        if (event->type() == QEvent::Paint && FStage == stRunning)
+            WatchTransfer();
         return false;
     }
 
 private:
     enum TStage { stConfirm, stChecks, stRunning, stDone };
 
+    // The transfer's picture, once a file's transfer is seen a third of the
+    // way or more ("Transferidos: X Kb de Y Kb"). It is taken at the next
+    // turn of the event loop, which the progress handler gives during the
+    // transfer.
+    void WatchTransfer()
+    {
+        if (FTransferShot)
+            return;
+        static const QRegularExpression partWay(QStringLiteral("^Transferidos: ([\\d.,\\s]+) Kb de ([\\d.,\\s]+) Kb$"));
+        const QRegularExpressionMatch m = partWay.match(TextOf(Control<QLabel>(Window("frmzemboupdate"), "lblcontador")));
+        const auto number = [&m](int i) { return m.captured(i).remove(QRegularExpression(QStringLiteral("\\D"))).toLongLong(); };
+        if (!m.hasMatch() || number(1) == 0 || number(1) * 3 < number(2) || number(1) >= number(2))
+            return;
+        FTransferShot = true;
+        Later([this] { Shoot(QStringLiteral("04-transferindo"), Window("frmzemboupdate")); });
+    }
+
     void Observe()
     {
         QWidget* main = Window("frmzemboupdate");
-        Report(QStringLiteral("status"), TextOf(Control<QLabel>(main, "lblstatus")), FStatus);
+        ReportStatus(TextOf(Control<QLabel>(main, "lblstatus")));
         if (auto* bar = Control<QStatusBar>(main, "StatusBar1"))
             Report(QStringLiteral("status bar"), TextOf(bar->findChild<QLabel*>()), FBar);
         Report(QStringLiteral("file"), TextOf(Control<QLabel>(main, "Label3")), FFile);
+    }
+
+    // The transfer rate changes with every block: it is printed at most once
+    // a second, and its last value before the next text.
+    void ReportStatus(const QString& text)
+    {
+        if (text == FStatus)
+            return;
+        const bool rate = text.startsWith(QStringLiteral("Taxa de Transferencia"));
+        if (rate && FRatePrinted.isValid() && FRatePrinted.elapsed() < 1000) {
+            FStatus = text;
+            FRatePending = true;
+            return;
+        }
+        if (!rate && FRatePending)
+            Say(QStringLiteral("status"), FStatus);
+        FRatePending = false;
+        if (rate)
+            FRatePrinted.start();
+        Report(QStringLiteral("status"), text, FStatus);
     }
 
     static void Report(const QString& where, const QString& text, QString& last)
@@ -128,8 +164,17 @@ private:
             return;
         QPixmap picture = window->grab();
         if (overlay && overlay->isVisible()) {
-            QPainter painter(&picture);
-            painter.drawPixmap(overlay->mapToGlobal(QPoint()) - window->mapToGlobal(QPoint()), overlay->grab());
+            // Both windows where the screen shows them, on a plain desktop.
+            const QRect under(window->mapToGlobal(QPoint()), window->size());
+            const QRect over(overlay->mapToGlobal(QPoint()), overlay->size());
+            const QRect both = under.united(over);
+            QPixmap desktop(both.size());
+            desktop.fill(QColor(58, 110, 165));
+            QPainter painter(&desktop);
+            painter.drawPixmap(under.topLeft() - both.topLeft(), picture);
+            painter.drawPixmap(over.topLeft() - both.topLeft(), overlay->grab());
+            painter.end();
+            picture = desktop;
         }
         const QString file = FShots + u'/' + name + QStringLiteral(".png");
         if (picture.save(file))
@@ -162,7 +207,10 @@ private:
                 Shoot(QStringLiteral("03-verificado"), main);
                 Act([main] {
                     Say(QStringLiteral("operator"), QStringLiteral("presses Enter"));
-                    QWidget* focus = QApplication::focusWidget();
+                    // Enter goes to the control the window gave the focus,
+                    // whether or not a window manager made the window active.
+                    main->activateWindow();
+                    QWidget* focus = main->focusWidget();
                     QTest::keyClick(focus ? focus : main, Qt::Key_Return);
                 });
             }
@@ -259,6 +307,8 @@ private:
     int FConfirmSeen = 0;
     bool FBusy = false;
     bool FTransferShot = false;
+    QElapsedTimer FRatePrinted;
+    bool FRatePending = false;
     QList<QObject*> FAnswered;
     QString FStatus, FBar, FFile, FFinal;
 };
