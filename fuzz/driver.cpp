@@ -152,8 +152,10 @@ long ResidentPages()
         return 0;
     buf[n] = 0;
     const char* p = std::strchr(buf, ' '); // the second field: resident pages
+    if (!p)
+        return 0;
     long pages = 0;
-    for (++p; p && *p >= '0' && *p <= '9'; ++p)
+    for (++p; *p >= '0' && *p <= '9'; ++p)
         pages = pages * 10 + (*p - '0');
     return pages;
 }
