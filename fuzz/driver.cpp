@@ -13,6 +13,8 @@
 //   fuzz_NAME FILE...       runs each file once (a saved input, a seed)
 #include "fuzz/fuzzentry.h"
 
+#include <QtGlobal>
+
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -182,8 +184,17 @@ void OnWatchdog(int)
     _exit(1);
 }
 
+// Warnings of the libraries about the inputs (a file that is not there) are
+// noise here; critical and fatal messages still show.
+void QuietMessages(QtMsgType type, const QMessageLogContext&, const QString& text)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+}
+
 void InstallHandlers()
 {
+    qInstallMessageHandler(QuietMessages);
 #ifdef ZEMBO_FUZZ_DEATH_CALLBACK
     __sanitizer_set_death_callback(SaveCurrentInput);
 #endif
@@ -282,7 +293,7 @@ private:
 
     void Step(std::string& data)
     {
-        switch (FRandom.Below(data.empty() ? 2 : 10)) {
+        switch (FRandom.Below(data.empty() ? 2 : 11)) {
         case 0: // insert a word or number
             data.insert(Pos(data), Word());
             break;
@@ -318,7 +329,17 @@ private:
             data.replace(from, to - from, Word());
             break;
         }
-        case 8: { // repeat a line
+        case 8: { // replace a number by one at an edge
+            std::size_t from = FRandom.Below(data.size());
+            while (from < data.size() && !(data[from] >= '0' && data[from] <= '9'))
+                ++from;
+            std::size_t to = from;
+            while (to < data.size() && data[to] >= '0' && data[to] <= '9')
+                ++to;
+            data.replace(from, to - from, Numbers[FRandom.Below(std::size(Numbers))]);
+            break;
+        }
+        case 9: { // repeat a line
             const std::size_t at = FRandom.Below(data.size());
             const std::size_t start = data.rfind('\n', at) == std::string::npos ? 0 : data.rfind('\n', at) + 1;
             std::size_t end = data.find('\n', at);
