@@ -32,7 +32,7 @@ private:
 TApplication* Application();
 
 // A window shown modally: reports its outcome in Tag, runs FormShow when
-// shown, and, like the original windows, ignores the Escape key.
+// shown, and ignores the Escape key: an operator closes it with its own buttons.
 class TFormDialog : public QDialog {
 public:
     explicit TFormDialog(QWidget* owner = nullptr);

@@ -1,7 +1,7 @@
 #include "app/untfrmzemboupdate.h"
 
 #include "app/formkit.h"
-#include "app/helpers.h"
+#include "update/helpers.h"
 #include "app/unit1.h"
 
 #include <QShowEvent>

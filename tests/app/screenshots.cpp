@@ -4,7 +4,7 @@
 #include "app/unit1.h"
 #include "app/unit2.h"
 #include "app/untfrmzemboupdate.h"
-#include "upgrade/uaguarde.h"
+#include "app/uaguarde.h"
 
 #include <QDir>
 #include <QProgressBar>

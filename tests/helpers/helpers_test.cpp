@@ -1,4 +1,4 @@
-#include "app/helpers.h"
+#include "update/helpers.h"
 #include "db/aliases.h"
 #include "db/dberror.h"
 #include "platform/errors.h"

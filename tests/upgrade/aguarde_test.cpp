@@ -10,7 +10,7 @@
 #include "tests/db/fbtest.h"
 #include "tests/support/testenv.h"
 #include "upgrade/ibscript.h"
-#include "upgrade/uaguarde.h"
+#include "app/uaguarde.h"
 
 #include <QDir>
 #include <QListWidget>

@@ -1,6 +1,6 @@
-#include "upgrade/uaguarde.h"
+#include "app/uaguarde.h"
 
-#include "app/helpers.h"
+#include "update/helpers.h"
 #include "app/unit2.h"
 #include "db/catalog.h"
 #include "db/ibdatabase.h"
