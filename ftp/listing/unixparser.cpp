@@ -125,7 +125,7 @@ struct TEntryTime {
           MSec(clock.MSec)
     {
     }
-    // A date without a time of day stands for its last moment but one.
+    // A date the line gives without a time of day reads as 00:00:00.999.
     void SetNoTime()
     {
         Hour = Min = Sec = 0;
