@@ -42,6 +42,13 @@ namespace fs = std::filesystem;
 
 extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** argv);
 
+// UBSan keeps a runtime of its own that never calls the death callback: its
+// faults abort instead, and the abort handler saves the input.
+extern "C" const char* __ubsan_default_options()
+{
+    return "abort_on_error=1:halt_on_error=1:print_stacktrace=1";
+}
+
 namespace {
 
 struct TOptions {
