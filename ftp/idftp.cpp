@@ -17,6 +17,8 @@ constexpr int MaxReplyLines = 10000;
 constexpr qsizetype MaxReplyBytes = 1 << 20;
 // The QUIT reply is a courtesy: never wait long for it.
 constexpr int QuitReplyTimeout = 2000;
+// How long a refused HOST waits for the server's close before going on.
+constexpr int HostCloseGraceMs = 100;
 
 // The command's verb, for messages that must not repeat its argument (a password).
 QString Verb(const QString& command)
@@ -309,6 +311,11 @@ bool TIdFTP::SendHost()
         FGreeting = FLastCmdResult;
         return true;
     }
+    // A server that drops the session on HOST closes right after its reply;
+    // its close may trail the reply by a moment, so give it that moment
+    // before judging whether to come back without HOST.
+    if (FInputPos >= FInput.size() && FSocket->IsOpen())
+        FSocket->WaitReadable(HostCloseGraceMs);
     return Connected();
 }
 

@@ -173,6 +173,11 @@ std::size_t TIdSocket::Receive(char* buffer, std::size_t max, int timeoutMs, con
     }
 }
 
+bool TIdSocket::WaitReadable(int timeoutMs)
+{
+    return Wait(asio::socket_base::wait_read, timeoutMs);
+}
+
 std::ptrdiff_t TIdSocket::ReceiveNow(char* buffer, std::size_t max)
 {
     std::error_code ec;

@@ -49,6 +49,8 @@ public:
     // closed, -1 when nothing is there.
     std::ptrdiff_t ReceiveNow(char* buffer, std::size_t max);
     void Send(const char* data, std::size_t size, int timeoutMs, const QString& timeoutText);
+    // True when data or the peer's close is there within the wait.
+    bool WaitReadable(int timeoutMs);
 
     bool IsOpen() const { return FSocket.is_open(); }
     void Close();
