@@ -2,17 +2,23 @@
 // statement objects register with both.
 #pragma once
 
-#include <ibase.h>
-
 #include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <QStringList>
+#include <cstdint>
 #include <functional>
 
 class IGDSLibrary;
+class TIBStatus;
 class TIBDatabase;
 class TIBTransaction;
+
+// The client library's handle of a connection, transaction or statement,
+// and the result of one of its calls (0 on success). Its header stays
+// inside this library; db/ibdatabase.cpp asserts that the types match.
+using TIBHandle = unsigned int;
+using TIBResult = std::intptr_t;
 
 // Builds the connection parameter block from "name=value" lines.
 QByteArray BuildDpb(const QStringList& params);
@@ -36,8 +42,8 @@ public:
 
     void CheckDatabase() const;    // client error 24
     void CheckTransaction() const; // client error 25
-    isc_db_handle* DBHandle() const;
-    isc_tr_handle* TRHandle() const;
+    TIBHandle* DBHandle() const;
+    TIBHandle* TRHandle() const;
 
     std::function<void()> BeforeDatabaseDisconnect;
     std::function<void()> AfterDatabaseDisconnect;
@@ -83,20 +89,27 @@ public:
     void CreateDatabase();
     void DropDatabase();
 
-    isc_db_handle* Handle() { return &FHandle; }
+    TIBHandle* Handle() { return &FHandle; }
     IGDSLibrary& GDSLibrary();
     QByteArray Dpb() const { return FDpb; }
 
-    // Text to and from the library in the connection's encoding.
+    // Text to and from the library in the code page of the connection's
+    // character set (lc_ctype): UTF8, WIN1252, ISO8859_1; NONE and the rest
+    // in the ANSI code page.
     QByteArray Encode(const QString& text) const;
     QString Decode(const QByteArray& bytes) const;
 
-    // Raises the error of a failed client call made for this connection,
-    // closing it by force first when the connection was lost.
-    void Call(ISC_STATUS result);
-    // The same for any failed call made on this connection's behalf, also
-    // by its transactions and statements.
-    [[noreturn]] void RaiseCallError(const ISC_STATUS* status);
+    // The one check of a client call made on this connection's behalf, also
+    // by its transactions and statements: a failure is raised, and when the
+    // connection was lost it is closed by force first.
+    void Check(TIBResult result, const TIBStatus& status);
+
+    // Statements executed without preparing, in the transaction; a failure
+    // is raised. The batch sends them in one call when the client library
+    // has one (HasBatch), else one by one, up to the first failure.
+    void ExecuteImmediate(TIBTransaction& transaction, const QByteArray& sql);
+    bool HasBatch();
+    void ExecuteBatch(TIBTransaction& transaction, const QList<QByteArray>& statements);
 
     int TransactionCount() const { return FTransactions.size(); }
     TIBTransaction* Transactions(int index) const { return FTransactions[index]; }
@@ -127,8 +140,9 @@ private:
     IGDSLibrary* FLibrary = nullptr;
     TIBTransaction* FDefaultTransaction = nullptr;
     QString FCharacterSet = QStringLiteral("NONE");
+    QByteArray FCodePage; // of the character set; empty for the ANSI code page
     QByteArray FDpb;
-    isc_db_handle FHandle = 0;
+    TIBHandle FHandle = 0;
     bool FHandleHidden = false;
     QList<TIBTransaction*> FTransactions;
     QList<TIBBase*> FSQLObjects;
@@ -160,7 +174,7 @@ public:
     void SetAutoStopAction(TAutoStopAction action) { FAutoStopAction = action; }
 
     bool Active() const { return FHandle != 0; }
-    isc_tr_handle* Handle() { return &FHandle; }
+    TIBHandle* Handle() { return &FHandle; }
     QByteArray Tpb() const { return FTpb; }
 
     void StartTransaction();
@@ -187,7 +201,6 @@ private:
     void CheckInTransaction() const;
     void EndTransaction(TTransactionAction action, bool force);
     void Savepoint(const char* sqlVerb, int operation, const QString& name);
-    void CallFor(ISC_STATUS result);
 
     TIBDatabase* FDefaultDatabase = nullptr;
     QList<TIBDatabase*> FDatabases;
@@ -199,6 +212,6 @@ private:
     TAutoStopAction FAutoStopAction = saNone;
     bool FAutoStarted = false;
     bool FStopSuspended = false;
-    isc_tr_handle FHandle = 0;
+    TIBHandle FHandle = 0;
     QList<TIBBase*> FSQLObjects;
 };

@@ -15,12 +15,19 @@ int ShiftDigit(QChar first)
     return ok ? (k & 0xFF) : 0;
 }
 
+} // namespace
+
 QString ArchiverPath(const QString& folder)
 {
     return folder + QStringLiteral("/winrar/winrar.exe");
 }
 
-} // namespace
+QString ErrorText(const std::exception& error)
+{
+    if (const auto* e = dynamic_cast<const Exception*>(&error))
+        return e->Message();
+    return QString::fromUtf8(error.what());
+}
 
 QString DecodificaTexto(const QString& scrambled)
 {

@@ -225,28 +225,47 @@ bool IsNcsaMacos(const QString& systemDesc)
     return systemDesc == u"MAC NCSA" || systemDesc.startsWith(u" MAC-OS TCP/Connect");
 }
 
-std::vector<const TIdFTPListParser*> BuildRegistry()
-{
-    std::vector<const TIdFTPListParser*> list;
-    const auto addAll = [&list](const auto& tests) {
+// The registry owns the parsers made for it; the four that read items are
+// program-wide objects of their own, which it only lists.
+class TListRegistry {
+public:
+    TListRegistry();
+    const std::vector<const TIdFTPListParser*>& Parsers() const { return FOrder; }
+
+private:
+    void Add(const TIdFTPListParser& parser) { FOrder.push_back(&parser); }
+    void Add(std::unique_ptr<const TIdFTPListParser> parser)
+    {
+        FOrder.push_back(parser.get());
+        FOwned.push_back(std::move(parser));
+    }
+    template <std::size_t N>
+    void AddAll(const TFormatTest (&tests)[N])
+    {
         for (const TFormatTest& test : tests)
-            list.push_back(new TRecognisedFormat(test));
-    };
-    list.push_back(new TNlstParser);
-    list.push_back(new TMlstParser);
-    addAll(FormatTests);
-    list.push_back(new TSystemFormat(QStringLiteral("Cisco IOS"), IsCiscoIos));
-    addAll(FormatTestsAfterCisco);
-    list.push_back(&EplfParser());
-    addAll(FormatTestsAfterEplf);
-    list.push_back(new TSystemFormat(QStringLiteral("NCSA for MACOS"), IsNcsaMacos));
-    addAll(FormatTestsAfterMacos);
-    list.push_back(&UnixParser());
-    list.push_back(&UnitreeParser());
-    addAll(FormatTestsAfterUnitree);
-    list.push_back(&WindowsNTParser());
-    addAll(FormatTestsAfterNT);
-    return list;
+            Add(std::make_unique<TRecognisedFormat>(test));
+    }
+
+    std::vector<std::unique_ptr<const TIdFTPListParser>> FOwned;
+    std::vector<const TIdFTPListParser*> FOrder;
+};
+
+TListRegistry::TListRegistry()
+{
+    Add(std::make_unique<TNlstParser>());
+    Add(std::make_unique<TMlstParser>());
+    AddAll(FormatTests);
+    Add(std::make_unique<TSystemFormat>(QStringLiteral("Cisco IOS"), IsCiscoIos));
+    AddAll(FormatTestsAfterCisco);
+    Add(EplfParser());
+    AddAll(FormatTestsAfterEplf);
+    Add(std::make_unique<TSystemFormat>(QStringLiteral("NCSA for MACOS"), IsNcsaMacos));
+    AddAll(FormatTestsAfterMacos);
+    Add(UnixParser());
+    Add(UnitreeParser());
+    AddAll(FormatTestsAfterUnitree);
+    Add(WindowsNTParser());
+    AddAll(FormatTestsAfterNT);
 }
 
 } // namespace
@@ -262,11 +281,10 @@ bool IsUnixOrWindowsNTListing(const QStringList& lines)
     return UnixParser().Recognise(lines, QString(), true) || WindowsNTParser().Recognise(lines, QString(), true);
 }
 
-// Parsers live as long as the program.
 const std::vector<const TIdFTPListParser*>& ListParsers()
 {
-    static const std::vector<const TIdFTPListParser*> registry = BuildRegistry();
-    return registry;
+    static const TListRegistry registry;
+    return registry.Parsers();
 }
 
 const TIdFTPListParser* FindListParser(const QString& ident)

@@ -131,34 +131,53 @@ public:
     bool ParseLine(TIdFTPListItem& item, const QString& path, const TListClock& clock) const override;
 };
 
-bool TWindowsNTParser::ParseLine(TIdFTPListItem& item, const QString& path, const TListClock& clock) const
-{
-    const QString& line = item.Data();
-    TFieldBuffer buf(line);
-    QStringView timeText;
-    qint64 year, month, day;
-    if (line.size() >= 4 && AllDigits(QStringView(line).left(4)) && !(line.size() > 4 && IsDigit(line[4]))) {
-        year = NumberDef(QStringView(line).mid(0, 4));
-        month = NumberDef(QStringView(line).mid(5, 2));
-        day = NumberDef(QStringView(line).mid(8, 2));
-        buf.SetRest(QStringView(line).mid(10).trimmed());
-        timeText = buf.Take();
-    } else {
-        const qsizetype blank = line.indexOf(u' ');
-        QStringView dateText = blank >= 0 ? QStringView(line).left(blank) : QStringView(line);
-        buf.SetRest(blank >= 0 ? QStringView(line).mid(blank + 1) : QStringView());
-        buf.SkipBlanks();
-        timeText = buf.Take();
-        const QChar delimiter = FirstNonDigit(dateText);
-        month = NumberDef(TakeNumberPart(dateText, delimiter));
-        day = NumberDef(TakeNumberPart(dateText, delimiter));
-        year = NumberDef(TakeNumberPart(dateText, delimiter));
-    }
-    if (year < 1000) {
-        const qint64 century = clock.Year / 100 * 100;
-        year = year > 50 ? century - 100 + year : century + year;
-    }
+// The date of a line as written, and the text of its time.
+struct TNTDate {
+    qint64 Year = 0, Month = 0, Day = 0;
+    QStringView Time;
+};
 
+// 1. Date and time texts: a year-first date, or month-day-year up to the
+// first blank. Leaves the buffer after the time.
+TNTDate ReadDateAndTime(QStringView line, TFieldBuffer& buf)
+{
+    TNTDate d;
+    if (line.size() >= 4 && AllDigits(line.left(4)) && !(line.size() > 4 && IsDigit(line[4]))) {
+        d.Year = NumberDef(line.mid(0, 4));
+        d.Month = NumberDef(line.mid(5, 2));
+        d.Day = NumberDef(line.mid(8, 2));
+        buf.SetRest(line.mid(10).trimmed());
+        d.Time = buf.Take();
+        return d;
+    }
+    const qsizetype blank = line.indexOf(u' ');
+    QStringView dateText = blank >= 0 ? line.left(blank) : line;
+    buf.SetRest(blank >= 0 ? line.mid(blank + 1) : QStringView());
+    buf.SkipBlanks();
+    d.Time = buf.Take();
+    const QChar delimiter = FirstNonDigit(dateText);
+    d.Month = NumberDef(TakeNumberPart(dateText, delimiter));
+    d.Day = NumberDef(TakeNumberPart(dateText, delimiter));
+    d.Year = NumberDef(TakeNumberPart(dateText, delimiter));
+    return d;
+}
+
+// A two-digit year in the client's century, or the one before above 50.
+qint64 CompleteYear(qint64 year, const TListClock& clock)
+{
+    if (year >= 1000)
+        return year;
+    const qint64 century = clock.Year / 100 * 100;
+    return year > 50 ? century - 100 + year : century + year;
+}
+
+struct TNTTime {
+    qint64 Hour = 0, Min = 0, Sec = 0, MSec = 0;
+};
+
+// "10:00PM", "12:15AM", "10:00": a 12-hour clock when marked.
+TNTTime ReadTimeOfDay(QStringView timeText)
+{
     QString time = timeText.toString().toUpper();
     bool afternoon = false, morning = false;
     for (const auto& [marker, pm] : {std::pair{u"PM", true}, {u"AM", false}, {u"P", true}, {u"A", false}}) {
@@ -171,23 +190,47 @@ bool TWindowsNTParser::ParseLine(TIdFTPListItem& item, const QString& path, cons
     }
     QStringView t = QStringView(time).trimmed();
     const QChar delimiter = FirstNonDigit(timeText);
-    qint64 hour = NumberDef(TakeNumberPart(t, delimiter));
-    const qint64 min = NumberDef(TakeNumberPart(t, delimiter));
-    const qint64 sec = NumberDef(TakeNumberPart(t, delimiter));
-    const qint64 msec = NumberDef(TakeNumberPart(t, delimiter));
-    if (afternoon && hour < 12)
-        hour += 12;
-    if (morning && hour == 12)
-        hour = 0;
+    TNTTime result;
+    result.Hour = NumberDef(TakeNumberPart(t, delimiter));
+    result.Min = NumberDef(TakeNumberPart(t, delimiter));
+    result.Sec = NumberDef(TakeNumberPart(t, delimiter));
+    result.MSec = NumberDef(TakeNumberPart(t, delimiter));
+    if (afternoon && result.Hour < 12)
+        result.Hour += 12;
+    if (morning && result.Hour == 12)
+        result.Hour = 0;
+    return result;
+}
 
+// 2. The date plus the time of day; false when they cannot be formed.
+bool EncodeModified(const TNTDate& d, const TListClock& clock, TDateTime& result)
+{
+    const qint64 year = CompleteYear(d.Year, clock);
+    const TNTTime t = ReadTimeOfDay(d.Time);
     TDateTime date, dayTime;
     const auto fits = [](qint64 v) { return v >= 0 && v <= 9999; };
-    const bool dated = fits(year) && fits(month) && fits(day) && fits(hour) && fits(min) && fits(sec)
-        && fits(msec) && TryEncodeDate(int(year), int(month), int(day), date)
-        && TryEncodeTime(int(hour), int(min), int(sec), int(msec), dayTime);
-    item.SetModifiedDate(dated ? ComposeDateTime(date, dayTime) : TDateTime());
+    if (!(fits(year) && fits(d.Month) && fits(d.Day) && fits(t.Hour) && fits(t.Min) && fits(t.Sec)
+          && fits(t.MSec) && TryEncodeDate(int(year), int(d.Month), int(d.Day), date)
+          && TryEncodeTime(int(t.Hour), int(t.Min), int(t.Sec), int(t.MSec), dayTime)))
+        return false;
+    result = ComposeDateTime(date, dayTime);
+    return true;
+}
 
-    QString name;
+// A "<DIR>" entry's name after its column of blanks.
+QString DirectoryName(QStringView rest)
+{
+    if (rest.startsWith(QStringLiteral("                 ")))
+        return rest.mid(17).toString();
+    if (rest.startsWith(u"         "))
+        return rest.mid(9).toString();
+    return rest.toString();
+}
+
+// 3. "<DIR>" or the size, after any separate AM/PM words; gives the name.
+// An impossible date stays 0 whatever the words say.
+QString ReadSizeAndName(TFieldBuffer& buf, TIdFTPListItem& item, bool dated)
+{
     for (;;) {
         buf.SetRest(buf.Rest().trimmed());
         QString field = buf.Take().toString();
@@ -195,16 +238,8 @@ bool TWindowsNTParser::ParseLine(TIdFTPListItem& item, const QString& path, cons
         if (field.compare(u"<DIR>", Qt::CaseInsensitive) == 0) {
             item.SetItemType(ditDirectory);
             item.SetSizeAvail(false);
-            const QStringView r = buf.Rest();
-            if (r.startsWith(QStringLiteral("                 ")))
-                name = r.mid(17).toString();
-            else if (r.startsWith(u"         "))
-                name = r.mid(9).toString();
-            else
-                name = r.toString();
-            break;
+            return DirectoryName(buf.Rest());
         }
-        // A separate AM/PM word after the time; an impossible date stays 0.
         if (field.compare(u"AM", Qt::CaseInsensitive) == 0) {
             if (dated && DecodeTime(item.ModifiedDate()).Hour == 12)
                 item.SetModifiedDate(item.ModifiedDate() + -0.5);
@@ -217,10 +252,20 @@ bool TWindowsNTParser::ParseLine(TIdFTPListItem& item, const QString& path, cons
         }
         item.SetItemType(ditFile);
         item.SetSize(NumberDef(field));
-        name = buf.Rest().toString();
-        break;
+        return buf.Rest().toString();
     }
+}
 
+bool TWindowsNTParser::ParseLine(TIdFTPListItem& item, const QString& path, const TListClock& clock) const
+{
+    TFieldBuffer buf(item.Data());
+    const TNTDate written = ReadDateAndTime(item.Data(), buf);
+    TDateTime modified;
+    const bool dated = EncodeModified(written, clock, modified);
+    item.SetModifiedDate(modified);
+    QString name = ReadSizeAndName(buf, item, dated);
+
+    // 4. The sub-directory path.
     if (!path.isEmpty()) {
         item.SetLocalFileName(name);
         name = path + u'\\' + name;

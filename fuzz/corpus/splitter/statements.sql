@@ -1,0 +1,10 @@
+/* head */ CREATE TABLE T (A INTEGER, B VARCHAR(20));
+INSERT INTO T VALUES (1, 'a;b');
+UPDATE T SET B = 'It''s;' WHERE A = 1;
+INSERT INTO T VALUES (2, "quoted ; text" /* c; */);
+DELETE FROM T; /*/ DELETE FROM U /* tail */;
+-- note
+COMMIT;
+COMMIT RETAINING;
+ROLLBACK;
+DROP TABLE T;
