@@ -99,13 +99,18 @@ QLabel* NewLabel(QWidget* owner, const char* name, const QString& caption, QPoin
     auto* label = new QLabel(caption, owner);
     label->setObjectName(QLatin1String(name));
     label->setFont(font);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    label->setPalette(palette);
+    SetLabelColour(label, colour);
     label->setAutoFillBackground(fill == lfOpaque);
     label->move(at);
     label->adjustSize();
     return label;
+}
+
+void SetLabelColour(QLabel* label, const QColor& colour)
+{
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
 }
 
 namespace {

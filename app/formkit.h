@@ -55,6 +55,7 @@ enum TLabelFill { lfTransparent, lfOpaque };
 // A label at a point, sized to its text, in a font and colour.
 QLabel* NewLabel(QWidget* owner, const char* name, const QString& caption, QPoint at, const QFont& font,
                  const QColor& colour, TLabelFill fill);
+void SetLabelColour(QLabel* label, const QColor& colour);
 
 // Button pictures, drawn here so the program ships no image files.
 QIcon ContinueGlyph(); // a green arrow pointing right

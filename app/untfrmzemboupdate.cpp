@@ -29,32 +29,11 @@ namespace {
 const QColor Green(0, 128, 0);
 const QString Label9Ready = QStringLiteral("Quendarive.exe - Será atualizado");
 
-QLabel* NewLabel(QWidget* owner, const char* name, const QString& text, int left, int top, const QFont& font,
-                 const QColor& colour)
-{
-    auto* label = new QLabel(text, owner);
-    label->setObjectName(QLatin1String(name));
-    label->setFont(font);
-    QPalette p = label->palette();
-    p.setColor(QPalette::WindowText, colour);
-    label->setPalette(p);
-    label->move(left, top);
-    label->adjustSize();
-    return label;
-}
-
 // A label whose text changes: it grows with its text, as an auto-sized label does.
 void SetText(QLabel* label, const QString& text)
 {
     label->setText(text);
     label->adjustSize();
-}
-
-void SetColour(QLabel* label, const QColor& colour)
-{
-    QPalette p = label->palette();
-    p.setColor(QPalette::WindowText, colour);
-    label->setPalette(p);
 }
 
 QString Sans()
@@ -103,9 +82,10 @@ Tfrmzemboupdate::Tfrmzemboupdate(QWidget* owner) : QWidget(owner)
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setGeometry(872, 3, 32, 32);
     Image1->setPixmap(UpdateIcon());
-    Label1 = NewLabel(Panel1, "Label1", QStringLiteral("Sistema Keldarin"), 8, 2, PixelFont(Sans(), 19, true), Qt::blue);
-    Label2 = NewLabel(Panel1, "Label2", QStringLiteral("Atualização do Sistema"), 9, 27, PixelFont(Sans(), 13, true),
-                      Qt::black);
+    Label1 = NewLabel(Panel1, "Label1", QStringLiteral("Sistema Keldarin"), {8, 2}, PixelFont(Sans(), 19, true),
+                      Qt::blue, lfTransparent);
+    Label2 = NewLabel(Panel1, "Label2", QStringLiteral("Atualização do Sistema"), {9, 27}, PixelFont(Sans(), 13, true),
+                      Qt::black, lfTransparent);
 
     Panel2 = new QWidget(this);
     Panel2->setObjectName(QStringLiteral("Panel2"));
@@ -115,9 +95,10 @@ Tfrmzemboupdate::Tfrmzemboupdate(QWidget* owner) : QWidget(owner)
     Image2->setGeometry(0, 0, 908, 550);
     Image2->setPixmap(UpdateBackground(908, 550));
 
-    Label5 = NewLabel(Panel2, "Label5", QStringLiteral("EXE PRINC."), 16, 18, PixelFont(Verdana(), 16), QColor(0, 0, 128));
-    Label9 = NewLabel(Panel2, "Label9", QStringLiteral("Quendarive.exe - Não verificado"), 116, 19,
-                      PixelFont(Sans(), 13, true), Qt::red);
+    Label5 = NewLabel(Panel2, "Label5", QStringLiteral("EXE PRINC."), {16, 18}, PixelFont(Verdana(), 16),
+                      QColor(0, 0, 128), lfTransparent);
+    Label9 = NewLabel(Panel2, "Label9", QStringLiteral("Quendarive.exe - Não verificado"), {116, 19},
+                      PixelFont(Sans(), 13, true), Qt::red, lfTransparent);
 
     ImageList1 = StateBalls();
     TreeView3 = new QTreeWidget(Panel2);
@@ -138,8 +119,8 @@ Tfrmzemboupdate::Tfrmzemboupdate(QWidget* owner) : QWidget(owner)
     Memo3->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo3->hide();
 
-    Label10 = NewLabel(Panel2, "Label10", QStringLiteral("Base Principal"), 16, 105, PixelFont(Verdana(), 15, true),
-                       QColor(128, 0, 0));
+    Label10 = NewLabel(Panel2, "Label10", QStringLiteral("Base Principal"), {16, 105}, PixelFont(Verdana(), 15, true),
+                       QColor(128, 0, 0), lfTransparent);
     CheckListBox1 = new QListWidget(Panel2);
     CheckListBox1->setObjectName(QStringLiteral("CheckListBox1"));
     CheckListBox1->setGeometry(8, 124, 417, 97);
@@ -160,9 +141,10 @@ Tfrmzemboupdate::Tfrmzemboupdate(QWidget* owner) : QWidget(owner)
     Button1->setIconSize(QSize(20, 20));
     connect(Button1, &QPushButton::clicked, this, &Tfrmzemboupdate::batualizarClick);
 
-    lblstatus = NewLabel(Panel2, "lblstatus", QStringLiteral(" "), 206, 506, PixelFont(Sans(), 13, true), Qt::black);
-    lblcontador = NewLabel(Panel2, "lblcontador", QStringLiteral(" "), 206, 526, PixelFont(Sans(), 13, true), Qt::black);
-    Label3 = NewLabel(Panel2, "Label3", QStringLiteral(" "), 401, 526, PixelFont(Sans(), 13, true), Qt::black);
+    const QFont status = PixelFont(Sans(), 13, true);
+    lblstatus = NewLabel(Panel2, "lblstatus", QStringLiteral(" "), {206, 506}, status, Qt::black, lfTransparent);
+    lblcontador = NewLabel(Panel2, "lblcontador", QStringLiteral(" "), {206, 526}, status, Qt::black, lfTransparent);
+    Label3 = NewLabel(Panel2, "Label3", QStringLiteral(" "), {401, 526}, status, Qt::black, lfTransparent);
 
     Button3 = new QPushButton(ExitGlyph(), QStringLiteral("&Sair"), Panel2);
     Button3->setObjectName(QStringLiteral("Button3"));
@@ -248,7 +230,7 @@ void Tfrmzemboupdate::FormShow()
     if (const auto failure = VerificaArquivos(PROGR, alias))
         return Falha(*failure);
     SetText(Label9, Label9Ready);
-    SetColour(Label9, Green);
+    SetLabelColour(Label9, Green);
     auto* entry = new QListWidgetItem(alias, CheckListBox1);
     entry->setFlags(entry->flags() | Qt::ItemIsUserCheckable);
     entry->setCheckState(Qt::Unchecked);

@@ -4,17 +4,6 @@
 
 #include <QRegularExpression>
 
-QString TrimControl(const QString& text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin).unicode() <= 32)
-        ++begin;
-    while (end > begin && text.at(end - 1).unicode() <= 32)
-        --end;
-    return text.mid(begin, end - begin);
-}
-
 namespace {
 
 bool IsThreeDigits(const QString& s)

@@ -3,9 +3,7 @@
 #pragma once
 
 #include "ftp/idftp.h"
-
-// Blanks and control characters removed at both ends.
-QString TrimControl(const QString& text);
+#include "platform/text.h" // TrimControl, which the reply texts use
 
 // Builds the reply from the lines read (empty lines already skipped). Raises
 // EIdException "Reply Code is not valid: %s" for a code that is neither

@@ -2,6 +2,7 @@
 
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/text.h"
 
 #include <QDir>
 #include <QFile>
@@ -145,20 +146,7 @@ QByteArray ReadFileBytes(const QString& path)
 
 QStringList ReadAnsiLines(const QString& path)
 {
-    const QByteArray bytes = ReadFileBytes(path);
-    QStringList lines;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] != '\r' && bytes[i] != '\n')
-            continue;
-        lines.append(FromAnsi(bytes.mid(start, i - start)));
-        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
-            ++i;
-        start = i + 1;
-    }
-    if (start < bytes.size())
-        lines.append(FromAnsi(bytes.mid(start)));
-    return lines;
+    return SplitLines(FromAnsi(ReadFileBytes(path)));
 }
 
 void WriteAnsiLines(const QString& path, const QStringList& lines)

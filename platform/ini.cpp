@@ -1,6 +1,7 @@
 #include "platform/ini.h"
 
 #include "platform/errors.h"
+#include "platform/text.h"
 
 #include <QFile>
 
@@ -11,10 +12,7 @@ QList<TIniSection> ReadIniFile(const QString& path)
         throw EInOutError(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
     const QString text = QString::fromUtf8(file.readAll());
     QList<TIniSection> sections;
-    const auto lines = text.split(u'\n');
-    for (QString raw : lines) {
-        if (raw.endsWith(u'\r'))
-            raw.chop(1);
+    for (const QString& raw : SplitLines(text, lsLineFeedOnly)) {
         const QString line = raw.trimmed();
         if (line.isEmpty() || line.startsWith(u';') || line.startsWith(u'#'))
             continue;

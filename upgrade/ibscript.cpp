@@ -3,6 +3,7 @@
 #include "db/iberror.h"
 #include "db/ibsql.h"
 #include "platform/errors.h"
+#include "platform/text.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/locale.h"
+#include "platform/text.h"
 
 #include <QFileInfo>
 #include <QLocale>
@@ -15,17 +16,6 @@ namespace {
 bool IsBlank(QChar c)
 {
     return c.unicode() < 33;
-}
-
-QStringView TrimBlanks(QStringView text)
-{
-    qsizetype from = 0;
-    qsizetype to = text.size();
-    while (from < to && IsBlank(text[from]))
-        ++from;
-    while (to > from && IsBlank(text[to - 1]))
-        --to;
-    return text.sliced(from, to - from);
 }
 
 // INPUT may name INPUT again, up to this depth: a file that names itself, or
@@ -49,11 +39,6 @@ QStringList LoadTextFile(const QString& fileName)
 }
 
 } // namespace
-
-bool SameText(const QString& word, const char* keyword)
-{
-    return word.compare(QLatin1StringView(keyword), Qt::CaseInsensitive) == 0;
-}
 
 QString ParseKindName(TIBParseKind kind)
 {
@@ -136,7 +121,7 @@ void TIBSQLParser::HandOver(TIBParseKind kind, const QString& text)
         QString words;
         for (qsizetype i = 1; i < FTokens.size(); ++i)
             words += FTokens[i] + u' ';
-        NotifyStatement(kind, TrimBlanks(words).toString());
+        NotifyStatement(kind, TrimControl(words));
         break;
     }
     case stmtINPUT:
@@ -313,7 +298,7 @@ void TIBSQLParser::EndStatement(QStringView word, bool atTerminator)
         FInBody = false;
         FStatement.truncate(std::max<qsizetype>(0, FStatement.lastIndexOf(u';')));
     }
-    const QString written = TrimBlanks(word).toString();
+    const QString written = TrimControl(word);
     if (!written.isEmpty()) {
         FUpperedToken = int(FTokens.size());
         FUpperedAsWritten = written;
@@ -377,7 +362,7 @@ void TIBSQLParser::ScanToken()
 
     const QStringView word = work.first(p);
     FStatement += word;
-    const QString token = TrimBlanks(word).toString();
+    const QString token = TrimControl(word);
     Consume(p); // work is not to be used from here on
     if (!token.isEmpty())
         AddWord(token);

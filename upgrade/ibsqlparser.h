@@ -32,9 +32,6 @@ enum TIBParseKind {
     stmtServerSET,
 };
 
-// Whether a script word is the keyword, letter case ignored.
-bool SameText(const QString& word, const char* keyword);
-
 // The enumeration member's name, e.g. "stmtDDL".
 QString ParseKindName(TIBParseKind kind);
 

@@ -2,6 +2,7 @@
 
 #include "ftp/listing/listtext.h"
 #include "ftp/listing/parsers.h"
+#include "platform/text.h"
 
 #include <cmath>
 
@@ -42,23 +43,8 @@ void ParseFTPListing(const QStringList& lines, const QString& systemDesc, bool d
 
 QStringList SplitListingLines(const QString& text)
 {
-    QStringList lines;
-    qsizetype end = text.indexOf(QChar(0));
-    if (end < 0)
-        end = text.size();
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < end; ++i) {
-        const QChar c = text[i];
-        if (c != u'\n' && c != u'\r')
-            continue;
-        lines.append(text.mid(start, i - start));
-        if (c == u'\r' && i + 1 < end && text[i + 1] == u'\n')
-            ++i;
-        start = i + 1;
-    }
-    if (start < end)
-        lines.append(text.mid(start, end - start));
-    return lines;
+    // A negative index (no NUL) keeps the whole text.
+    return SplitLines(QStringView(text).left(text.indexOf(QChar(0))));
 }
 
 namespace ftplist {
