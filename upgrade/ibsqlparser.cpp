@@ -8,7 +8,6 @@
 
 #include <QFileInfo>
 #include <QLocale>
-#include <QRegularExpression>
 #include <QStringDecoder>
 
 namespace {
@@ -54,11 +53,7 @@ QString ParseKindName(TIBParseKind kind)
 
 QStringList ScriptLines(const QString& text)
 {
-    static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
-    QStringList lines = text.split(lineBreak);
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
+    return SplitLines(text);
 }
 
 TIBSQLParser::TIBSQLParser()
@@ -357,7 +352,7 @@ void TIBSQLParser::ScanToken()
         wordEnded = Step(work, p);
         ++p;
     }
-    while (p < n - 1 && work[p].unicode() <= 32)
+    while (p < n - 1 && IsBlank(work[p]))
         ++p;
 
     const QStringView word = work.first(p);
