@@ -1,6 +1,5 @@
 #include "update/helpers.h"
 
-#include "db/aliases.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 
@@ -55,24 +54,6 @@ QByteArray DecodificaTextoAnsi(const QByteArray& scrambled)
     for (qsizetype i = 1; i < scrambled.size(); ++i)
         plain += char(uchar(uchar(scrambled.at(i)) - 3 * k));
     return plain;
-}
-
-QString PegaBDEdados(const QString& alias, const QString& param)
-{
-    QString result;
-    if (alias.isEmpty() || param.isEmpty())
-        return result;
-    try {
-        QStringList lines;
-        GetAliasParams(alias, lines);
-        const QString key = param + u'=';
-        for (const QString& line : lines)
-            if (line.left(key.size()) == key)
-                result = line.mid(key.size(), 100);
-    } catch (const Exception&) {
-        // an unknown alias or an unavailable engine reads as "not found"
-    }
-    return result;
 }
 
 QVariant LeRegistro(THKey root, const QString& keyPath, const QString& valueName)

@@ -1,6 +1,7 @@
 // Small routines the update and upgrade windows share.
 #pragma once
 
+#include "db/aliases.h" // PegaBDEdados, with the alias registry it reads
 #include "platform/registry.h"
 
 #include <QByteArray>
@@ -12,10 +13,6 @@
 // wrap-around in 16 bits (UTF-16) or 8 bits (ANSI bytes).
 QString DecodificaTexto(const QString& scrambled);
 QByteArray DecodificaTextoAnsi(const QByteArray& scrambled);
-
-// One parameter of a local database alias, or empty; of several matching
-// lines the last wins, values are cut to 100 characters, errors swallowed.
-QString PegaBDEdados(const QString& alias, const QString& param);
 
 // The Program Files folder under which the archiver lies at winrar/winrar.exe.
 // Errors of the registry reader propagate.
