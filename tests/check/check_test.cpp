@@ -326,7 +326,8 @@ TEST_F(Check, UnreachableServerAndBadUsage)
     WriteBytes(Install("atualiza.cfg"), "127.0.0.1\r\n1\r\n");
     const TResult r = Run();
     EXPECT_EQ(r.Exit, 1);
-    EXPECT_TRUE(r.Err.startsWith("Não foi possível estabelecer conexão ftp.")) << r.Err.toStdString();
+    EXPECT_TRUE(r.Err.startsWith("Não foi possível estabelecer conexão ftp.\n\nTENTE MAIS TARDE.\n"))
+        << r.Err.toStdString();
     EXPECT_EQ(r.Out, QStringList());
 
     const TResult usage = Run({QStringLiteral("--json")});

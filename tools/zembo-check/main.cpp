@@ -21,8 +21,11 @@ void Print(const QString& line)
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
 }
 
-int Fail(const QString& message)
+// The window's messages break lines with CR alone, which a terminal would
+// print over each other.
+int Fail(QString message)
 {
+    message.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
     const QByteArray bytes = (message + u'\n').toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     return exFailed;
