@@ -231,6 +231,7 @@ TEST_F(Check, ListsPendingFilesAndScriptsInOrderAndChangesNothing)
 
 TEST_F(Check, NothingToDoExitsZero)
 {
+    WriteBytes(Install("atualiza.cfg"), "127.0.0.1\r\n" + FFtp.Port().toUtf8() + "\r\nfalse\r\n"); // active mode
     const QDateTime released = Released();
     WriteFileAt(Server("igual.dll"), "same", released);
     WriteFileAt(Install("igual.dll"), "same", released.addSecs(30));
@@ -321,8 +322,15 @@ TEST_F(Check, EachFailedCheckGivesTheWindowsMessage)
     }
 }
 
-TEST_F(Check, UnreachableServerAndBadUsage)
+TEST_F(Check, UnreachableServerWrongPasswordAndBadUsage)
 {
+    // the alternate password of senha_ftp2, which this server refuses
+    WriteBytes(Install("atualiza.cfg"), "127.0.0.1\r\n" + FFtp.Port().toUtf8() + "\r\n\r\nx\r\n");
+    const TResult refused = Run();
+    EXPECT_EQ(refused.Exit, 1);
+    EXPECT_TRUE(refused.Err.startsWith("Não foi possível estabelecer conexão ftp.")) << refused.Err.toStdString();
+
+
     WriteBytes(Install("atualiza.cfg"), "127.0.0.1\r\n1\r\n");
     const TResult r = Run();
     EXPECT_EQ(r.Exit, 1);
