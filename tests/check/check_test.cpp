@@ -120,9 +120,9 @@ private:
     QString FPort;
 };
 
-class Check : public ::testing::Test {
+class ZemboCheck : public ::testing::Test {
 protected:
-    Check()
+    ZemboCheck()
     {
         QDir().mkpath(Install());
         QDir().mkpath(Server());
@@ -186,7 +186,7 @@ protected:
 
 } // namespace
 
-TEST_F(Check, ListsPendingFilesAndScriptsInOrderAndChangesNothing)
+TEST_F(ZemboCheck, ListsPendingFilesAndScriptsInOrderAndChangesNothing)
 {
     const QDateTime released = Released();
     QDir().mkpath(Server("Arquivos_dlls"));
@@ -229,7 +229,7 @@ TEST_F(Check, ListsPendingFilesAndScriptsInOrderAndChangesNothing)
     EXPECT_TRUE(plain.Out.contains(QStringLiteral("script  KELDARIN  KELDARIN  0010")));
 }
 
-TEST_F(Check, NothingToDoExitsZero)
+TEST_F(ZemboCheck, NothingToDoExitsZero)
 {
     WriteBytes(Install("atualiza.cfg"), "127.0.0.1\r\n" + FFtp.Port().toUtf8() + "\r\nfalse\r\n"); // active mode
     const QDateTime released = Released();
@@ -243,7 +243,7 @@ TEST_F(Check, NothingToDoExitsZero)
     EXPECT_EQ(r.Out.mid(2), QStringList({"substituicao\tQuendarive.exe\tnão", "versao\tKELDARIN\t0010"}));
 }
 
-TEST_F(Check, WithoutVersaoListsTheScriptsAfterZeroAndCreatesNothing)
+TEST_F(ZemboCheck, WithoutVersaoListsTheScriptsAfterZeroAndCreatesNothing)
 {
     FCatalog.AddScript("KELDARIN", "0002", "S", "CREATE TABLE T2 (X INTEGER);");
     // the main executable missing and its archive here: the run would replace it
@@ -256,7 +256,7 @@ TEST_F(Check, WithoutVersaoListsTheScriptsAfterZeroAndCreatesNothing)
     EXPECT_EQ(FCustomer.Scalar("SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'VERSAO'"), "0");
 }
 
-TEST_F(Check, RefusedNameWithItsReason)
+TEST_F(ZemboCheck, RefusedNameWithItsReason)
 {
     WriteFileAt(Server("..\\fora.dll"), "evil", Released());
     WriteFileAt(Server("Quendarive.rar"), "archive", Released());
@@ -275,7 +275,7 @@ TEST_F(Check, RefusedNameWithItsReason)
     EXPECT_FALSE(QFile::exists(FDir.File("fora.dll")));
 }
 
-TEST_F(Check, EachFailedCheckGivesTheWindowsMessage)
+TEST_F(ZemboCheck, EachFailedCheckGivesTheWindowsMessage)
 {
     const QString ini = Install("Tolvenra.INI");
     struct TCase {
@@ -322,7 +322,7 @@ TEST_F(Check, EachFailedCheckGivesTheWindowsMessage)
     }
 }
 
-TEST_F(Check, UnreachableServerWrongPasswordAndBadUsage)
+TEST_F(ZemboCheck, UnreachableServerWrongPasswordAndBadUsage)
 {
     // the alternate password of senha_ftp2, which this server refuses
     WriteBytes(Install("atualiza.cfg"), "127.0.0.1\r\n" + FFtp.Port().toUtf8() + "\r\n\r\nx\r\n");
