@@ -1,32 +1,198 @@
 #include "app/untfrmzemboupdate.h"
 
 #include "app/formkit.h"
-#include "update/helpers.h"
+#include "app/uaguarde.h"
 #include "app/unit1.h"
+#include "app/updatepictures.h"
+#include "db/catalog.h"
+#include "platform/shell.h"
+#include "update/helpers.h"
 
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QShowEvent>
+#include <QStatusBar>
+#include <QTimer>
+#include <QTreeWidget>
+#include <cstdlib>
 
 Tfrmzemboupdate* frmzemboupdate = nullptr;
+
+namespace {
+
+const QColor Green(0, 128, 0);
+const QString Label9Ready = QStringLiteral("Quendarive.exe - Será atualizado");
+
+QLabel* NewLabel(QWidget* owner, const char* name, const QString& text, int left, int top, const QFont& font,
+                 const QColor& colour)
+{
+    auto* label = new QLabel(text, owner);
+    label->setObjectName(QLatin1String(name));
+    label->setFont(font);
+    QPalette p = label->palette();
+    p.setColor(QPalette::WindowText, colour);
+    label->setPalette(p);
+    label->move(left, top);
+    label->adjustSize();
+    return label;
+}
+
+// A label whose text changes: it grows with its text, as an auto-sized label does.
+void SetText(QLabel* label, const QString& text)
+{
+    label->setText(text);
+    label->adjustSize();
+}
+
+void SetColour(QLabel* label, const QColor& colour)
+{
+    QPalette p = label->palette();
+    p.setColor(QPalette::WindowText, colour);
+    label->setPalette(p);
+}
+
+QString Sans()
+{
+    return QStringLiteral("MS Sans Serif");
+}
+
+QString Verdana()
+{
+    return QStringLiteral("Verdana");
+}
+
+// A modal message box with the program's title.
+void ShowMessage(QWidget* owner, const QString& text, QMessageBox::Icon icon = QMessageBox::NoIcon)
+{
+    QMessageBox box(icon, Application() ? Application()->Title() : QString(), text, QMessageBox::Ok, owner);
+    box.exec();
+}
+
+} // namespace
+
+void Halt(int exitCode)
+{
+    std::_Exit(exitCode);
+}
 
 Tfrmzemboupdate::Tfrmzemboupdate(QWidget* owner) : QWidget(owner)
 {
     setObjectName(QStringLiteral("frmzemboupdate"));
     setWindowTitle(QStringLiteral("Atualização de Sistema"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    setFont(PixelFont(QStringLiteral("MS Sans Serif"), 11));
+    setFont(PixelFont(Sans(), 11));
     PlaceFixed(this, 909, 628);
 
-    CheckListBox1 = new QListWidget(this);
+    Panel1 = new QWidget(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setGeometry(0, 0, 909, 49);
+    Panel1->setAutoFillBackground(true);
+    QPalette white = Panel1->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    Panel1->setPalette(white);
+    Image1 = new QLabel(Panel1);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setGeometry(872, 3, 32, 32);
+    Image1->setPixmap(UpdateIcon());
+    Label1 = NewLabel(Panel1, "Label1", QStringLiteral("Sistema Keldarin"), 8, 2, PixelFont(Sans(), 19, true), Qt::blue);
+    Label2 = NewLabel(Panel1, "Label2", QStringLiteral("Atualização do Sistema"), 9, 27, PixelFont(Sans(), 13, true),
+                      Qt::black);
+
+    Panel2 = new QWidget(this);
+    Panel2->setObjectName(QStringLiteral("Panel2"));
+    Panel2->setGeometry(0, 50, 909, 578);
+    Image2 = new QLabel(Panel2);
+    Image2->setObjectName(QStringLiteral("Image2"));
+    Image2->setGeometry(0, 0, 908, 550);
+    Image2->setPixmap(UpdateBackground(908, 550));
+
+    Label5 = NewLabel(Panel2, "Label5", QStringLiteral("EXE PRINC."), 16, 18, PixelFont(Verdana(), 16), QColor(0, 0, 128));
+    Label9 = NewLabel(Panel2, "Label9", QStringLiteral("Quendarive.exe - Não verificado"), 116, 19,
+                      PixelFont(Sans(), 13, true), Qt::red);
+
+    ImageList1 = StateBalls();
+    TreeView3 = new QTreeWidget(Panel2);
+    TreeView3->setObjectName(QStringLiteral("TreeView3"));
+    TreeView3->setGeometry(11, 36, 886, 35);
+    TreeView3->setFont(PixelFont(QStringLiteral("Courier New"), 13, true));
+    TreeView3->setIndentation(19);
+    TreeView3->setRootIsDecorated(false);
+    TreeView3->header()->hide();
+    TreeView3->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    TreeView3->setIconSize(QSize(16, 16));
+
+    Memo3 = new QPlainTextEdit(Panel2);
+    Memo3->setObjectName(QStringLiteral("Memo3"));
+    Memo3->setGeometry(7, 36, 886, 36);
+    Memo3->setFont(PixelFont(QStringLiteral("Courier New"), 13));
+    Memo3->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo3->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo3->hide();
+
+    Label10 = NewLabel(Panel2, "Label10", QStringLiteral("Base Principal"), 16, 105, PixelFont(Verdana(), 15, true),
+                       QColor(128, 0, 0));
+    CheckListBox1 = new QListWidget(Panel2);
     CheckListBox1->setObjectName(QStringLiteral("CheckListBox1"));
-    CheckListBox1->setGeometry(8, 174, 417, 97);
+    CheckListBox1->setGeometry(8, 124, 417, 97);
+
+    Gauge1 = new TGauge(Panel2);
+    Gauge1->setObjectName(QStringLiteral("Gauge1"));
+    Gauge1->setGeometry(11, 466, 884, 20);
+    ProgressBar1 = new QProgressBar(Panel2);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setGeometry(13, 470, 880, 12);
+    ProgressBar1->setMaximum(55000);
+    ProgressBar1->hide();
+
+    Button1 = new QPushButton(DownloadGlyph(), QStringLiteral("&Atualizar agora"), Panel2);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setGeometry(11, 506, 182, 31);
+    Button1->setFont(PixelFont(Verdana(), 16, true));
+    Button1->setIconSize(QSize(20, 20));
+    connect(Button1, &QPushButton::clicked, this, &Tfrmzemboupdate::batualizarClick);
+
+    lblstatus = NewLabel(Panel2, "lblstatus", QStringLiteral(" "), 206, 506, PixelFont(Sans(), 13, true), Qt::black);
+    lblcontador = NewLabel(Panel2, "lblcontador", QStringLiteral(" "), 206, 526, PixelFont(Sans(), 13, true), Qt::black);
+    Label3 = NewLabel(Panel2, "Label3", QStringLiteral(" "), 401, 526, PixelFont(Sans(), 13, true), Qt::black);
+
+    Button3 = new QPushButton(ExitGlyph(), QStringLiteral("&Sair"), Panel2);
+    Button3->setObjectName(QStringLiteral("Button3"));
+    Button3->setGeometry(804, 506, 90, 31);
+    Button3->setFont(PixelFont(Verdana(), 19, true));
+    Button3->setIconSize(QSize(20, 20));
+    connect(Button3, &QPushButton::clicked, this, &Tfrmzemboupdate::bfecharClick);
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(false);
+    StatusPanel1 = new QLabel(QStringLiteral("ZemboUpdate"));
+    StatusPanel1->setMinimumWidth(50);
+    StatusBar1->addWidget(StatusPanel1, 1); // the last panel takes the bar's width
+    const int barHeight = StatusBar1->sizeHint().height();
+    StatusBar1->setGeometry(0, 628 - barHeight, 909, barHeight);
 
     Timer2 = new QTimer(this);
     Timer2->setInterval(100);
     connect(Timer2, &QTimer::timeout, this, &Tfrmzemboupdate::Timer2Timer);
+
+    AjustaFtp(ftpupdate);
+    ftpupdate.OnStatus = [this](TIdBaseComponent*, TIdStatus status, const QString& text) {
+        ftpupdateStatus(status, text);
+    };
+    ftpupdate.OnWorkBegin = [this](TIdBaseComponent*, TWorkMode, std::int64_t) { ftpupdateWorkBegin(); };
+    ftpupdate.OnWork = [this](TIdBaseComponent*, TWorkMode, std::int64_t count) { ftpupdateWork(count); };
+    ftpupdate.OnWorkEnd = [this](TIdBaseComponent*, TWorkMode mode) { ftpupdateWorkEnd(mode); };
 }
 
 Tfrmzemboupdate::~Tfrmzemboupdate()
 {
+    FormClose();
     if (frmzemboupdate == this)
         frmzemboupdate = nullptr;
 }
@@ -38,19 +204,243 @@ void Tfrmzemboupdate::showEvent(QShowEvent* event)
         FormShow();
 }
 
+// A close request during a run stops the transfer at its next block; the
+// window closes once the run has unwound.
+void Tfrmzemboupdate::closeEvent(QCloseEvent* event)
+{
+    if (FRun) {
+        event->ignore();
+        FCloseRequested = true;
+        FRun->Cancela();
+        return;
+    }
+    QWidget::closeEvent(event);
+    FormClose();
+}
+
+void Tfrmzemboupdate::Falha(const TCheckFailure& failure)
+{
+    if (failure.DisablesButton())
+        Button1->setEnabled(false);
+    ShowMessage(this, failure.Message);
+    if (failure.OpensDownloadPage())
+        ShellOpen(ArchiverDownloadPage());
+    Timer2->start();
+}
+
 void Tfrmzemboupdate::FormShow()
 {
-    PROGR = program_files();
+    const std::optional<TCheckFailure> registry = VerificaProgramFiles(PROGR);
     // Without the operator's confirmation nothing may be checked or changed.
     if (!Form1 || Form1->Tag == 0) {
         Timer2->start();
         return;
     }
     delete Form1;
+    if (registry)
+        return Falha(*registry);
+
+    QString alias;
+    BytesToTransfer = 0;
+    if (const auto failure = VerificaArquivos(PROGR, alias))
+        return Falha(*failure);
+    SetText(Label9, Label9Ready);
+    SetColour(Label9, Green);
+    auto* entry = new QListWidgetItem(alias, CheckListBox1);
+    entry->setFlags(entry->flags() | Qt::ItemIsUserCheckable);
+    entry->setCheckState(Qt::Unchecked);
+
+    aguarde = new Taguarde(this, CheckListBox1);
+    for (int i = 0; i < CheckListBox1->count(); ++i) {
+        QListWidgetItem* item = CheckListBox1->item(i);
+        if (const auto failure = VerificaBases(item->text(), *aguarde->Database1, *aguarde->IBDatabase1))
+            return Falha(*failure);
+        item->setCheckState(Qt::Checked);
+    }
+    StatusPanel1->setText(QStringLiteral("Clique em Atualizar agora ou pressione <ENTER>."));
+    Button1->setDefault(true);
+    Button1->setFocus();
 }
 
 void Tfrmzemboupdate::Timer2Timer()
 {
     Timer2->stop();
     close();
+}
+
+void Tfrmzemboupdate::FormClose()
+{
+    delete aguarde;
+}
+
+void Tfrmzemboupdate::bfecharClick()
+{
+    if (!FRun && ftpupdate.Connected())
+        ftpupdate.Disconnect();
+    close();
+}
+
+void Tfrmzemboupdate::batualizarClick()
+{
+    if (FRun || ftpupdate.Connected()) {
+        ShowMessage(this, QStringLiteral("Conectado no FTP"));
+        return;
+    }
+    Button1->setEnabled(false);
+    AtualizaArquivos();
+    Button1->setEnabled(true);
+    if (FCloseRequested)
+        close();
+}
+
+bool Tfrmzemboupdate::Label9Verde() const
+{
+    return Label9->palette().color(QPalette::WindowText) == Green;
+}
+
+void Tfrmzemboupdate::AtualizaArquivos()
+{
+    SetText(lblstatus, QStringLiteral(" "));
+    TreeView3->clear();
+    TUpdateRun run(ftpupdate, *this, PROGR);
+    FRun = &run;
+    bool cancelled = false;
+    try {
+        const TConfiguracao settings = LeConfiguracao();
+        const QString password = SenhaFtp(settings);
+        try {
+            run.Conecta(settings, password);
+        } catch (const EUpdateConnectError& error) {
+            ShowMessage(this, error.Message());
+            Halt(2);
+        }
+        if (Label9Verde())
+            run.Sincroniza(Label9->text().section(QStringLiteral(" - Será"), 0, 0));
+    } catch (const std::exception& error) {
+        cancelled = run.Cancelado();
+        if (!cancelled) {
+            // Nothing is fetched or replaced after an error the run did not expect.
+            run.MarcaErro();
+            Application()->HandleException(ErrorText(error));
+        }
+    }
+    run.Desconecta();
+    FRun = nullptr;
+
+    if (!run.Erro() && !cancelled && aguarde) {
+        aguarde->exec();
+        if (aguarde->Tag == 1)
+            Tag = 1;
+        if (aguarde->Tag == 1 || !aguarde->Concluido)
+            run.MarcaErro();
+    }
+    ResetDisplay();
+    SetText(lblstatus, TextoFinal(run.Erro(), Tag == 1));
+    if (run.Erro())
+        Tag = 0;
+    SetText(lblcontador, QString());
+    SetText(Label3, QString());
+}
+
+void Tfrmzemboupdate::ResetDisplay()
+{
+    Gauge1->SetMaxValue(100);
+    Gauge1->SetProgress(0);
+    ProgressBar1->hide();
+    Gauge1->show();
+    Gauge1->repaint();
+}
+
+int Tfrmzemboupdate::NodeState(int index) const
+{
+    const QTreeWidgetItem* node = TreeView3->topLevelItem(index);
+    return node ? node->data(0, Qt::UserRole).toInt() : -1;
+}
+
+void Tfrmzemboupdate::SetNodeState(int index, int state)
+{
+    QTreeWidgetItem* node = TreeView3->topLevelItem(index);
+    if (!node)
+        return;
+    node->setData(0, Qt::UserRole, state);
+    node->setIcon(0, state >= 0 && state < ImageList1.size() ? QIcon(ImageList1.at(state)) : QIcon());
+}
+
+// ------------------------------------------------------ what the run reports
+
+void Tfrmzemboupdate::Listed(const QStringList& lines)
+{
+    Memo3->setPlainText(lines.join(u'\n'));
+    Memo3->repaint();
+}
+
+void Tfrmzemboupdate::Planned(const TUpdatePlan& plan)
+{
+    for (int i = 0; i < plan.Items.size(); ++i) {
+        new QTreeWidgetItem(TreeView3, {plan.Items.at(i).Line});
+        SetNodeState(i, plan.Items.at(i).State());
+    }
+    TreeView3->repaint();
+}
+
+void Tfrmzemboupdate::FileStarted(int, const QString& name)
+{
+    SetText(Label3, name);
+}
+
+void Tfrmzemboupdate::SizeKnown(std::uint32_t bytesToTransfer)
+{
+    BytesToTransfer = bytesToTransfer;
+}
+
+void Tfrmzemboupdate::StateChanged(int index, TNodeState state)
+{
+    SetNodeState(index, state);
+    TreeView3->scrollToItem(TreeView3->topLevelItem(index));
+    TreeView3->repaint();
+}
+
+void Tfrmzemboupdate::FileFailed(int, const QString& message)
+{
+    ShowMessage(this, message, QMessageBox::Information);
+}
+
+void Tfrmzemboupdate::ReplacementFailed(const QString& message)
+{
+    ShowMessage(this, message);
+}
+
+// ------------------------------------------------------- transfer display
+
+void Tfrmzemboupdate::ftpupdateWorkBegin()
+{
+    STime = Now();
+    FProgress.Begin();
+}
+
+void Tfrmzemboupdate::ftpupdateWork(std::int64_t AWorkCount)
+{
+    const TProgressTexts texts = FProgress.Work(AWorkCount, BytesToTransfer, STime, Now());
+    SetText(lblcontador, texts.Contador);
+    SetText(lblstatus, texts.Status);
+    // Paint and input (a close request among them) while the run blocks.
+    QCoreApplication::processEvents();
+    if (texts.Gauge) {
+        Gauge1->SetProgress(*texts.Gauge);
+        Gauge1->repaint();
+    }
+}
+
+void Tfrmzemboupdate::ftpupdateWorkEnd(TWorkMode AWorkMode)
+{
+    SetText(lblstatus, WorkEndStatus(AWorkMode));
+    SetText(lblcontador, WorkEndContador(BytesToTransfer));
+}
+
+void Tfrmzemboupdate::ftpupdateStatus(TIdStatus AStatus, const QString& AStatusText)
+{
+    StatusPanel1->setText(StatusBarText(AStatus, AStatusText));
+    if (AStatus == hsDisconnected)
+        ResetDisplay();
+    repaint();
 }

@@ -1,15 +1,29 @@
-// The update window, the program's main window. Its show handler checks the
-// confirmation first; the environment checks and the run follow it.
+// The update window, the program's main window: its show handler runs the
+// environment checks, "&Atualizar agora" runs the update (update/updaterun.h)
+// and this window shows what the run reports.
 #pragma once
 
+#include "ftp/idftp.h"
 #include "platform/datetime.h"
+#include "update/progress.h"
+#include "update/updaterun.h"
 
-#include <QListWidget>
+#include <QList>
+#include <QPixmap>
 #include <QString>
-#include <QTimer>
 #include <QWidget>
 
-class Tfrmzemboupdate : public QWidget {
+class QLabel;
+class QListWidget;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QStatusBar;
+class QTimer;
+class QTreeWidget;
+class TGauge;
+
+class Tfrmzemboupdate : public QWidget, private TUpdateObserver {
 public:
     explicit Tfrmzemboupdate(QWidget* owner = nullptr);
     ~Tfrmzemboupdate() override;
@@ -19,15 +33,72 @@ public:
     quint32 BytesToTransfer = 0;
     QString PROGR;
 
+    QWidget* Panel1;
+    QLabel* Image1;
+    QLabel* Label1;
+    QLabel* Label2;
+    QWidget* Panel2;
+    QLabel* Image2;
+    QLabel* Label5;
+    QLabel* Label9;
+    QTreeWidget* TreeView3;
+    QPlainTextEdit* Memo3;
+    QLabel* Label10;
     // The aliases to process; the database upgrade runs the ticked ones.
     QListWidget* CheckListBox1;
+    TGauge* Gauge1;
+    QProgressBar* ProgressBar1;
+    QPushButton* Button1;
+    QLabel* lblstatus;
+    QLabel* lblcontador;
+    QLabel* Label3;
+    QPushButton* Button3;
+    QStatusBar* StatusBar1;
+    QLabel* StatusPanel1; // the status bar's one panel
     QTimer* Timer2;
+    QList<QPixmap> ImageList1;
+    TIdFTP ftpupdate;
 
     void FormShow();
     void Timer2Timer();
+    void FormClose();
+    void bfecharClick();
+    void batualizarClick();
+    void AtualizaArquivos();
+
+    void ftpupdateWorkBegin();
+    void ftpupdateWork(std::int64_t AWorkCount);
+    void ftpupdateWorkEnd(TWorkMode AWorkMode);
+    void ftpupdateStatus(TIdStatus AStatus, const QString& AStatusText);
+
+    // The tree node's state picture, -1 without one.
+    int NodeState(int index) const;
+    bool Running() const { return FRun != nullptr; }
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void Falha(const TCheckFailure& failure);
+    bool Label9Verde() const;
+    void SetNodeState(int index, int state);
+    void ResetDisplay();
+
+    void Listed(const QStringList& lines) override;
+    void Planned(const TUpdatePlan& plan) override;
+    void FileStarted(int index, const QString& name) override;
+    void SizeKnown(std::uint32_t bytesToTransfer) override;
+    void StateChanged(int index, TNodeState state) override;
+    void FileFailed(int index, const QString& message) override;
+    void ReplacementFailed(const QString& message) override;
+
+    TTransferProgress FProgress;
+    TUpdateRun* FRun = nullptr;
+    bool FCloseRequested = false;
 };
 
 extern Tfrmzemboupdate* frmzemboupdate;
+
+// Ends the process at once with the exit code (the failed FTP connection).
+[[noreturn]] void Halt(int exitCode);

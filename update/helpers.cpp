@@ -5,10 +5,7 @@
 
 #include <QDir>
 
-namespace {
-
-// Trim as the program means it: blanks and control characters at both ends.
-QString TrimControl(const QString& s)
+QString Trim(const QString& s)
 {
     qsizetype b = 0, e = s.size();
     while (b < e && s.at(b).unicode() <= u' ')
@@ -18,6 +15,8 @@ QString TrimControl(const QString& s)
     return s.mid(b, e - b);
 }
 
+namespace {
+
 int ShiftDigit(QChar first)
 {
     bool ok = false;
@@ -25,12 +24,19 @@ int ShiftDigit(QChar first)
     return ok ? (k & 0xFF) : 0;
 }
 
+} // namespace
+
 QString ArchiverPath(const QString& folder)
 {
     return folder + QStringLiteral("/winrar/winrar.exe");
 }
 
-} // namespace
+QString ErrorText(const std::exception& error)
+{
+    if (const auto* e = dynamic_cast<const Exception*>(&error))
+        return e->Message();
+    return QString::fromUtf8(error.what());
+}
 
 QString DecodificaTexto(const QString& scrambled)
 {
@@ -84,7 +90,7 @@ QString program_files()
         return candidate;
     const qsizetype x86 = candidate.toUpper().indexOf(QLatin1String("(X86)"));
     if (x86 >= 0) {
-        const QString plain = TrimControl(candidate.left(x86));
+        const QString plain = Trim(candidate.left(x86));
         if (FileExists(ArchiverPath(plain)))
             return plain;
     }
@@ -93,9 +99,9 @@ QString program_files()
 
 QString UltimaPalavra(const QString& line)
 {
-    const QString trimmed = TrimControl(line);
+    const QString trimmed = Trim(line);
     const qsizetype blank = trimmed.lastIndexOf(u' ');
-    return TrimControl(trimmed.mid(blank < 0 ? 0 : blank, 1000));
+    return Trim(trimmed.mid(blank < 0 ? 0 : blank, 1000));
 }
 
 QString TrocaCaractere(const QString& text, const QString& find, const QString& replacement)

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QVariant>
+#include <exception>
 
 // Digit-shift descrambling: the first character is the shift digit k (any
 // other character means 0); every later code unit is lowered by 3*k, with
@@ -21,6 +22,15 @@ QString program_files();
 // A registry value as text (also binary values) or 32-bit integer; raises
 // EOSError with the system's message when the key or value cannot be read.
 QVariant LeRegistro(THKey root, const QString& keyPath, const QString& valueName);
+
+// The archiver under a Program Files folder.
+QString ArchiverPath(const QString& folder);
+
+// Blanks and control characters removed at both ends.
+QString Trim(const QString& text);
+
+// The text of any error that reaches a run.
+QString ErrorText(const std::exception& error);
 
 // The last blank-separated word of a trimmed line, at most 1000 characters.
 QString UltimaPalavra(const QString& line);

@@ -1,0 +1,431 @@
+// The update window end to end against the real services: pyftpdlib and
+// vsftpd serving "keldarin", the private MariaDB catalogue, an embedded
+// Firebird customer database, the archiver stand-in under a scratch Program
+// Files folder. The window is driven with QTest; every box is answered here.
+#include "app/formkit.h"
+#include "app/uaguarde.h"
+#include "app/unit1.h"
+#include "app/unit2.h"
+#include "app/untfrmzemboupdate.h"
+#include "app/updatepictures.h"
+#include "platform/files.h"
+#include "platform/shell.h"
+#include "tests/db/catalogtest.h"
+#include "tests/db/fbtest.h"
+#include "tests/support/rar4writer.h"
+#include "tests/support/testenv.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <cstdio>
+#include <gtest/gtest.h>
+
+namespace {
+
+QString TestName()
+{
+    return QString::fromLatin1(::testing::UnitTest::GetInstance()->current_test_info()->name()).toLower();
+}
+
+// The catalogue keeps the FTP passwords digit-shift scrambled.
+QString Scramble(const QString& plain, int k)
+{
+    QString s = QString::number(k);
+    for (QChar c : plain)
+        s += QChar(char16_t(c.unicode() + 3 * k));
+    return s;
+}
+
+// Two days ago at 10:37: recent enough for the listings to show the minute.
+TDateTime ServerTime()
+{
+    return TDateTime(std::floor(Now().Value()) - 2) + EncodeTime(10, 37, 0, 0).Value();
+}
+
+QString ToTheMinute(const QString& path)
+{
+    return QFileInfo(path).lastModified().toString("dd/MM/yyyy HH:mm");
+}
+
+enum TServer { svPyftpd, svVsftpd };
+
+class UpdateWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        FOldDir = QDir::currentPath();
+        QDir::setCurrent(FWork.Path());
+        ASSERT_EQ(QProcess::execute(SourceDir() + "/scripts/install-winrar",
+                                    {FPrograms.Path(), FPrograms.File("registry.ini")}), 0);
+        qputenv("ZEMBO_REGISTRY", FPrograms.File("registry.ini").toLocal8Bit());
+        // The pid keeps a death test's child off its parent's database file.
+        FCustomer = std::make_unique<TFbTestDatabase>(
+            TestName().left(20) + "-" + QString::number(QCoreApplication::applicationPid()), fbEmbedded,
+            QDir::tempPath());
+        Aliases(FCustomer->Path());
+        WriteBytes(FWork.File("Tolvenra.INI"), "Banco de dadosDADOS                         \r\n[outros]\r\n");
+        WriteBytes(FWork.File("Quendarive.exe"), "programa antigo");
+        FileSetDate("Quendarive.exe", ServerTime() + (-30));
+        FCatalog.Exec("ALTER TABLE principal ADD senha_ftp2 VARCHAR(60)");
+        const QString password = ServiceEnv("ZEMBO_FTP_PASSWORD");
+        FCatalog.Exec("INSERT INTO principal VALUES ('" + Scramble(password, 4) + "', '" + Scramble(password, 7) + "')");
+        for (const char* root : {"ZEMBO_PYFTPD_ROOT", "ZEMBO_VSFTPD_ROOT"}) {
+            QDir(ServiceEnv(root) + "/keldarin").removeRecursively();
+            QDir().mkpath(ServiceEnv(root) + "/keldarin");
+        }
+        SetShellOpenFunction([this](const QString& address) {
+            Opened << address + (Messages.isEmpty() ? " before the box" : "");
+            return true;
+        });
+        // The operator: reads and answers every box and notice.
+        FAnswer.setInterval(20);
+        QObject::connect(&FAnswer, &QTimer::timeout, [this] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                Messages << box->text();
+                std::fprintf(stderr, "BOX[%s]\n", qPrintable(QString(box->text()).replace('\r', "<CR>")));
+                box->accept();
+            } else if (Form2 && modal == Form2) {
+                Messages << Form2->Label1->text();
+                Form2->Button3->click();
+            }
+        });
+        FAnswer.start();
+    }
+    void TearDown() override
+    {
+        delete frmzemboupdate;
+        delete Form1;
+        SetShellOpenFunction({});
+        SetProcessStartFunction({});
+        QDir::setCurrent(FOldDir);
+        qunsetenv("ZEMBO_REGISTRY");
+        qunsetenv("ZEMBO_ALIASES");
+    }
+
+    void Aliases(const QString& customerPath)
+    {
+        WriteBytes(FPrograms.File("aliases.ini"),
+                   FCatalog.CheckAlias() + "[DADOS]\nTYPE=INTRBASE\nSERVER NAME=" + customerPath.toUtf8() + "\n");
+        qputenv("ZEMBO_ALIASES", FPrograms.File("aliases.ini").toLocal8Bit());
+    }
+    static QString Root(TServer server)
+    {
+        return ServiceEnv(server == svPyftpd ? "ZEMBO_PYFTPD_ROOT" : "ZEMBO_VSFTPD_ROOT") + "/keldarin/";
+    }
+    void Serve(TServer server, const QString& name, const QByteArray& bytes)
+    {
+        WriteBytes(Root(server) + name, bytes);
+        ASSERT_TRUE(FileSetDate(Root(server) + name, ServerTime()));
+    }
+    // atualiza.cfg: two lines (passive, senha_ftp) or four (active, senha_ftp2).
+    void Config(TServer server, bool fourLines, const QString& port = {})
+    {
+        const QString p = port.isEmpty() ? ServiceEnv(server == svPyftpd ? "ZEMBO_PYFTPD_PORT" : "ZEMBO_VSFTPD_PORT")
+                                         : port;
+        WriteBytes(FWork.File("atualiza.cfg"), ("127.0.0.1\r\n" + p + (fourLines ? "\r\nFalse\r\nx\r\n" : "\r\n")).toUtf8());
+    }
+    // The confirmed start: the window shown, its checks run.
+    Tfrmzemboupdate& Open()
+    {
+        Form1 = new TForm1();
+        Form1->Tag = 1;
+        frmzemboupdate = new Tfrmzemboupdate();
+        frmzemboupdate->show();
+        QTest::qWait(150);
+        return *frmzemboupdate;
+    }
+    // "&Atualizar agora", which returns when the run has ended.
+    void Run()
+    {
+        Messages.clear();
+        QTest::mouseClick(frmzemboupdate->Button1, Qt::LeftButton);
+    }
+    int StateOf(const QString& name) const
+    {
+        for (int i = 0; i < frmzemboupdate->TreeView3->topLevelItemCount(); ++i)
+            if (frmzemboupdate->TreeView3->topLevelItem(i)->text(0).endsWith(" " + name))
+                return frmzemboupdate->NodeState(i);
+        return -2;
+    }
+    QString Final() const { return frmzemboupdate->lblstatus->text(); }
+
+    TScratchDir FWork;
+    TScratchDir FPrograms;
+    QString FOldDir;
+    TCatalogTestDatabase FCatalog{"zembo_uw_" + TestName().left(40)};
+    std::unique_ptr<TFbTestDatabase> FCustomer;
+    QTimer FAnswer;
+    QStringList Messages;
+    QStringList Opened;
+};
+
+const QString Success = "Atualização finalizada com sucesso.";
+const QString Retry = "Atualização finalizada com erros, feche os aplicativos e tente denovo.";
+const QString Contact = "Atualização finalizada com erros, necessário contactar Belmora Sistemas.";
+
+} // namespace
+
+TEST_F(UpdateWindow, FirstRunFetchesStampsReplacesAndUpgradesThenASecondRunDoesNothing)
+{
+    Serve(svPyftpd, "NOVO.DLL", QByteArray(300000, 'n'));
+    Serve(svPyftpd, "MESMO MINUTO.TXT", "servidor");
+    Serve(svPyftpd, "VELHO.DLL", "versão nova");
+    QDir().mkpath(Root(svPyftpd) + "Arquivos_dlls");
+    WriteBytes(FWork.File("MESMO MINUTO.TXT"), "local, outro conteúdo");
+    FileSetDate("MESMO MINUTO.TXT", ServerTime() + 40.0 / 86400);
+    WriteBytes(FWork.File("VELHO.DLL"), "versão velha");
+    FileSetDate("VELHO.DLL", ServerTime() + (-1.0 / 1440));
+    WriteRar4(Root(svPyftpd) + "Quendarive.rar", {{"Quendarive.exe", "programa novo", QDateTime(QDate(2024, 3, 15), QTime(10, 20))}});
+    FileSetDate(Root(svPyftpd) + "Quendarive.rar", ServerTime());
+    FCatalog.AddScript("KELDARIN", "0001", "S", "CREATE TABLE T1 (X INTEGER);");
+    FCatalog.AddScript("KELDARIN", "0002", "S", "INSERT INTO T1 VALUES (2);");
+    Config(svPyftpd, false);
+
+    Tfrmzemboupdate& w = Open();
+    EXPECT_EQ(w.StatusPanel1->text(), "Clique em Atualizar agora ou pressione <ENTER>.");
+    EXPECT_EQ(w.CheckListBox1->item(0)->text(), "DADOS");
+    EXPECT_EQ(w.CheckListBox1->item(0)->checkState(), Qt::Checked);
+    EXPECT_EQ(w.ftpupdate.ConnectTimeout, 30000);
+    EXPECT_EQ(w.ftpupdate.ReadTimeout, 60000);
+    Run();
+    EXPECT_TRUE(Messages.isEmpty()) << Messages.join(" | ").toStdString();
+    EXPECT_EQ(Final(), Success);
+    EXPECT_EQ(ReadBytes(FWork.File("NOVO.DLL")), QByteArray(300000, 'n'));
+    EXPECT_EQ(ReadBytes(FWork.File("VELHO.DLL")), "versão nova");
+    EXPECT_EQ(ReadBytes(FWork.File("MESMO MINUTO.TXT")), "local, outro conteúdo");
+    EXPECT_EQ(ToTheMinute("NOVO.DLL"), ToTheMinute(Root(svPyftpd) + "NOVO.DLL"));
+    EXPECT_EQ(ToTheMinute("VELHO.DLL"), ToTheMinute(Root(svPyftpd) + "VELHO.DLL"));
+    EXPECT_FALSE(QFileInfo::exists("Arquivos_dlls"));
+    EXPECT_EQ(StateOf("Arquivos_dlls"), nsGreen);
+    EXPECT_EQ(StateOf("VELHO.DLL"), nsGreen);
+    EXPECT_EQ(ReadBytes(FWork.File("Quendarive.old")), "programa antigo");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return FileExists("Quendarive.exe"); }, 10000)); // the detached archiver
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ReadBytes(FWork.File("Quendarive.exe")) == "programa novo"; }, 5000));
+    EXPECT_EQ(FCustomer->Scalar("SELECT VERSAO FROM VERSAO"), "0002");
+    EXPECT_EQ(FCustomer->Scalar("SELECT X FROM T1"), "2");
+    EXPECT_EQ(w.StatusPanel1->text(), "Desconectado!");
+    EXPECT_EQ(w.Gauge1->Progress(), 0);
+    EXPECT_EQ(w.lblcontador->text(), "");
+    EXPECT_EQ(w.Label3->text(), "");
+    EXPECT_TRUE(w.Button1->isEnabled());
+    EXPECT_FALSE(w.ftpupdate.Connected());
+
+    QStringList started;
+    SetProcessStartFunction([&](const QString& line, const QString&) {
+        started << line;
+        return true;
+    });
+    const QDateTime before = QFileInfo("NOVO.DLL").lastModified();
+    Run();
+    EXPECT_EQ(Final(), Success);
+    EXPECT_TRUE(started.isEmpty());
+    EXPECT_EQ(QFileInfo("NOVO.DLL").lastModified(), before);
+    EXPECT_EQ(StateOf("NOVO.DLL"), nsGreen);
+    EXPECT_TRUE(Messages.isEmpty()) << Messages.join(" | ").toStdString();
+}
+
+// Active mode and the alternate password (the other column would not log
+// in); a failing script then makes every later run of the session end
+// with the text that asks to contact the maker.
+TEST_F(UpdateWindow, ActiveModeAlternatePasswordAndAFailingScript)
+{
+    FCatalog.Exec("UPDATE principal SET senha_ftp = '" + Scramble("errada", 3) + "'");
+    Serve(svVsftpd, "ATIVO.DLL", "ativo");
+    FCatalog.AddScript("KELDARIN", "0001", "S", "CREATE TABLE T1 (X INTEGER);\r\nINSERT INTO NADA VALUES (1);");
+    Config(svVsftpd, true);
+    Tfrmzemboupdate& w = Open();
+    Run();
+    EXPECT_EQ(ReadBytes(FWork.File("ATIVO.DLL")), "ativo");
+    EXPECT_EQ(Final(), Contact);
+    EXPECT_EQ(w.Tag, 0);
+    ASSERT_EQ(Messages.size(), 1);
+    EXPECT_TRUE(Messages[0].startsWith("SCRIPT EM EXECUÇÃO SALVO: SCRIPT_ERRO_DT_"));
+    Run();
+    EXPECT_EQ(Final(), Contact);
+}
+
+TEST_F(UpdateWindow, EachFailedCheckWithItsMessageAndButton)
+{
+    struct TCase {
+        std::function<void()> Prepare;
+        QString Message;
+        bool ButtonEnabled;
+    };
+    const QString notFound = " não encontrado nesta pasta que você executou o atualiza_keldarin.exe";
+    const QList<TCase> cases = {
+        {[&] { QFile::remove(FPrograms.File("winrar/winrar.exe")); },
+         "Favor fazer a instalação do Winrar Primeiro. Voce será redirecionado para o download.", true},
+        {[&] { QFile::remove("Quendarive.exe"); }, "Arquivo Quendarive.exe" + notFound, false},
+        {[&] { QFile::remove("Tolvenra.INI"); }, "Arquivo Tolvenra.ini" + notFound, false},
+        {[&] { WriteBytes(FWork.File("Tolvenra.INI"), "curta"); }, "Alias  do BDE não encontrado.", true},
+        {[&] {
+             WriteBytes(FPrograms.File("aliases.ini"), "[Check]\nTYPE=MYSQL\nHOST=127.0.0.1\nPORT=1\nDATABASE NAME=x\n"
+                                                       "[DADOS]\nTYPE=INTRBASE\nSERVER NAME=/x.fdb\n");
+         },
+         "Conexão com o MYSQL da internet não localizado.", true},
+        {[&] { Aliases("/nada/aqui.fdb"); },
+         "Alias DADOS encontrado, mas arquivo apontado por ele /nada/aqui.fdb não foi encontrado.", true},
+        {[&] { WriteBytes(FPrograms.File("registry.ini"), "[HKEY_LOCAL_MACHINE\\Outra]\n"); },
+         "Não foi possível ler a pasta de programas no registro: ", true},
+    };
+    const QByteArray ini = ReadBytes(FWork.File("Tolvenra.INI"));
+    const QByteArray aliases = ReadBytes(FPrograms.File("aliases.ini"));
+    const QByteArray registry = ReadBytes(FPrograms.File("registry.ini"));
+    for (const TCase& c : cases) {
+        c.Prepare();
+        Messages.clear();
+        Opened.clear();
+        Tfrmzemboupdate& w = Open();
+        EXPECT_TRUE(QTest::qWaitFor([] { return !frmzemboupdate->isVisible(); }, 3000)) << c.Message.toStdString();
+        ASSERT_EQ(Messages.size(), 1) << c.Message.toStdString();
+        EXPECT_TRUE(Messages[0].startsWith(c.Message)) << Messages[0].toStdString();
+        EXPECT_EQ(w.Button1->isEnabled(), c.ButtonEnabled) << c.Message.toStdString();
+        EXPECT_EQ(Opened, c.Message.startsWith("Favor") ? QStringList{"http://www.belmora.com.br/winrar.exe"}
+                                                        : QStringList{});
+        delete frmzemboupdate;
+        QProcess::execute(SourceDir() + "/scripts/install-winrar", {FPrograms.Path(), FPrograms.File("registry.ini")});
+        WriteBytes(FPrograms.File("registry.ini"), registry);
+        WriteBytes(FWork.File("Quendarive.exe"), "programa antigo");
+        WriteBytes(FWork.File("Tolvenra.INI"), ini);
+        WriteBytes(FPrograms.File("aliases.ini"), aliases);
+    }
+    // only the backup of an earlier replacement: the checks pass
+    QFile::rename("Quendarive.exe", "Quendarive.old");
+    Messages.clear();
+    Tfrmzemboupdate& w = Open();
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_TRUE(Messages.isEmpty());
+    EXPECT_EQ(w.Label9->text(), "Quendarive.exe - Será atualizado");
+}
+
+// The server refuses the first file: red node and its box, the second file
+// fetched, no replacement and no upgrade; a name that would write outside
+// the folder is refused the same way and nothing is written.
+TEST_F(UpdateWindow, RefusedAndUnsafeFilesKeepThePreviousCopies)
+{
+    Serve(svVsftpd, "A_PRIMEIRO.DLL", "novo primeiro");
+    QFile::setPermissions(Root(svVsftpd) + "A_PRIMEIRO.DLL", QFileDevice::WriteOwner);
+    Serve(svVsftpd, "B_SEGUNDO.DLL", "novo segundo");
+    Serve(svVsftpd, "..\\FORA.DLL", "fora");
+    WriteBytes(FWork.File("A_PRIMEIRO.DLL"), "primeiro anterior");
+    WriteRar4(Root(svVsftpd) + "Quendarive.rar", {{"Quendarive.exe", "novo", QDateTime(QDate(2024, 3, 15), QTime(10, 20))}});
+    FileSetDate(Root(svVsftpd) + "Quendarive.rar", ServerTime());
+    FCatalog.AddScript("KELDARIN", "0001", "S", "CREATE TABLE T1 (X INTEGER);");
+    Config(svVsftpd, false);
+    Tfrmzemboupdate& w = Open();
+    Run();
+    EXPECT_EQ(Final(), Retry);
+    ASSERT_EQ(Messages.size(), 2) << Messages.join(" | ").toStdString();
+    EXPECT_TRUE(Messages[0].contains("FORA.DLL recusado")) << Messages[0].toStdString();
+    EXPECT_FALSE(Messages[1].isEmpty());
+    EXPECT_EQ(StateOf("A_PRIMEIRO.DLL"), nsRed);
+    EXPECT_EQ(StateOf("..\\FORA.DLL"), nsRed);
+    EXPECT_EQ(StateOf("B_SEGUNDO.DLL"), nsGreen);
+    EXPECT_EQ(ReadBytes(FWork.File("A_PRIMEIRO.DLL")), "primeiro anterior");
+    EXPECT_EQ(ReadBytes(FWork.File("B_SEGUNDO.DLL")), "novo segundo");
+    EXPECT_FALSE(QFileInfo::exists(FWork.File("../FORA.DLL")));
+    EXPECT_EQ(ReadBytes(FWork.File("Quendarive.exe")), "programa antigo"); // no replacement
+    EXPECT_FALSE(QFileInfo::exists("Quendarive.old"));
+    EXPECT_EQ(FCustomer->Scalar("SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'VERSAO'"), "0");
+    EXPECT_TRUE(w.Button1->isEnabled());
+}
+
+// Errors the run does not expect: the error box with their text, the
+// session closed, the button enabled again and the text to try again.
+TEST_F(UpdateWindow, UnexpectedErrorsEndTheRunCleanly)
+{
+    Serve(svPyftpd, "NUNCA.DLL", "x");
+    const QList<std::function<void()>> failures = {
+        [&] { Config(svPyftpd, false, "vinte"); },
+        [&] {
+            Config(svPyftpd, false);
+            FCatalog.Exec("ALTER TABLE principal RENAME TO outra");
+        },
+        [&] {
+            FCatalog.Exec("ALTER TABLE outra RENAME TO principal");
+            QDir(Root(svPyftpd)).removeRecursively();
+        },
+    };
+    Tfrmzemboupdate& w = Open();
+    for (const auto& fail : failures) {
+        fail();
+        Run();
+        EXPECT_EQ(Messages.size(), 1) << Messages.join(" | ").toStdString();
+        EXPECT_EQ(Final(), Retry);
+        EXPECT_TRUE(w.Button1->isEnabled());
+        EXPECT_FALSE(w.ftpupdate.Connected());
+        EXPECT_FALSE(QFileInfo::exists("NUNCA.DLL"));
+    }
+    EXPECT_EQ(Messages.value(0), "'vinte' is not a valid integer value");
+}
+
+// An upgrade that stops outside the scripts is an error of the run.
+TEST_F(UpdateWindow, UnfinishedUpgradeIsAnError)
+{
+    FCustomer->Exec({"CREATE TABLE VERSAO (OUTRA INTEGER)"});
+    FCatalog.AddScript("KELDARIN", "0001", "S", "CREATE TABLE T1 (X INTEGER);");
+    Config(svPyftpd, false);
+    Open();
+    Run();
+    EXPECT_EQ(Messages.size(), 1) << Messages.join(" | ").toStdString();
+    EXPECT_EQ(Final(), Retry);
+}
+
+// A close request while a file arrives: the transfer stops, the previous
+// copy stays, nothing is replaced or upgraded, and the window closes.
+TEST_F(UpdateWindow, CloseDuringATransferStopsCleanly)
+{
+    Serve(svPyftpd, "GRANDE.BIN", QByteArray(96 * 1024 * 1024, 'g'));
+    WriteBytes(FWork.File("GRANDE.BIN"), "anterior");
+    WriteRar4(Root(svPyftpd) + "Quendarive.rar", {{"Quendarive.exe", "novo", QDateTime(QDate(2024, 3, 15), QTime(10, 20))}});
+    FCatalog.AddScript("KELDARIN", "0001", "S", "CREATE TABLE T1 (X INTEGER);");
+    Config(svPyftpd, false);
+    Tfrmzemboupdate& w = Open();
+    QTimer closer;
+    closer.setInterval(5);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (w.Running() && w.lblcontador->text().startsWith("Transferidos: ") && w.lblcontador->text().contains(" de ")) {
+            closer.stop();
+            QTest::mouseClick(w.Button3, Qt::LeftButton);
+        }
+    });
+    closer.start();
+    Run();
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_FALSE(w.ftpupdate.Connected());
+    EXPECT_EQ(ReadBytes(FWork.File("GRANDE.BIN")), "anterior");
+    EXPECT_FALSE(QFileInfo::exists("Quendarive.old"));
+    EXPECT_EQ(FCustomer->Scalar("SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'VERSAO'"), "0");
+    EXPECT_TRUE(Messages.isEmpty()) << Messages.join(" | ").toStdString();
+}
+
+// A wrong password or a refused port ends the real process with exit code 2
+// after the message (its CR characters shown as <CR>).
+TEST_F(UpdateWindow, FailedConnectionEndsTheProcessWithExitCode2)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const char* message = "BOX\\[N.o foi poss.vel estabelecer conex.o ftp\\.<CR><CR>TENTE MAIS TARDE\\.<CR>";
+    EXPECT_EXIT(
+        {
+            FCatalog.Exec("UPDATE principal SET senha_ftp = '" + Scramble("errada", 3) + "'");
+            Config(svPyftpd, false);
+            Open();
+            Run();
+        },
+        ::testing::ExitedWithCode(2), message);
+    EXPECT_EXIT(
+        {
+            Config(svPyftpd, false, "1");
+            Open();
+            Run();
+        },
+        ::testing::ExitedWithCode(2), std::string(message) + ".*(refused|recusad)");
+}

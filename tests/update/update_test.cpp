@@ -1,0 +1,257 @@
+// The update run's decisions without a server: the plan judged from a real
+// listing against real files, the settings file, the replacement's file
+// work and command line, and the transfer display's texts.
+#include "ftp/listing/ftplist.h"
+#include "platform/files.h"
+#include "platform/shell.h"
+#include "tests/support/testenv.h"
+#include "update/progress.h"
+#include "update/updaterun.h"
+
+#include <QDir>
+#include <QLocale>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+namespace {
+
+TDateTime At(int y, int mo, int d, int h, int mi, int s = 0, int ms = 0)
+{
+    return EncodeDate(y, mo, d) + EncodeTime(h, mi, s, ms).Value();
+}
+
+// Runs the test in a scratch working folder.
+class InFolder : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        FOldDir = QDir::currentPath();
+        QDir::setCurrent(FDir.Path());
+    }
+    void TearDown() override
+    {
+        SetPauseFunction({});
+        SetProcessStartFunction({});
+        SetClock({});
+        QLocale::setDefault(QLocale::c());
+        QDir::setCurrent(FOldDir);
+    }
+    void Local(const QString& name, TDateTime time)
+    {
+        WriteBytes(FDir.File(name), "local");
+        ASSERT_TRUE(FileSetDate(name, time));
+    }
+    TScratchDir FDir;
+    QString FOldDir;
+};
+
+// Keeps a file undeletable (immutable) until the guard ends.
+class TImmutable {
+public:
+    explicit TImmutable(QString path) : FPath(std::move(path)) { Set(true); }
+    ~TImmutable() { Set(false); }
+    void Set(bool on)
+    {
+        if (QFileInfo::exists(FPath))
+            QProcess::execute("chattr", {on ? "+i" : "-i", FPath});
+    }
+
+private:
+    QString FPath;
+};
+
+} // namespace
+
+using Plan = InFolder;
+
+// The listing's "total" line yields no entry: it is shown without a state,
+// never judged, and every later line keeps its own entry and time.
+TEST_F(Plan, LinesAndEntriesArePairedByTheirLine)
+{
+    SetClock([] { return At(2024, 3, 20, 9, 0); });
+    Local("IGUAL.DLL", At(2024, 3, 10, 14, 5, 58));   // same minute, other content
+    Local("VELHO.DLL", At(2024, 3, 10, 14, 4));
+    Local("Quendarive.exe", At(2024, 1, 1, 0, 0));
+    const QStringList lines = {
+        "total 24",
+        "-rw-r--r--   1 ftp ftp  10 Mar 10 14:05 IGUAL.DLL",
+        "-rw-r--r--   1 ftp ftp  10 Mar 10 14:05 VELHO.DLL",
+        "drwxr-xr-x   2 ftp ftp  4096 Mar  1 08:00 Arquivos_dlls",
+        "-rw-r--r--   1 ftp ftp  10 Mar 10 14:05 NOVO ARQUIVO.TXT",
+        "-rw-r--r--   1 ftp ftp  10 Mar 20 00:00 HOJE.TXT",
+        "-rw-r--r--   1 ftp ftp  10 Mar 10 14:05 ..",
+        "-rw-r--r--   1 ftp ftp  10 Mar 10 14:05 a\\b.txt",
+        "-rw-r--r--   1 ftp ftp  10 Mar 10 14:05 C:x",
+    };
+    TIdFTPListItems items;
+    QString format;
+    ParseFTPListing(lines, "UNIX Type: L8", true, items, format, Now());
+    const TUpdatePlan plan = PlanejaAtualizacao(lines, items);
+    ASSERT_EQ(plan.Items.size(), lines.size());
+    QStringList decisions;
+    for (const TPlanItem& i : plan.Items)
+        decisions << i.Name + "=" + DecisionText(i.Decision);
+    EXPECT_EQ(decisions, QStringList({"=", "IGUAL.DLL=atualizado", "VELHO.DLL=baixar", "Arquivos_dlls=nunca baixado",
+                                      "NOVO ARQUIVO.TXT=baixar", "HOJE.TXT=atualizado", "..=recusado",
+                                      "a\\b.txt=recusado", "C:x=recusado"}));
+    EXPECT_EQ(plan.Items[0].State(), nsNone);
+    EXPECT_EQ(plan.Items[3].State(), nsGreen);
+    EXPECT_EQ(plan.Items[2].State(), nsRed);
+    EXPECT_NEAR(plan.Items[2].RemoteTime.Value(), At(2024, 3, 10, 14, 5, 30).Value(), 30.0 / 86400);
+    // a refused name stops the replacement, whatever else is fetched
+    WriteBytes(FDir.File("Quendarive.rar"), "rar");
+    EXPECT_FALSE(plan.ReplacementExpected());
+}
+
+TEST_F(Plan, RefusedNamesAndTheReplacementCondition)
+{
+    EXPECT_EQ(MotivoRecusa("SETUP.EXE"), "");
+    EXPECT_EQ(MotivoRecusa("com espaço.txt"), "");
+    for (const QString& name : QStringList{"../x", "/etc/passwd", "a/b", "..\\x", "C:\\x", "..", ".", "", "a\tb",
+                               QString("a") + QChar(0x7F)})
+        EXPECT_NE(MotivoRecusa(name), "") << name.toStdString();
+
+    TUpdatePlan plan;
+    plan.Items.append({"l", "Quendarive.rar", At(2024, 3, 10, 14, 5), fdBaixar, {}});
+    EXPECT_FALSE(SubstituicaoNecessaria(true, false)); // no archive yet
+    EXPECT_TRUE(plan.ReplacementExpected());           // but this plan fetches it
+    WriteBytes(FDir.File("Quendarive.rar"), "rar");
+    WriteBytes(FDir.File("Quendarive.exe"), "exe");
+    EXPECT_TRUE(SubstituicaoNecessaria(true, false));
+    EXPECT_FALSE(SubstituicaoNecessaria(true, true));
+    EXPECT_FALSE(SubstituicaoNecessaria(false, false));
+    DeleteFile("Quendarive.exe");
+    EXPECT_TRUE(SubstituicaoNecessaria(false, false)); // the main executable is missing
+}
+
+using Settings = InFolder;
+
+TEST_F(Settings, FourTwoOrNoLinesAndUnreadableFiles)
+{
+    TConfiguracao c = LeConfiguracao();
+    EXPECT_EQ(c.Host, "atualiza.belmora.com.br");
+    EXPECT_EQ(c.Port, 21);
+    EXPECT_TRUE(c.Passive);
+    EXPECT_EQ(c.PasswordField(), "senha_ftp");
+
+    WriteBytes(FDir.File("atualiza.cfg"), "192.0.2.10\r\n2121\r\nfalse\r\nx\r\n");
+    c = LeConfiguracao();
+    EXPECT_EQ(c.Host, "192.0.2.10");
+    EXPECT_EQ(c.Port, 2121);
+    EXPECT_FALSE(c.Passive);
+    EXPECT_EQ(c.PasswordField(), "senha_ftp2");
+
+    WriteBytes(FDir.File("atualiza.cfg"), "127.0.0.1\n21\n");
+    c = LeConfiguracao();
+    EXPECT_TRUE(c.Passive);
+    EXPECT_EQ(c.PasswordField(), "senha_ftp");
+
+    WriteBytes(FDir.File("atualiza.cfg"), "127.0.0.1\nvinte\n");
+    EXPECT_EQ(FailureOf<EConvertError>([] { LeConfiguracao(); }), "'vinte' is not a valid integer value");
+    WriteBytes(FDir.File("atualiza.cfg"), "127.0.0.1\n70000\n");
+    EXPECT_NE(FailureOf<EConvertError>([] { LeConfiguracao(); }), "<no failure>");
+    DeleteFile("atualiza.cfg");
+    QDir().mkdir("atualiza.cfg");
+    EXPECT_NE(FailureOf<EInOutError>([] { LeConfiguracao(); }), "<no failure>");
+
+    WriteBytes(FDir.File("Tolvenra.INI"), "12345678901234MINHABASE                     resto\r\nsegunda");
+    EXPECT_EQ(AliasDoIni("Tolvenra.INI"), "MINHABASE");
+    WriteBytes(FDir.File("Tolvenra.INI"), "curta");
+    EXPECT_EQ(AliasDoIni("Tolvenra.INI"), "");
+}
+
+using Replacement = InFolder;
+
+TEST_F(Replacement, BackupReplacedAndTheExactCommandLine)
+{
+    QStringList started;
+    SetProcessStartFunction([&](const QString& line, const QString& folder) {
+        started << line << folder;
+        return true;
+    });
+    WriteBytes(FDir.File("Quendarive.exe"), "novo");
+    WriteBytes(FDir.File("Quendarive.old"), "velho");
+    const TSubstituicao r = SubstituiExecutavel("Quendarive.exe", "/opt/Program Files");
+    EXPECT_FALSE(r.Failed);
+    EXPECT_EQ(r.Pauses, 0);
+    EXPECT_FALSE(FileExists("Quendarive.exe"));
+    EXPECT_EQ(ReadBytes(FDir.File("Quendarive.old")), "novo");
+    const QString expected = "/opt/Program Files/winrar/WinRAR.exe x -o+ Quendarive.rar *.exe \"./\"";
+    EXPECT_EQ(started, QStringList({expected, QDir::currentPath()}));
+
+    // no main executable: no backup, no wait, the archiver at once
+    started.clear();
+    DeleteFile("Quendarive.old");
+    EXPECT_EQ(SubstituiExecutavel("Quendarive.exe", "/p").Pauses, 0);
+    EXPECT_FALSE(FileExists("Quendarive.old"));
+    EXPECT_EQ(started.size(), 2);
+}
+
+TEST_F(Replacement, LockedForThreeSecondsOrForGood)
+{
+    QStringList started;
+    SetProcessStartFunction([&](const QString& line, const QString&) {
+        started << line;
+        return true;
+    });
+    WriteBytes(FDir.File("Quendarive.exe"), "exe");
+    WriteBytes(FDir.File("Quendarive.rar"), "rar");
+    {
+        TImmutable locked(FDir.File("Quendarive.exe"));
+        int pauses = 0;
+        SetPauseFunction([&](int ms) {
+            EXPECT_EQ(ms, 1000);
+            if (++pauses == 3) {
+                locked.Set(false);
+                DeleteFile("Quendarive.exe");
+            }
+        });
+        const TSubstituicao r = SubstituiExecutavel("Quendarive.exe", "/p");
+        EXPECT_EQ(r.Pauses, 3);
+        EXPECT_FALSE(r.Failed);
+        EXPECT_EQ(started.size(), 1);
+    }
+    started.clear();
+    WriteBytes(FDir.File("Quendarive.exe"), "exe");
+    TImmutable locked(FDir.File("Quendarive.exe"));
+    SetPauseFunction([](int) {});
+    const TSubstituicao r = SubstituiExecutavel("Quendarive.exe", "/p");
+    EXPECT_EQ(r.Pauses, 5);
+    EXPECT_TRUE(r.Failed);
+    EXPECT_EQ(r.Message, "Não foi possível apagar arquivo Quendarive.exe.");
+    EXPECT_FALSE(FileExists("Quendarive.rar"));
+    EXPECT_TRUE(started.isEmpty());
+}
+
+TEST(Progress, TextsOfTheEdgeCasesInBrazilianPortuguese)
+{
+    QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
+    const TDateTime start = At(2024, 3, 10, 23, 59, 59);
+    TTransferProgress p;
+    p.Begin();
+    TProgressTexts t = p.Work(5120, 10240, start, start + 2.5 / 86400);
+    EXPECT_EQ(t.Contador, "Transferidos: 5 Kb de 10 Kb");
+    EXPECT_EQ(t.Status, "Taxa de Transferencia: 2,00 KB/s; Tempo de download  0: 0: 2");
+    EXPECT_EQ(t.Gauge, 50);
+
+    t = p.Work(1536000, 0, start, start + 65.0 / 86400);
+    EXPECT_EQ(t.Contador, "Transferidos: 1.500 Kb de 0 Kb"); // a listing: total 0, gauge untouched
+    EXPECT_FALSE(t.Gauge.has_value());
+    EXPECT_TRUE(t.Status.endsWith("; Tempo de download  0: 1: 5")) << t.Status.toStdString();
+
+    // within the first millisecond: no time text, and the rate starts from 0
+    p.Begin();
+    t = p.Work(100, 4294967295u, start, start);
+    EXPECT_EQ(t.Status, "Taxa de Transferencia: 0,00 KB/s; ");
+    EXPECT_EQ(t.Gauge, 0);
+    // the second count is 16 bits: 65 536 s + 3 s reads as 3 s
+    t = p.Work(3 * 1024, 10240, start, start + 65539.0 / 86400);
+    EXPECT_EQ(t.Status, "Taxa de Transferencia: 1,00 KB/s; Tempo de download  0: 0: 3");
+    EXPECT_EQ(t.Gauge, 30);
+
+    EXPECT_EQ(WorkEndContador(1536000u), "Transferidos: 1.500 Kb");
+    EXPECT_EQ(WorkEndStatus(wmRead), "Download!!");
+    EXPECT_EQ(StatusBarText(hsDisconnected, "x"), "Desconectado!");
+    EXPECT_EQ(StatusBarText(hsStatusText, "Texto livre"), "Texto livre");
+    QLocale::setDefault(QLocale::c());
+}
