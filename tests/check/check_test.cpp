@@ -28,15 +28,6 @@ QString TestName()
     return QString::fromLatin1(::testing::UnitTest::GetInstance()->current_test_info()->name()).toLower();
 }
 
-// The catalogue's digit-shift scrambling with shift k.
-QString Scrambled(const QString& text, int k)
-{
-    QString out = QString::number(k);
-    for (QChar c : text)
-        out += QChar(char16_t(c.unicode() + 3 * k));
-    return out;
-}
-
 void SetTime(const QString& path, const QDateTime& time)
 {
     namespace fs = std::filesystem;
