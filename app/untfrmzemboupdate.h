@@ -23,7 +23,7 @@ class QTimer;
 class QTreeWidget;
 class TGauge;
 
-class Tfrmzemboupdate : public QWidget, private TUpdateObserver {
+class Tfrmzemboupdate : public QWidget, public TUpdateObserver {
 public:
     explicit Tfrmzemboupdate(QWidget* owner = nullptr);
     ~Tfrmzemboupdate() override;

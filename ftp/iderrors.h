@@ -4,6 +4,8 @@
 
 #include "platform/errors.h"
 
+#include <cstdint>
+
 class EIdException : public Exception {
 public:
     using Exception::Exception;
@@ -91,6 +93,28 @@ public:
 class EIdConnectTimeout : public EIdException {
 public:
     EIdConnectTimeout() : EIdException(QStringLiteral("Connect timed out.")) {}
+};
+
+// Text meant for a command that cannot be sent as it stands: a line break or
+// NUL would end the command early and send the rest as commands of their own.
+class EIdFTPBadArgument : public EIdException {
+public:
+    using EIdException::EIdException;
+};
+
+// The caller asked the running transfer to stop (TIdFTP::Abort).
+class EIdFTPAborted : public EIdException {
+public:
+    EIdFTPAborted() : EIdException(QStringLiteral("Transfer aborted on request.")) {}
+};
+
+// A transfer whose length differs from the size known for it.
+class EIdFTPSizeMismatch : public EIdException {
+public:
+    EIdFTPSizeMismatch(std::int64_t received, std::int64_t expected)
+        : EIdException(QStringLiteral("Transfer size mismatch: %1 bytes received, %2 bytes expected.")
+                           .arg(received)
+                           .arg(expected)) {}
 };
 
 class EIdFTPFileAlreadyExists : public EIdException {

@@ -9,6 +9,20 @@ namespace {
 
 constexpr qsizetype MaxLineLength = 16384;
 constexpr std::size_t ReceiveSize = 32768;
+// A reply longer than this is no answer but a flood.
+constexpr int MaxReplyLines = 10000;
+constexpr qsizetype MaxReplyBytes = 1 << 20;
+// The QUIT reply is a courtesy: never wait long for it.
+constexpr int QuitReplyTimeout = 2000;
+
+// The command's verb, for messages that must not repeat its argument (a password).
+QString Verb(const QString& command)
+{
+    qsizetype end = 0;
+    while (end < command.size() && command.at(end).unicode() > 32)
+        ++end;
+    return command.left(end);
+}
 
 } // namespace
 
@@ -50,6 +64,20 @@ QByteArray TIdFTP::Encode(const QString& text) const
     return bytes;
 }
 
+void TIdFTP::CheckCommandText(const QString& what, const QString& text, bool utf8)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n') || c.unicode() == 0)
+            throw EIdFTPBadArgument(what + QStringLiteral(" holds a CR, LF or NUL character; nothing was sent."));
+        const bool unpaired = c.isHighSurrogate() ? !(i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+                                                  : c.isLowSurrogate() && !(i > 0 && text.at(i - 1).isHighSurrogate());
+        if (utf8 ? unpaired : c.unicode() > 255)
+            throw EIdFTPBadArgument(what
+                                    + QStringLiteral(" cannot be written in the connection's encoding; nothing was sent."));
+    }
+}
+
 QString TIdFTP::Decode(const QByteArray& bytes) const
 {
     return FUTF8 ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes);
@@ -65,6 +93,7 @@ void TIdFTP::WriteLine(const QString& text)
 {
     if (!FSocket->IsOpen())
         throw EIdNotConnected();
+    CheckCommandText(QStringLiteral("The command ") + Verb(text), text, FUTF8);
     const QByteArray bytes = Encode(text) + "\r\n";
     try {
         FSocket->Send(bytes.constData(), std::size_t(bytes.size()), ReadTimeout, QStringLiteral("Write timed out."));
@@ -73,7 +102,7 @@ void TIdFTP::WriteLine(const QString& text)
     }
 }
 
-QString TIdFTP::ReadLine()
+QString TIdFTP::ReadLine(const TDeadline& deadline)
 {
     for (;;) {
         const qsizetype lf = FInput.indexOf('\n', FInputPos);
@@ -105,7 +134,10 @@ QString TIdFTP::ReadLine()
         FInput.resize(old + qsizetype(ReceiveSize));
         std::size_t n = 0;
         try {
-            n = FSocket->Receive(FInput.data() + old, ReceiveSize, ReadTimeout, QStringLiteral("Read timed out."));
+            const int wait = deadline.Remaining();
+            if (wait < 0)
+                throw EIdReadTimeout(QStringLiteral("Read timed out."));
+            n = FSocket->Receive(FInput.data() + old, ReceiveSize, wait, QStringLiteral("Read timed out."));
         } catch (const EIdReadTimeout& e) {
             FInput.resize(old);
             ReadTimedOut(e.Message());
@@ -122,18 +154,33 @@ QString TIdFTP::ReadLine()
     }
 }
 
-void TIdFTP::ReadReply(TIdReplyFTP& reply)
+void TIdFTP::ReadReply(TIdReplyFTP& reply, int timeoutMs)
 {
+    const TDeadline deadline(timeoutMs);
+    int count = 0;
+    qsizetype bytes = 0;
+    // Every line counts, the skipped empty ones too.
+    const auto next = [&] {
+        const QString line = ReadLine(deadline);
+        bytes += line.size();
+        if (++count > MaxReplyLines || bytes > MaxReplyBytes) {
+            CloseControl();
+            throw EIdException(count > MaxReplyLines
+                                   ? QStringLiteral("Reply too long: more than %1 lines.").arg(MaxReplyLines)
+                                   : QStringLiteral("Reply too long: more than %1 bytes.").arg(MaxReplyBytes));
+        }
+        return TrimControl(line);
+    };
     QStringList lines;
     QString line;
     do
-        line = TrimControl(ReadLine());
+        line = next();
     while (line.isEmpty());
     lines << line;
     if (line.size() >= 4 && line.at(3) == QLatin1Char('-')) {
         const QString code = line.left(3);
         do {
-            line = TrimControl(ReadLine());
+            line = next();
             if (!line.isEmpty())
                 lines << line;
         } while (!EndsMultiLineReply(line, code));
@@ -152,7 +199,7 @@ void TIdFTP::CheckReply(const TIdReplyFTP& reply, const QList<int>& allowed)
         throw EIdReplyRFCError(code, ReplyMessage(reply));
 }
 
-void TIdFTP::GetInternalResponse() { ReadReply(FLastCmdResult); }
+void TIdFTP::GetInternalResponse() { ReadReply(FLastCmdResult, ReadTimeout); }
 
 int TIdFTP::GetResponse(const QList<int>& allowed)
 {
@@ -224,6 +271,57 @@ void TIdFTP::OpenControl()
     FUTF8 = false;
 }
 
+// Everything the session will send from the settings, checked before the
+// connection opens; the login goes out in the 8-bit encoding.
+void TIdFTP::CheckSessionTexts() const
+{
+    CheckCommandText(QStringLiteral("The host name"), ServerHOST.isEmpty() ? Host : ServerHOST, false);
+    CheckCommandText(QStringLiteral("The user name"), Username, false);
+    CheckCommandText(QStringLiteral("The password"), Password, false);
+    CheckCommandText(QStringLiteral("The account"), Account, false);
+}
+
+void TIdFTP::ReadGreeting()
+{
+    GetInternalResponse();
+    if (FLastCmdResult.NumericCode() >= 100 && FLastCmdResult.NumericCode() <= 199)
+        GetResponse({220});
+    else
+        CheckReply(FLastCmdResult, {220});
+    FGreeting = FLastCmdResult;
+    FServerDesc = FGreeting.Text.isEmpty() ? QString() : FGreeting.Text.first();
+}
+
+// False when the server closed the session on HOST.
+bool TIdFTP::SendHost()
+{
+    QString name = ServerHOST.isEmpty() ? Host : ServerHOST;
+    if (name == QString::fromStdString(FSocket->RemoteAddress().to_string()))
+        name = QLatin1Char('[') + name + QLatin1Char(']');
+    if (SendCmd(QStringLiteral("HOST ") + name) == 220) {
+        FGreeting = FLastCmdResult;
+        return true;
+    }
+    return Connected();
+}
+
+void TIdFTP::ReadSystem()
+{
+    FSystemDesc = SendCmd(QStringLiteral("SYST")) == 500 ? QStringLiteral("Unknown") : FLastCmdResult.Text.value(0);
+    bool siteZone = false;
+    for (const char* product : {"Serv-U ", "BPFTP Server ", "TitanFTP server ", "Titan FTP Server "})
+        siteZone = siteZone || FServerDesc.startsWith(QLatin1String(product), Qt::CaseInsensitive);
+    for (const QString& line : FCapabilities) {
+        const QString feature = TrimControl(line);
+        if (feature.section(QLatin1Char(' '), 0, 0).compare(QLatin1String("SITE"), Qt::CaseInsensitive) != 0)
+            continue;
+        for (const QString& fact : feature.section(QLatin1Char(' '), 1).split(QLatin1Char(';')))
+            siteZone = siteZone || TrimControl(fact).compare(QLatin1String("ZONE"), Qt::CaseInsensitive) == 0;
+    }
+    if (siteZone)
+        SendCmd(QStringLiteral("SITE ZONE"));
+}
+
 void TIdFTP::Connect()
 {
     FCapabilities.clear();
@@ -235,51 +333,23 @@ void TIdFTP::Connect()
             throw EIdHostRequired();
         if (Port == 0)
             throw EIdPortRequired();
+        CheckSessionTexts();
         OpenControl();
-
-        GetInternalResponse();
-        if (FLastCmdResult.NumericCode() >= 100 && FLastCmdResult.NumericCode() <= 199)
-            GetResponse({220});
-        else
-            CheckReply(FLastCmdResult, {220});
+        ReadGreeting();
         greeted = true;
-        FGreeting = FLastCmdResult;
-        FServerDesc = FGreeting.Text.isEmpty() ? QString() : FGreeting.Text.first();
-
-        if (UseHOST) {
-            QString name = ServerHOST.isEmpty() ? Host : ServerHOST;
-            if (name == QString::fromStdString(FSocket->RemoteAddress().to_string()))
-                name = QLatin1Char('[') + name + QLatin1Char(']');
-            if (SendCmd(QStringLiteral("HOST ") + name) == 220) {
-                FGreeting = FLastCmdResult;
-            } else if (!Connected()) {
-                // Servers without virtual hosts may drop the session on HOST:
-                // come back without it.
-                FInput.clear();
-                FInputPos = 0;
-                TFlagRestore noHost(UseHOST, false);
-                Connect();
-                return;
-            }
+        if (UseHOST && !SendHost()) {
+            // Servers without virtual hosts may drop the session on HOST:
+            // come back without it.
+            greeted = false;
+            FInput.clear();
+            FInputPos = 0;
+            OpenControl();
+            ReadGreeting();
+            greeted = true;
         }
         if (AutoLogin)
             Login();
-
-        FSystemDesc = SendCmd(QStringLiteral("SYST")) == 500 ? QStringLiteral("Unknown")
-                                                           : FLastCmdResult.Text.value(0);
-        bool siteZone = false;
-        for (const char* product : {"Serv-U ", "BPFTP Server ", "TitanFTP server ", "Titan FTP Server "})
-            siteZone = siteZone || FServerDesc.startsWith(QLatin1String(product), Qt::CaseInsensitive);
-        for (const QString& line : FCapabilities) {
-            const QString feature = TrimControl(line);
-            if (feature.section(QLatin1Char(' '), 0, 0).compare(QLatin1String("SITE"), Qt::CaseInsensitive) != 0)
-                continue;
-            for (const QString& fact : feature.section(QLatin1Char(' '), 1).split(QLatin1Char(';')))
-                siteZone = siteZone || TrimControl(fact).compare(QLatin1String("ZONE"), Qt::CaseInsensitive) == 0;
-        }
-        if (siteZone)
-            SendCmd(QStringLiteral("SITE ZONE"));
-
+        ReadSystem();
         SendTransferType();
         DoStatus(this, ftpReady, QStringLiteral("Connection established"));
     } catch (...) {
@@ -378,6 +448,7 @@ void TIdFTP::SetTransferType(TIdFTPTransferType value)
 
 void TIdFTP::ChangeDir(const QString& directory)
 {
+    CheckCommandText(QStringLiteral("The directory"), directory, FUTF8);
     SendCmd(QStringLiteral("CWD ") + directory, {200, 250, 257});
 }
 
@@ -386,11 +457,13 @@ void TIdFTP::Disconnect()
     try {
         if (Connected()) {
             WriteLine(QStringLiteral("QUIT"));
-            if (FSocket->IsOpen() && FSocket->WaitReadable(100))
-                GetInternalResponse();
+            ReadReply(FLastCmdResult,
+                      ReadTimeout > 0 ? std::min(ReadTimeout, QuitReplyTimeout) : QuitReplyTimeout);
         }
     } catch (const Exception&) {
         // The session ends either way; a server gone silent changes nothing.
     }
     CloseControl();
 }
+
+void TIdFTP::Abort() { FAbortRequested = true; }

@@ -14,6 +14,8 @@
 #include <memory>
 
 class TIdSocket;
+class TIdListener;
+class TDeadline;
 class TIdFTPListItems;
 
 enum TIdStatus {
@@ -76,12 +78,14 @@ public:
     bool UseMLIS = false;
     // Bounded waits in milliseconds; 0 waits without limit. A wait that
     // runs out fails the operation and closes the session.
-    int ReadTimeout = 0;      // each read on the control connection
+    int ReadTimeout = 0;      // each reply on the control connection, all its lines
     int TransferTimeout = 0;  // each read on a data connection
     int ConnectTimeout = 0;   // each TCP connect, control and data
     int ListenTimeout = 10000; // active mode: the server's connect
     std::uint16_t DataPort = 0;
     QString ExternalIP;
+    // Passive data connections always go to the control connection's server,
+    // whatever address the PASV reply names; kept for callers that set it.
     bool PassiveUseControlHost = false;
 
     TIdStatusEvent OnStatus;
@@ -96,8 +100,22 @@ public:
 
     void Connect();
     void Login();
+    // Sends QUIT, awaits its reply a few seconds at most, and closes.
     void Disconnect();
     bool Connected();
+    // Asks the running transfer to stop at its next block: it fails with
+    // EIdFTPAborted, keeps no partial data and closes the session. Only sets
+    // a flag, so the notification handlers may call it; requested while no
+    // transfer runs, it makes the next transfer fail at once.
+    void Abort();
+
+    // Refuses (EIdFTPBadArgument, naming `what`) text meant for a command
+    // that holds CR, LF or NUL, or that the control encoding cannot write
+    // (8-bit: a character above 255; UTF-8: a lone surrogate).
+    static void CheckCommandText(const QString& what, const QString& text, bool utf8);
+    // Refuses (EFCreateError with the full path) a download destination that
+    // names no file: empty, ending in a separator, or an existing folder.
+    static void CheckDestinationFile(const QString& path);
 
     // Empty allowed list: any reply except 421.
     int SendCmd(const QString& command, const QList<int>& allowed = {});
@@ -109,11 +127,16 @@ public:
     std::int64_t Size(const QString& fileName);
     // Into a local file: written beside the destination and put in its
     // place only once the server confirmed the transfer, so a failure leaves
-    // the previous file as it was.
+    // the previous file as it was. AExpectedSize is the file's size when the
+    // caller knows it (-1: unknown); a binary download without it is held to
+    // the "(N bytes)" of the server's 150 reply, if it names one. Fewer or
+    // more bytes fail with EIdFTPSizeMismatch.
     void Get(const QString& sourceFile, const QString& destinationFile, bool ACanOverwrite = false,
-             bool AResume = false);
-    // Into an open stream, from its current position.
-    void Get(const QString& sourceFile, QIODevice* destination, bool AResume = false);
+             bool AResume = false, std::int64_t AExpectedSize = -1);
+    // Into an open stream, from its current position; AExpectedSize as above
+    // (with AResume, the size counts the stream's bytes before its position).
+    void Get(const QString& sourceFile, QIODevice* destination, bool AResume = false,
+             std::int64_t AExpectedSize = -1);
 
     const QStringList& ListResult() const { return FListResult; }
     bool ListResultDetails() const { return FListDetails; }
@@ -131,9 +154,14 @@ public:
     TIdBaseComponent* IOHandler() const;
 
 private:
+    enum TTransferKind { tkListing, tkFile };
+
     void DoStatus(TIdBaseComponent* sender, TIdStatus status, const QString& argument = QString());
-    void ConnectOnce();
+    void CheckSessionTexts() const;
     void OpenControl();
+    void ReadGreeting();
+    bool SendHost();
+    void ReadSystem();
     void CloseControl(); // without QUIT, with the two statuses
     void FeatureNegotiation();
     void SendTransferType();
@@ -142,16 +170,23 @@ private:
     QByteArray Encode(const QString& text) const;
     QString Decode(const QByteArray& bytes) const;
     void WriteLine(const QString& text);
-    QString ReadLine();
-    void ReadReply(TIdReplyFTP& reply);
+    // One line, waiting until the deadline at most.
+    QString ReadLine(const TDeadline& deadline);
+    // One reply, all of it within the wait (milliseconds, 0 no limit).
+    void ReadReply(TIdReplyFTP& reply, int timeoutMs);
     void CheckReply(const TIdReplyFTP& reply, const QList<int>& allowed);
     [[noreturn]] void ReadTimedOut(const QString& text);
 
     void WorkBegin(std::int64_t max);
     void DoWork(std::int64_t count);
     void WorkEnd();
-    void Transfer(const QString& command, QIODevice* destination, bool resume, bool allow450);
-    void ReceiveData(TIdSocket& data, QIODevice* destination);
+    void Transfer(const QString& command, QIODevice* destination, bool resume, TTransferKind kind,
+                  std::int64_t expectedSize);
+    std::unique_ptr<TIdSocket> ConnectPassive(const QString& command);
+    std::unique_ptr<TIdListener> ListenActive();
+    std::unique_ptr<TIdSocket> AcceptFromServer(TIdListener& listener);
+    // The bytes received.
+    std::int64_t ReceiveData(TIdSocket& data, QIODevice* destination);
 
     std::unique_ptr<TIdSocket> FSocket;
     QByteArray FInput;
@@ -159,6 +194,7 @@ private:
     bool FClosedByPeer = false;
     bool FUTF8 = false;
     bool FInTransfer = false;
+    bool FAbortRequested = false;
     int FWorkLevel = 0;
     std::int64_t FWorkCount = 0;
     std::int64_t FWorkMax = 0;

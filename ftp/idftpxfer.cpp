@@ -7,6 +7,7 @@
 #include "ftp/listing/ftplist.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
 #include <QFileDevice>
 #include <QFileInfo>
@@ -99,9 +100,18 @@ void TIdFTP::WorkEnd()
 
 // ---- one transfer ---------------------------------------------------------
 
-void TIdFTP::ReceiveData(TIdSocket& data, QIODevice* destination)
+std::int64_t TIdFTP::ReceiveData(TIdSocket& data, QIODevice* destination)
 {
     WorkBegin(0);
+    std::int64_t received = 0;
+    // The handlers may ask for the abort: it is honoured after each block they saw.
+    const auto deliver = [&](const char* block, std::size_t size) {
+        WriteBlock(destination, block, size);
+        received += std::int64_t(size);
+        DoWork(std::int64_t(size));
+        if (FAbortRequested)
+            throw EIdFTPAborted();
+    };
     try {
         std::unique_ptr<char[]> block(new char[BlockSize]);
         std::size_t filled = 0;
@@ -112,15 +122,12 @@ void TIdFTP::ReceiveData(TIdSocket& data, QIODevice* destination)
                 break;
             filled += n;
             if (filled == BlockSize) {
-                WriteBlock(destination, block.get(), filled);
-                DoWork(std::int64_t(filled));
                 filled = 0;
+                deliver(block.get(), BlockSize);
             }
         }
-        if (filled > 0) {
-            WriteBlock(destination, block.get(), filled);
-            DoWork(std::int64_t(filled));
-        }
+        if (filled > 0)
+            deliver(block.get(), filled);
     } catch (const EIdReadTimeout&) {
         WorkEnd();
         // The server owes a completion reply it may never send: the session
@@ -133,66 +140,106 @@ void TIdFTP::ReceiveData(TIdSocket& data, QIODevice* destination)
     }
     WorkEnd();
     CutAtPosition(destination);
+    return received;
 }
 
-void TIdFTP::Transfer(const QString& command, QIODevice* destination, bool resume, bool allow450)
+// PRET and PASV; the data connection goes to the control connection's
+// server whatever address the reply names, so that a server cannot point
+// the client at a third machine.
+std::unique_ptr<TIdSocket> TIdFTP::ConnectPassive(const QString& command)
+{
+    if (SupportsFeature(QStringLiteral("PRET")))
+        SendCmd(QStringLiteral("PRET ") + command);
+    SendCmd(QStringLiteral("PASV"), {227});
+    const TIdPassiveAddress announced = ParsePASVReply(FLastCmdResult);
+    auto data = std::make_unique<TIdSocket>();
+    data->Connect(FSocket->RemoteAddress(), announced.Port, ConnectTimeout);
+    return data;
+}
+
+std::unique_ptr<TIdListener> TIdFTP::ListenActive()
+{
+    auto listener = std::make_unique<TIdListener>(FSocket->LocalAddress(), DataPort);
+    const QString ip =
+        ExternalIP.isEmpty() ? QString::fromStdString(listener->LocalAddress().to_string()) : ExternalIP;
+    const std::uint16_t port = listener->LocalPort();
+    SendCmd(QStringLiteral("PORT %1,%2,%3").arg(QString(ip).replace(QLatin1Char('.'), QLatin1Char(',')))
+                .arg(port / 256)
+                .arg(port % 256),
+            {200});
+    return listener;
+}
+
+// Only the control connection's server may supply the data: a connection
+// from another address is closed and the wait goes on within its limit.
+std::unique_ptr<TIdSocket> TIdFTP::AcceptFromServer(TIdListener& listener)
+{
+    const asio::ip::address_v4 server = FSocket->RemoteAddress();
+    const TDeadline deadline(ListenTimeout);
+    for (;;) {
+        const int wait = deadline.Remaining();
+        if (wait < 0)
+            return nullptr;
+        std::unique_ptr<TIdSocket> data = listener.Accept(wait);
+        if (!data || data->RemoteAddress() == server)
+            return data;
+    }
+}
+
+void TIdFTP::Transfer(const QString& command, QIODevice* destination, bool resume, TTransferKind kind,
+                      std::int64_t expectedSize)
 {
     DoStatus(this, ftpTransfer, QStringLiteral("Starting FTP transfer"));
+    const std::int64_t before = resume ? destination->pos() : 0;
+    std::int64_t received = -1;
     std::unique_ptr<TIdSocket> data;
     std::exception_ptr failure;
+    bool aborted = false;
     // The server owes a completion reply only once it took the transfer command.
     bool commandTaken = false;
     {
         TFlagRestore inTransfer(FInTransfer, true);
         try {
+            if (FAbortRequested)
+                throw EIdFTPAborted();
             const QString rest = QStringLiteral("REST %1").arg(destination->pos());
-            if (Passive) {
-                if (SupportsFeature(QStringLiteral("PRET")))
-                    SendCmd(QStringLiteral("PRET ") + command);
-                SendCmd(QStringLiteral("PASV"), {227});
-                const TIdPassiveAddress announced = ParsePASVReply(FLastCmdResult);
-                const QString server = QString::fromStdString(FSocket->RemoteAddress().to_string());
-                const QString host =
-                    PassiveUseControlHost ? server : PassiveDataHost(announced.Address, server);
-                std::error_code ec;
-                const auto address = asio::ip::make_address_v4(host.toStdString(), ec);
-                if (ec)
-                    RaiseSocketError(asio::error::host_not_found);
-                data = std::make_unique<TIdSocket>();
-                data->Connect(address, announced.Port, ConnectTimeout);
-                if (resume)
-                    SendCmd(rest, {350});
-                QList<int> allowed{125, 150, 154};
-                if (allow450)
-                    allowed << 450;
-                SendCmd(command, allowed);
-                commandTaken = true;
-                if (FLastCmdResult.NumericCode() != 450)
-                    ReceiveData(*data, destination);
-                data->Close();
-            } else {
-                auto listener = std::make_unique<TIdListener>(FSocket->LocalAddress(), DataPort);
-                const QString ip = ExternalIP.isEmpty() ? QString::fromStdString(listener->LocalAddress().to_string())
-                                                        : ExternalIP;
-                const std::uint16_t port = listener->LocalPort();
-                SendCmd(QStringLiteral("PORT %1,%2,%3").arg(QString(ip).replace(QLatin1Char('.'), QLatin1Char(',')))
-                            .arg(port / 256)
-                            .arg(port % 256),
-                        {200});
-                if (resume)
-                    SendCmd(rest, {350});
-                SendCmd(command, {125, 150, 154});
-                commandTaken = true;
-                data = listener->Accept(ListenTimeout);
-                listener.reset();
-                if (!data)
-                    throw EIdAcceptTimeout();
-                ReceiveData(*data, destination);
+            std::unique_ptr<TIdListener> listener;
+            if (Passive)
+                data = ConnectPassive(command);
+            else
+                listener = ListenActive();
+            if (resume)
+                SendCmd(rest, {350});
+            QList<int> allowed{125, 150, 154};
+            if (Passive && kind == tkListing)
+                allowed << 450;
+            SendCmd(command, allowed);
+            commandTaken = true;
+            // Sizes in a text-mode reply need not match the bytes sent.
+            if (expectedSize < 0 && kind == tkFile && !resume && FTransferType == ftBinary)
+                expectedSize = AnnouncedTransferSize(FLastCmdResult);
+            if (FLastCmdResult.NumericCode() != 450) {
+                if (listener) {
+                    data = AcceptFromServer(*listener);
+                    listener.reset();
+                    if (!data)
+                        throw EIdAcceptTimeout();
+                }
+                received = ReceiveData(*data, destination);
             }
+            data->Close();
+        } catch (const EIdFTPAborted&) {
+            failure = std::current_exception();
+            aborted = true;
         } catch (const Exception&) {
             failure = std::current_exception();
         }
         data.reset();
+    }
+    if (aborted) {
+        // The server may go on sending or owe replies: the session ends here.
+        FAbortRequested = false;
+        CloseControl();
     }
 
     if (!commandTaken || FLastCmdResult.NumericCode() >= 300 || !FSocket->IsOpen()) {
@@ -200,6 +247,11 @@ void TIdFTP::Transfer(const QString& command, QIODevice* destination, bool resum
         if (failure)
             std::rethrow_exception(failure);
         return;
+    }
+    if (!failure && received >= 0 && expectedSize >= 0 && before + received != expectedSize) {
+        DoStatus(this, ftpAborted, QStringLiteral("Transfer aborted"));
+        GetResponse({226, 225, 250});
+        throw EIdFTPSizeMismatch(before + received, expectedSize);
     }
     DoStatus(this, ftpReady, QStringLiteral("Transfer complete"));
     GetResponse({226, 225, 250});
@@ -211,11 +263,12 @@ void TIdFTP::Transfer(const QString& command, QIODevice* destination, bool resum
 
 void TIdFTP::List(QStringList* destination, const QString& specifier, bool details)
 {
+    CheckCommandText(QStringLiteral("The listing specifier"), specifier, FUTF8);
     TTypeScope type(*this, ftASCII);
     QBuffer buffer;
     buffer.open(QIODevice::ReadWrite);
     Transfer(TrimControl((details ? QStringLiteral("LIST ") : QStringLiteral("NLST ")) + specifier), &buffer,
-             false, true);
+             false, tkListing, -1);
     FDirectoryListing.reset();
     FDirFormat.clear();
     FListResult = SplitListingLines(Decode(buffer.data()));
@@ -227,6 +280,7 @@ void TIdFTP::List(QStringList* destination, const QString& specifier, bool detai
 
 std::int64_t TIdFTP::Size(const QString& fileName)
 {
+    CheckCommandText(QStringLiteral("The file name"), fileName, FUTF8);
     TTypeScope type(*this, ftBinary);
     std::int64_t size = -1;
     if (SendCmd(QStringLiteral("SIZE ") + fileName) == 213) {
@@ -243,14 +297,30 @@ std::int64_t TIdFTP::Size(const QString& fileName)
     return size;
 }
 
-void TIdFTP::Get(const QString& sourceFile, QIODevice* destination, bool AResume)
+void TIdFTP::Get(const QString& sourceFile, QIODevice* destination, bool AResume, std::int64_t AExpectedSize)
 {
+    CheckCommandText(QStringLiteral("The file name"), sourceFile, FUTF8);
     // A refused RETR is a failure, also when the refusal is 450.
-    Transfer(QStringLiteral("RETR ") + sourceFile, destination, AResume, false);
+    Transfer(QStringLiteral("RETR ") + sourceFile, destination, AResume, tkFile, AExpectedSize);
 }
 
-void TIdFTP::Get(const QString& sourceFile, const QString& destinationFile, bool ACanOverwrite, bool AResume)
+// A name that is no file fails before anything is sent, not after the whole
+// transfer.
+void TIdFTP::CheckDestinationFile(const QString& path)
 {
+    if (path.isEmpty() || path.endsWith(QLatin1Char('/')) || path.endsWith(QDir::separator())
+        || QFileInfo(path).isDir())
+        throw EFCreateError(QDir::current().absoluteFilePath(path), QStringLiteral("It names a folder, not a file."));
+}
+
+void TIdFTP::Get(const QString& sourceFile, const QString& destinationFile, bool ACanOverwrite, bool AResume,
+                 std::int64_t AExpectedSize)
+{
+    CheckCommandText(QStringLiteral("The file name"), sourceFile, FUTF8);
+    CheckDestinationFile(destinationFile);
+    const QString fullPath = QDir::current().absoluteFilePath(destinationFile);
+    if (sourceFile.isEmpty())
+        throw EIdFTPBadArgument(QStringLiteral("The file name is empty; nothing was sent."));
     bool resume = false;
     if (AResume) {
         if (FResumeTested < 0) {
@@ -270,11 +340,11 @@ void TIdFTP::Get(const QString& sourceFile, const QString& destinationFile, bool
     // transfer: the previous file survives any failure.
     QSaveFile file(destinationFile);
     if (!file.open(QIODevice::WriteOnly))
-        throw EFCreateError(QFileInfo(destinationFile).absoluteFilePath(), file.errorString());
+        throw EFCreateError(fullPath, file.errorString());
     if (append) {
         QFile previous(destinationFile);
         if (!previous.open(QIODevice::ReadOnly))
-            throw EFCreateError(QFileInfo(destinationFile).absoluteFilePath(), previous.errorString());
+            throw EFCreateError(fullPath, previous.errorString());
         while (!previous.atEnd()) {
             const QByteArray chunk = previous.read(qint64(BlockSize) * 32);
             if (chunk.isEmpty() && previous.error() != QFileDevice::NoError)
@@ -282,7 +352,7 @@ void TIdFTP::Get(const QString& sourceFile, const QString& destinationFile, bool
             WriteBlock(&file, chunk.constData(), std::size_t(chunk.size()));
         }
     }
-    Transfer(QStringLiteral("RETR ") + sourceFile, &file, append, false);
+    Transfer(QStringLiteral("RETR ") + sourceFile, &file, append, tkFile, AExpectedSize);
     if (!file.commit())
-        throw EFCreateError(QFileInfo(destinationFile).absoluteFilePath(), file.errorString());
+        throw EFCreateError(fullPath, file.errorString());
 }

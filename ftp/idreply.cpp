@@ -2,6 +2,8 @@
 
 #include "ftp/iderrors.h"
 
+#include <QRegularExpression>
+
 QString TrimControl(const QString& text)
 {
     qsizetype begin = 0;
@@ -85,43 +87,62 @@ QString ReplyMessage(const TIdReplyFTP& reply)
     return message;
 }
 
+namespace {
+
+// The six numbers of a PASV reply's text. RFC 1123 lets them stand anywhere
+// in it: between parentheses when there are any, else the first run of six
+// comma-separated numbers (or, lacking one, what follows the last blank).
+QString PassiveNumbers(const QString& line)
+{
+    const qsizetype open = line.indexOf(QLatin1Char('('));
+    if (open >= 0) {
+        QString numbers = line.mid(open + 1);
+        const qsizetype close = numbers.indexOf(QLatin1Char(')'));
+        if (close >= 0)
+            numbers.truncate(close);
+        return numbers;
+    }
+    static const QRegularExpression six(QStringLiteral("[0-9]+(?:,[0-9]+){5}"));
+    const QRegularExpressionMatch match = six.match(line);
+    return match.hasMatch() ? match.captured() : line.mid(line.lastIndexOf(QLatin1Char(' ')) + 1);
+}
+
+} // namespace
+
 TIdPassiveAddress ParsePASVReply(const TIdReplyFTP& reply)
 {
-    const QString line = TrimControl(reply.Text.value(0));
-    const qsizetype open = line.indexOf(QLatin1Char('('));
-    QString numbers = open >= 0 ? line.mid(open + 1) : line.mid(line.lastIndexOf(QLatin1Char(' ')) + 1);
-    const qsizetype close = numbers.indexOf(QLatin1Char(')'));
-    if (close >= 0)
-        numbers.truncate(close);
-    const QStringList parts = numbers.split(QLatin1Char(','));
-    TIdPassiveAddress result;
-    result.Address = QStringList(parts.mid(0, 4)).join(QLatin1Char('.'));
-    int values[2] = {0, 0};
-    for (int i = 0; i < 2; ++i) {
-        const QString part = parts.value(4 + i);
+    const QStringList parts = PassiveNumbers(TrimControl(reply.Text.value(0))).split(QLatin1Char(','));
+    int values[6] = {};
+    for (int i = 0; i < 6; ++i) {
+        const QString part = parts.value(i);
         if (!ToInteger(part, values[i]))
             throw EConvertError(QStringLiteral("'%1' is not a valid integer value").arg(part));
+        if (values[i] < 0 || values[i] > 255)
+            throw EIdReplyRFCError(reply.NumericCode(), QStringLiteral("Invalid passive address: ") + ReplyMessage(reply));
     }
-    result.Port = static_cast<std::uint16_t>(values[0] * 256 + (values[1] & 0xFF));
+    TIdPassiveAddress result;
+    result.Address = QStringLiteral("%1.%2.%3.%4").arg(values[0]).arg(values[1]).arg(values[2]).arg(values[3]);
+    result.Port = static_cast<std::uint16_t>(values[4] * 256 + values[5]);
+    if (result.Port == 0)
+        throw EIdReplyRFCError(reply.NumericCode(), QStringLiteral("Invalid passive address: ") + ReplyMessage(reply));
     return result;
 }
 
-bool IsPrivateIPAddress(const QString& a)
+std::int64_t AnnouncedTransferSize(const TIdReplyFTP& reply)
 {
-    if (a.startsWith(QLatin1String("127")) || a.startsWith(QLatin1String("10."))
-        || a.startsWith(QLatin1String("169.254")) || a.startsWith(QLatin1String("192.168")))
-        return true;
-    if (a.startsWith(QLatin1String("172")) && a.size() >= 7 && a.at(6) == QLatin1Char('.')) {
-        bool ok = false;
-        const int second = a.mid(4, 2).toInt(&ok);
-        return ok && second >= 16 && second <= 31;
+    static const QRegularExpression size(QStringLiteral("\\(([0-9]+) bytes\\)"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    std::int64_t result = -1;
+    for (const QString& line : reply.Text) {
+        auto matches = size.globalMatch(line);
+        while (matches.hasNext()) {
+            bool ok = false;
+            const qlonglong value = matches.next().captured(1).toLongLong(&ok);
+            if (ok)
+                result = value;
+        }
     }
-    return false;
-}
-
-QString PassiveDataHost(const QString& announced, const QString& controlServer)
-{
-    return IsPrivateIPAddress(announced) && !IsPrivateIPAddress(controlServer) ? controlServer : announced;
+    return result;
 }
 
 QString XAutCredentials(const QString& username, const QString& password, std::uint32_t challenge)

@@ -21,14 +21,13 @@ struct TIdPassiveAddress {
     QString Address;
     std::uint16_t Port;
 };
-// From the first text line of a 227 reply; raises EConvertError for a
-// port number that is no integer.
+// From the first text line of a 227 reply. Each of the six numbers must be
+// 0 to 255 and the port not 0, else EIdReplyRFCError with the reply's text;
+// a part that is no integer raises EConvertError.
 TIdPassiveAddress ParsePASVReply(const TIdReplyFTP& reply);
-// The private ranges as servers behind a NAT announce them.
-bool IsPrivateIPAddress(const QString& address);
-// Where to connect: the announced address, unless it is private and the
-// control connection's server is not.
-QString PassiveDataHost(const QString& announced, const QString& controlServer);
+
+// The "(N bytes)" a 150 reply names for the transfer, -1 when none.
+std::int64_t AnnouncedTransferSize(const TIdReplyFTP& reply);
 
 // The argument of the XAUT single-command login.
 QString XAutCredentials(const QString& username, const QString& password, std::uint32_t challenge);

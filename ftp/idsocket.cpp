@@ -33,6 +33,33 @@ TSocketErrorText WindowsSocketError(const std::error_code& e)
     return {e.value(), nullptr};
 }
 
+// Starts an asynchronous operation on the context and runs it until it ends
+// or the wait (milliseconds, 0 no limit) runs out, when `cancel` stops it
+// (its own error ignored). False when it was cancelled; `ec` holds the
+// operation's result otherwise.
+template <class TStart, class TCancel>
+bool RunLimited(asio::io_context& context, int timeoutMs, std::error_code& ec, TStart start, TCancel cancel)
+{
+    bool done = false;
+    start([&](const std::error_code& e) {
+        done = true;
+        ec = e;
+    });
+    context.restart();
+    if (timeoutMs <= 0)
+        context.run();
+    else
+        context.run_for(std::chrono::milliseconds(timeoutMs));
+    if (done)
+        return true;
+    std::error_code ignored;
+    cancel(ignored);
+    // Let the cancelled operation's handler run before its state goes.
+    context.restart();
+    context.run();
+    return false;
+}
+
 } // namespace
 
 EIdSocketError::EIdSocketError(int lastError, const QString& text)
@@ -79,6 +106,20 @@ asio::ip::address_v4 ResolveHost(const QString& host)
     RaiseSocketError(asio::error::host_not_found);
 }
 
+TDeadline::TDeadline(int timeoutMs)
+    : FEnd(timeoutMs > 0 ? std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs)
+                         : std::chrono::steady_clock::time_point::max())
+{
+}
+
+int TDeadline::Remaining() const
+{
+    if (FEnd == std::chrono::steady_clock::time_point::max())
+        return 0;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(FEnd - std::chrono::steady_clock::now()).count();
+    return left > 0 ? int(left) : -1;
+}
+
 TIdSocket::TIdSocket() : FSocket(FContext) {}
 
 TIdSocket::~TIdSocket() { Close(); }
@@ -88,22 +129,11 @@ bool TIdSocket::Wait(asio::socket_base::wait_type what, int timeoutMs)
     // The socket is in non-blocking mode, where a synchronous wait returns
     // at once: wait through the context instead.
     std::error_code ec;
-    bool done = false;
-    FSocket.async_wait(what, [&](const std::error_code& e) {
-        done = true;
-        ec = e;
-    });
-    FContext.restart();
-    if (timeoutMs <= 0)
-        FContext.run();
-    else
-        FContext.run_for(std::chrono::milliseconds(timeoutMs));
-    if (!done) {
-        FSocket.cancel(ec);
-        FContext.restart();
-        FContext.run();
+    const bool done = RunLimited(
+        FContext, timeoutMs, ec, [&](auto handler) { FSocket.async_wait(what, handler); },
+        [&](std::error_code& ignored) { FSocket.cancel(ignored); });
+    if (!done)
         return false;
-    }
     if (ec)
         RaiseSocketError(ec);
     return true;
@@ -113,23 +143,11 @@ void TIdSocket::Connect(const asio::ip::address_v4& address, std::uint16_t port,
 {
     const asio::ip::tcp::endpoint peer(address, port);
     std::error_code ec;
-    if (timeoutMs <= 0) {
-        FSocket.connect(peer, ec);
-    } else {
-        bool done = false;
-        FSocket.async_connect(peer, [&](const std::error_code& e) {
-            done = true;
-            ec = e;
-        });
-        FContext.restart();
-        FContext.run_for(std::chrono::milliseconds(timeoutMs));
-        if (!done) {
-            FSocket.close(ec);
-            FContext.restart();
-            FContext.run();
-            throw EIdConnectTimeout();
-        }
-    }
+    const bool done = RunLimited(
+        FContext, timeoutMs, ec, [&](auto handler) { FSocket.async_connect(peer, handler); },
+        [&](std::error_code& ignored) { FSocket.close(ignored); });
+    if (!done)
+        throw EIdConnectTimeout();
     if (ec) {
         std::error_code ignored;
         FSocket.close(ignored);
@@ -167,8 +185,6 @@ std::ptrdiff_t TIdSocket::ReceiveNow(char* buffer, std::size_t max)
         return -1;
     RaiseSocketError(ec);
 }
-
-bool TIdSocket::WaitReadable(int timeoutMs) { return Wait(asio::socket_base::wait_read, timeoutMs); }
 
 void TIdSocket::Send(const char* data, std::size_t size, int timeoutMs, const QString& timeoutText)
 {
@@ -245,23 +261,11 @@ std::unique_ptr<TIdSocket> TIdListener::Accept(int timeoutMs)
 {
     auto peer = std::make_unique<TIdSocket>();
     std::error_code ec;
-    if (timeoutMs <= 0) {
-        FAcceptor.accept(peer->FSocket, ec);
-    } else {
-        bool done = false;
-        FAcceptor.async_accept(peer->FSocket, [&](const std::error_code& e) {
-            done = true;
-            ec = e;
-        });
-        FContext.restart();
-        FContext.run_for(std::chrono::milliseconds(timeoutMs));
-        if (!done) {
-            FAcceptor.cancel(ec);
-            FContext.restart();
-            FContext.run();
-            return nullptr;
-        }
-    }
+    const bool done = RunLimited(
+        FContext, timeoutMs, ec, [&](auto handler) { FAcceptor.async_accept(peer->FSocket, handler); },
+        [&](std::error_code& ignored) { FAcceptor.cancel(ignored); });
+    if (!done)
+        return nullptr;
     if (ec)
         RaiseSocketError(ec);
     peer->FSocket.non_blocking(true, ec);

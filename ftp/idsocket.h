@@ -10,6 +10,7 @@
 #include "ftp/idcomponent.h"
 
 #include <QString>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <system_error>
@@ -20,6 +21,17 @@
 // (international names in their ASCII form).
 bool IsDottedIPv4(const QString& host);
 asio::ip::address_v4 ResolveHost(const QString& host);
+
+// The end of a wait given in milliseconds from now, 0 meaning no limit.
+class TDeadline {
+public:
+    explicit TDeadline(int timeoutMs);
+    // Milliseconds left (0: no limit), -1 once the wait has run out.
+    int Remaining() const;
+
+private:
+    std::chrono::steady_clock::time_point FEnd;
+};
 
 // One TCP connection. Waits take milliseconds, 0 meaning no limit; a wait
 // that runs out raises EIdReadTimeout with the text given.
@@ -36,8 +48,6 @@ public:
     // Without waiting: the bytes that have arrived, 0 when the peer has
     // closed, -1 when nothing is there.
     std::ptrdiff_t ReceiveNow(char* buffer, std::size_t max);
-    // True when data (or the peer's close) is there within the wait.
-    bool WaitReadable(int timeoutMs);
     void Send(const char* data, std::size_t size, int timeoutMs, const QString& timeoutText);
 
     bool IsOpen() const { return FSocket.is_open(); }

@@ -47,23 +47,6 @@ QString FolderPart(const QString& path)
     return path.left(sep + 1);
 }
 
-// TEMPORARY until the client's abort and known-size check are merged.
-template <class F>
-void GetKnownSize(F& ftp, const QString& name, std::int64_t size)
-{
-    if constexpr (requires { ftp.Get(name, name, true, false, size); })
-        ftp.Get(name, name, true, false, size);
-    else
-        ftp.Get(name, name, true, false);
-}
-
-template <class F>
-void AbortTransfer(F& ftp)
-{
-    if constexpr (requires { ftp.Abort(); })
-        ftp.Abort();
-}
-
 } // namespace
 
 // ---------------------------------------------------------------- checks
@@ -294,7 +277,7 @@ bool SubstituicaoNecessaria(bool downloaded, bool failed)
 
 void BaixaArquivo(TIdFTP& ftp, const TPlanItem& item, std::int64_t expectedSize)
 {
-    GetKnownSize(ftp, item.Name, expectedSize);
+    ftp.Get(item.Name, item.Name, true, false, expectedSize);
     FileSetDate(item.Name, item.RemoteTime); // outside 1980..2107 the file keeps its time
 }
 
@@ -372,7 +355,7 @@ void TUpdateRun::Cancela()
 {
     FCancelled = true;
     if (FTransferring)
-        AbortTransfer(FFtp);
+        FFtp.Abort();
 }
 
 void TUpdateRun::Sincroniza(const QString& mainExecutable)

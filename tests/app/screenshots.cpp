@@ -7,6 +7,8 @@
 #include "app/uaguarde.h"
 
 #include <QDir>
+#include <QLabel>
+#include <QListWidget>
 #include <QProgressBar>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -48,9 +50,50 @@ int main(int argc, char** argv)
     delete form2;
 
     // Showing the update window would run its checks, so it is drawn by the
-    // toolkit instead of taken from the screen.
+    // toolkit instead of taken from the screen: after the checks, in the
+    // middle of a run and after it, its controls set as the run sets them.
     auto* update = new Tfrmzemboupdate();
+    update->Label9->setText(QStringLiteral("Quendarive.exe - Será atualizado"));
+    update->Label9->adjustSize();
+    QPalette green = update->Label9->palette();
+    green.setColor(QPalette::WindowText, QColor(0, 128, 0));
+    update->Label9->setPalette(green);
+    auto* alias = new QListWidgetItem(QStringLiteral("KELDARIN"), update->CheckListBox1);
+    alias->setCheckState(Qt::Checked);
+    update->StatusPanel1->setText(QStringLiteral("Clique em Atualizar agora ou pressione <ENTER>."));
     ok &= update->grab().save(out + QStringLiteral("/frmzemboupdate.png"));
+
+    const QStringList lines = {
+        QStringLiteral("drwxr-xr-x    2 ftp      ftp          4096 Nov 28 09:12 Arquivos_dlls"),
+        QStringLiteral("-rw-r--r--    1 ftp      ftp       1843200 Dec 07 10:37 Quendarive.rar"),
+        QStringLiteral("-rw-r--r--    1 ftp      ftp        524288 Dec 07 10:37 relatorios.dll"),
+    };
+    TUpdatePlan plan;
+    for (const QString& line : lines)
+        plan.Items.append({line, line.section(u' ', -1), TDateTime(), fdAtualizado, {}});
+    plan.Items[1].Decision = fdBaixar;
+    plan.Items[2].Decision = fdBaixar;
+    TUpdateObserver& run = *update;
+    run.Planned(plan);
+    run.StateChanged(1, nsOrange);
+    run.FileStarted(1, QStringLiteral("Quendarive.rar"));
+    update->BytesToTransfer = 1843200;
+    SetClock([] { return EncodeDate(2026, 12, 9) + EncodeTime(10, 40, 0, 0).Value(); });
+    update->ftpupdateWorkBegin();
+    SetClock([] { return EncodeDate(2026, 12, 9) + EncodeTime(10, 40, 3, 500).Value(); });
+    update->ftpupdateWork(829440);
+    update->ftpupdateStatus(ftpTransfer, QString());
+    ok &= update->grab().save(out + QStringLiteral("/frmzemboupdate-run.png"));
+
+    run.StateChanged(1, nsGreen);
+    run.StateChanged(2, nsGreen);
+    update->ftpupdateStatus(hsDisconnected, QString());
+    update->lblstatus->setText(QStringLiteral("Atualização finalizada com sucesso."));
+    update->lblstatus->adjustSize();
+    update->lblcontador->clear();
+    update->Label3->clear();
+    ok &= update->grab().save(out + QStringLiteral("/frmzemboupdate-done.png"));
+    SetClock({});
     delete update;
 
     auto* upgrade = new Taguarde(nullptr, nullptr);

@@ -18,8 +18,10 @@
 #include <QDir>
 #include <QLabel>
 #include <QListWidget>
+#include <QLocale>
 #include <QMessageBox>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -75,7 +77,8 @@ protected:
         FileSetDate("Quendarive.exe", ServerTime() + (-30));
         FCatalog.Exec("ALTER TABLE principal ADD senha_ftp2 VARCHAR(60)");
         const QString password = ServiceEnv("ZEMBO_FTP_PASSWORD");
-        FCatalog.Exec("INSERT INTO principal VALUES ('" + Scramble(password, 4) + "', '" + Scramble(password, 7) + "')");
+        // Only the first column logs in; a test that selects the second swaps them.
+        FCatalog.Exec("INSERT INTO principal VALUES ('" + Scramble(password, 1) + "', '" + Scramble("errada", 2) + "')");
         for (const char* root : {"ZEMBO_PYFTPD_ROOT", "ZEMBO_VSFTPD_ROOT"}) {
             QDir(ServiceEnv(root) + "/keldarin").removeRecursively();
             QDir().mkpath(ServiceEnv(root) + "/keldarin");
@@ -237,7 +240,7 @@ TEST_F(UpdateWindow, FirstRunFetchesStampsReplacesAndUpgradesThenASecondRunDoesN
 // with the text that asks to contact the maker.
 TEST_F(UpdateWindow, ActiveModeAlternatePasswordAndAFailingScript)
 {
-    FCatalog.Exec("UPDATE principal SET senha_ftp = '" + Scramble("errada", 3) + "'");
+    FCatalog.Exec("UPDATE principal SET senha_ftp = senha_ftp2, senha_ftp2 = '" + Scramble(ServiceEnv("ZEMBO_FTP_PASSWORD"), 1) + "'");
     Serve(svVsftpd, "ATIVO.DLL", "ativo");
     FCatalog.AddScript("KELDARIN", "0001", "S", "CREATE TABLE T1 (X INTEGER);\r\nINSERT INTO NADA VALUES (1);");
     Config(svVsftpd, true);
@@ -314,7 +317,7 @@ TEST_F(UpdateWindow, RefusedAndUnsafeFilesKeepThePreviousCopies)
     Serve(svVsftpd, "A_PRIMEIRO.DLL", "novo primeiro");
     QFile::setPermissions(Root(svVsftpd) + "A_PRIMEIRO.DLL", QFileDevice::WriteOwner);
     Serve(svVsftpd, "B_SEGUNDO.DLL", "novo segundo");
-    Serve(svVsftpd, "..\\FORA.DLL", "fora");
+    Serve(svVsftpd, "sub\\..\\..\\FORA.DLL", "fora"); // a dot file would not be listed
     WriteBytes(FWork.File("A_PRIMEIRO.DLL"), "primeiro anterior");
     WriteRar4(Root(svVsftpd) + "Quendarive.rar", {{"Quendarive.exe", "novo", QDateTime(QDate(2024, 3, 15), QTime(10, 20))}});
     FileSetDate(Root(svVsftpd) + "Quendarive.rar", ServerTime());
@@ -324,10 +327,10 @@ TEST_F(UpdateWindow, RefusedAndUnsafeFilesKeepThePreviousCopies)
     Run();
     EXPECT_EQ(Final(), Retry);
     ASSERT_EQ(Messages.size(), 2) << Messages.join(" | ").toStdString();
-    EXPECT_TRUE(Messages[0].contains("FORA.DLL recusado")) << Messages[0].toStdString();
-    EXPECT_FALSE(Messages[1].isEmpty());
+    EXPECT_EQ(Messages[0], "Failed to open file.\r\n"); // the server's refusal, A_PRIMEIRO first
+    EXPECT_TRUE(Messages[1].contains("FORA.DLL recusado")) << Messages[1].toStdString();
     EXPECT_EQ(StateOf("A_PRIMEIRO.DLL"), nsRed);
-    EXPECT_EQ(StateOf("..\\FORA.DLL"), nsRed);
+    EXPECT_EQ(StateOf("sub\\..\\..\\FORA.DLL"), nsRed);
     EXPECT_EQ(StateOf("B_SEGUNDO.DLL"), nsGreen);
     EXPECT_EQ(ReadBytes(FWork.File("A_PRIMEIRO.DLL")), "primeiro anterior");
     EXPECT_EQ(ReadBytes(FWork.File("B_SEGUNDO.DLL")), "novo segundo");
@@ -355,16 +358,18 @@ TEST_F(UpdateWindow, UnexpectedErrorsEndTheRunCleanly)
         },
     };
     Tfrmzemboupdate& w = Open();
+    QStringList boxes;
     for (const auto& fail : failures) {
         fail();
         Run();
+        boxes += Messages;
         EXPECT_EQ(Messages.size(), 1) << Messages.join(" | ").toStdString();
         EXPECT_EQ(Final(), Retry);
         EXPECT_TRUE(w.Button1->isEnabled());
         EXPECT_FALSE(w.ftpupdate.Connected());
         EXPECT_FALSE(QFileInfo::exists("NUNCA.DLL"));
     }
-    EXPECT_EQ(Messages.value(0), "'vinte' is not a valid integer value");
+    EXPECT_EQ(boxes.value(0), "'vinte' is not a valid integer value");
 }
 
 // An upgrade that stops outside the scripts is an error of the run.
@@ -392,7 +397,7 @@ TEST_F(UpdateWindow, CloseDuringATransferStopsCleanly)
     QTimer closer;
     closer.setInterval(5);
     QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (w.Running() && w.lblcontador->text().startsWith("Transferidos: ") && w.lblcontador->text().contains(" de ")) {
+        if (w.Running() && w.Label3->text() == "GRANDE.BIN" && w.lblcontador->text().startsWith("Transferidos: ")) {
             closer.stop();
             QTest::mouseClick(w.Button3, Qt::LeftButton);
         }
@@ -415,8 +420,7 @@ TEST_F(UpdateWindow, FailedConnectionEndsTheProcessWithExitCode2)
     const char* message = "BOX\\[N.o foi poss.vel estabelecer conex.o ftp\\.<CR><CR>TENTE MAIS TARDE\\.<CR>";
     EXPECT_EXIT(
         {
-            FCatalog.Exec("UPDATE principal SET senha_ftp = '" + Scramble("errada", 3) + "'");
-            Config(svPyftpd, false);
+            Config(svPyftpd, true); // the second column's password is wrong
             Open();
             Run();
         },
@@ -428,4 +432,36 @@ TEST_F(UpdateWindow, FailedConnectionEndsTheProcessWithExitCode2)
             Run();
         },
         ::testing::ExitedWithCode(2), std::string(message) + ".*(refused|recusad)");
+}
+
+// The four handlers on the client's notifications, with a fixed clock and
+// the Brazilian Portuguese locale.
+TEST(ProgressHandlers, TextsGaugeAndTheResetOnDisconnect)
+{
+    QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
+    TDateTime now = EncodeDate(2024, 3, 10) + EncodeTime(14, 5, 0, 0).Value();
+    SetClock([&] { return now; });
+    Tfrmzemboupdate w;
+    w.ftpupdateWork(2048); // a listing before any size: total 0, gauge untouched
+    EXPECT_EQ(w.lblcontador->text(), "Transferidos: 2 Kb de 0 Kb");
+    EXPECT_EQ(w.Gauge1->Progress(), 0);
+    w.BytesToTransfer = 10240;
+    w.ftpupdateWorkBegin();
+    now = now + 2.5 / 86400;
+    w.ftpupdateWork(5120);
+    EXPECT_EQ(w.lblcontador->text(), "Transferidos: 5 Kb de 10 Kb");
+    EXPECT_EQ(w.lblstatus->text(), "Taxa de Transferencia: 2,00 KB/s; Tempo de download  0: 0: 2");
+    EXPECT_EQ(w.Gauge1->Progress(), 50);
+    w.ftpupdateWorkEnd(wmRead);
+    EXPECT_EQ(w.lblstatus->text(), "Download!!");
+    EXPECT_EQ(w.lblcontador->text(), "Transferidos: 10 Kb");
+    EXPECT_EQ(w.Gauge1->Progress(), 50);
+    w.ftpupdateStatus(ftpTransfer, "");
+    EXPECT_EQ(w.StatusPanel1->text(), "Transferindo..");
+    w.ftpupdateStatus(hsDisconnected, "");
+    EXPECT_EQ(w.StatusPanel1->text(), "Desconectado!");
+    EXPECT_EQ(w.Gauge1->Progress(), 0);
+    EXPECT_TRUE(w.ProgressBar1->isHidden());
+    SetClock({});
+    QLocale::setDefault(QLocale::c());
 }

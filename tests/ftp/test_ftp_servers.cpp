@@ -130,6 +130,26 @@ TEST_P(FtpServers, RefusedDownloadLeavesThePreviousFile)
     EXPECT_EQ(FFtp.Size("small.txt"), 15);
 }
 
+// The size the caller learnt by SIZE holds the download to it; an abort asked
+// for by the progress handler keeps the previous file and ends the session.
+TEST_P(FtpServers, ExpectedSizeAndAbort)
+{
+    const QString local = FDir.File("keep.bin");
+    WriteBytes(local, "the good old copy");
+    EXPECT_THROW(FFtp.Get("small.txt", local, true, false, 16), EIdFTPSizeMismatch);
+    EXPECT_EQ(ReadBytes(local), QByteArray("the good old copy"));
+    FFtp.Get("small.txt", local, true, false, FFtp.Size("small.txt"));
+    EXPECT_EQ(ReadBytes(local), QByteArray("hello, server\r\n"));
+
+    FFtp.OnWork = [&](TIdBaseComponent*, TWorkMode, std::int64_t) { FFtp.Abort(); };
+    EXPECT_THROW(FFtp.Get("blocks3plus.bin", local, true), EIdFTPAborted);
+    EXPECT_EQ(ReadBytes(local), QByteArray("hello, server\r\n"));
+    EXPECT_FALSE(FFtp.Connected());
+    FFtp.OnWork = nullptr;
+    FFtp.Connect();
+    EXPECT_EQ(FFtp.Size("ftptest/small.txt"), 15);
+}
+
 TEST_P(FtpServers, NotificationsOfBlockTransfers)
 {
     QStringList events;

@@ -1,5 +1,6 @@
 // zembo-ftp: checks the connection to an update server from the command line.
-//   zembo-ftp [--active] [--status] [--progress] ftp://[USER[:PASSWORD]@]HOST[:PORT][/DIR] COMMAND
+//   zembo-ftp [--active] [--status] [--progress] [--timeout SECONDS]
+//             ftp://[USER[:PASSWORD]@]HOST[:PORT][/DIR] COMMAND
 // COMMAND: ls | size NAME | get NAME [LOCAL]
 #include "ftp/idftp.h"
 
@@ -19,7 +20,7 @@ void Err(const QString& text)
 int Usage(const QString& problem)
 {
     Err(QStringLiteral("zembo-ftp: ") + problem);
-    Err(QStringLiteral("usage: zembo-ftp [--active] [--status] [--progress] "
+    Err(QStringLiteral("usage: zembo-ftp [--active] [--status] [--progress] [--timeout SECONDS] "
                        "ftp://[USER[:PASSWORD]@]HOST[:PORT][/DIR] ls | size NAME | get NAME [LOCAL]"));
     return 2;
 }
@@ -31,6 +32,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     bool active = false, status = false, progress = false;
+    int timeout = 30;
     while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
         const QString option = args.takeFirst();
         if (option == QLatin1String("--active"))
@@ -39,6 +41,12 @@ int main(int argc, char** argv)
             status = true;
         else if (option == QLatin1String("--progress"))
             progress = true;
+        else if (option == QLatin1String("--timeout")) {
+            bool number = false;
+            timeout = args.isEmpty() ? 0 : args.takeFirst().toInt(&number);
+            if (!number || timeout <= 0 || timeout > 24 * 3600)
+                return Usage(QStringLiteral("--timeout needs a number of seconds"));
+        }
         else
             return Usage(QStringLiteral("unknown option ") + option);
     }
@@ -57,7 +65,34 @@ int main(int argc, char** argv)
     if (port <= 0 || port > 65535)
         return Usage(QStringLiteral("bad port"));
 
+    const QString dir = url.path(QUrl::FullyDecoded).mid(1);
+    // Nothing goes out when any text of a command would break its line.
+    try {
+        TIdFTP::CheckCommandText(QStringLiteral("The user name"), url.userName(), true);
+        TIdFTP::CheckCommandText(QStringLiteral("The password"), url.password(), true);
+        TIdFTP::CheckCommandText(QStringLiteral("The directory"), dir, true);
+        for (const QString& name : args)
+            TIdFTP::CheckCommandText(QStringLiteral("The file name"), name, true);
+    } catch (const Exception& e) {
+        return Usage(e.Message());
+    }
+    const QString local = command == QLatin1String("get")
+                              ? (args.size() == 2 ? args.at(1) : QFileInfo(args.first()).fileName())
+                              : QString();
+    if (command == QLatin1String("get")) {
+        try {
+            TIdFTP::CheckDestinationFile(local);
+        } catch (const Exception& e) {
+            Err(e.Message());
+            return 1;
+        }
+    }
+
     TIdFTP ftp;
+    // The bounds the updater's window sets, all from the one option.
+    ftp.ConnectTimeout = timeout * 1000;
+    ftp.ReadTimeout = timeout * 1000;
+    ftp.TransferTimeout = timeout * 1000;
     ftp.Host = url.host();
     ftp.Port = static_cast<std::uint16_t>(port);
     ftp.Username = url.userName().isEmpty() ? QStringLiteral("anonymous") : url.userName();
@@ -75,7 +110,6 @@ int main(int argc, char** argv)
     try {
         ftp.Connect();
         ftp.SetTransferType(ftBinary);
-        const QString dir = url.path(QUrl::FullyDecoded).mid(1);
         if (!dir.isEmpty())
             ftp.ChangeDir(dir);
         if (command == QLatin1String("ls")) {
@@ -86,7 +120,6 @@ int main(int argc, char** argv)
         } else if (command == QLatin1String("size")) {
             std::printf("%lld\n", static_cast<long long>(ftp.Size(args.first())));
         } else {
-            const QString local = args.size() == 2 ? args.at(1) : QFileInfo(args.first()).fileName();
             ftp.Get(args.first(), local, true, false);
         }
         ftp.Disconnect();
