@@ -3,7 +3,6 @@
 #include "db/catalog.h"
 #include "db/ibdatabase.h"
 #include "ftp/idftp.h"
-#include "ftp/listing/ftplist.h"
 #include "platform/files.h"
 #include "tools/zembo-check/connections.h"
 
