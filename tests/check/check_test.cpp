@@ -115,9 +115,18 @@ class ZemboCheck : public ::testing::Test {
 protected:
     ZemboCheck()
     {
-        QDir().mkpath(Install());
         QDir().mkpath(Server());
-        QDir().mkpath(FDir.File("pf/winrar"));
+        FCatalog.Exec(QStringLiteral("ALTER TABLE principal ADD senha_ftp2 VARCHAR(60)"));
+        FCatalog.Exec(QStringLiteral("INSERT INTO principal VALUES ('%1', '%2')")
+                          .arg(Scrambled(ServiceEnv("ZEMBO_FTP_PASSWORD"), 1), Scrambled(QStringLiteral("errada"), 2)));
+        Lay();
+    }
+
+    // The installation folder with all it needs, the archiver, the registry
+    // and the aliases.
+    void Lay()
+    {
+        QDir().mkpath(Install());
         WriteBytes(FDir.File("pf/winrar/winrar.exe"), "#!/bin/sh\n");
         WriteBytes(FDir.File("registry.ini"),
                    "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion]\nProgramFilesDir="
@@ -125,9 +134,6 @@ protected:
         WriteBytes(Install("Quendarive.exe"), "old program");
         WriteBytes(Install("Tolvenra.INI"), "ALIAS_DA_BASE=" + Alias.toUtf8() + "\r\n[OUTRAS]\r\n");
         WriteBytes(Install("atualiza.cfg"), "127.0.0.1\r\n" + FFtp.Port().toUtf8() + "\r\n\r\n\r\n");
-        FCatalog.Exec(QStringLiteral("ALTER TABLE principal ADD senha_ftp2 VARCHAR(60)"));
-        FCatalog.Exec(QStringLiteral("INSERT INTO principal VALUES ('%1', '%2')")
-                          .arg(Scrambled(ServiceEnv("ZEMBO_FTP_PASSWORD"), 1), Scrambled(QStringLiteral("errada"), 2)));
         WriteAliases(FCatalog.CheckAlias());
     }
 
@@ -287,29 +293,14 @@ TEST_F(ZemboCheck, EachFailedCheckGivesTheWindowsMessage)
         {"customer database", [&] { QFile::remove(FCustomer.Path()); },
          "Alias KELDARIN encontrado, mas arquivo apontado por ele " + FCustomer.Path() + " não foi encontrado."},
     };
-    const auto install = Snapshot(Install());
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Spoil);
-        const QByteArray aliases = ReadBytes(FDir.File("aliases.ini"));
-        QTemporaryDir keep;
-        for (const QString& name : QDir(Install()).entryList(QDir::Files))
-            QFile::copy(Install(name), keep.filePath(name));
-        QFile::copy(FDir.File("pf/winrar/winrar.exe"), keep.filePath("winrar"));
-
+        Lay();
         c.Do();
         const TResult r = Run();
         EXPECT_EQ(r.Exit, 1);
         EXPECT_TRUE(r.Err.startsWith(c.Message)) << r.Err.toStdString();
         EXPECT_EQ(r.Out, QStringList());
-
-        // put the folder back for the next case
-        WriteBytes(FDir.File("aliases.ini"), aliases);
-        for (const QString& name : QDir(keep.path()).entryList(QDir::Files))
-            if (name != "winrar" && !QFile::exists(Install(name)))
-                QFile::copy(keep.filePath(name), Install(name));
-        WriteBytes(ini, ReadBytes(keep.filePath("Tolvenra.INI")));
-        if (!QFile::exists(FDir.File("pf/winrar/winrar.exe")))
-            QFile::copy(keep.filePath("winrar"), FDir.File("pf/winrar/winrar.exe"));
     }
 }
 
