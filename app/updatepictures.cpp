@@ -56,24 +56,14 @@ QPixmap UpdateIcon()
     p.setPen(QPen(Qt::white, 2.6, Qt::SolidLine, Qt::RoundCap));
     p.setBrush(Qt::NoBrush);
     p.drawArc(QRectF(8, 8, 16, 16), 100 * 16, 290 * 16);
-    QPainterPath head;
-    head.moveTo(14.5, 4.5);
-    head.lineTo(19.5, 8.2);
-    head.lineTo(14.2, 11.5);
-    head.closeSubpath();
     p.setPen(Qt::NoPen);
     p.setBrush(Qt::white);
-    p.drawPath(head);
+    p.drawPolygon(QPolygonF({QPointF(14.5, 4.5), QPointF(19.5, 8.2), QPointF(14.2, 11.5)}));
     // the downward arrow in the middle
     p.setPen(QPen(Qt::white, 2.4, Qt::SolidLine, Qt::RoundCap));
     p.drawLine(QPointF(16, 12.5), QPointF(16, 19.5));
-    QPainterPath tip;
-    tip.moveTo(12.5, 17.5);
-    tip.lineTo(19.5, 17.5);
-    tip.lineTo(16, 21.5);
-    tip.closeSubpath();
     p.setPen(Qt::NoPen);
-    p.drawPath(tip);
+    p.drawPolygon(QPolygonF({QPointF(12.5, 17.5), QPointF(19.5, 17.5), QPointF(16, 21.5)}));
     return picture;
 }
 
@@ -106,18 +96,10 @@ QIcon DownloadGlyph()
     QPixmap picture = Canvas(24, 24);
     QPainter p(&picture);
     p.setRenderHint(QPainter::Antialiasing);
-    QPainterPath arrow;
-    arrow.moveTo(9, 2);
-    arrow.lineTo(15, 2);
-    arrow.lineTo(15, 10);
-    arrow.lineTo(20, 10);
-    arrow.lineTo(12, 18);
-    arrow.lineTo(4, 10);
-    arrow.lineTo(9, 10);
-    arrow.closeSubpath();
     p.setPen(QPen(QColor(0, 90, 0), 1.2));
     p.setBrush(QColor(40, 170, 40));
-    p.drawPath(arrow);
+    p.drawPolygon(QPolygonF({QPointF(9, 2), QPointF(15, 2), QPointF(15, 10), QPointF(20, 10), QPointF(12, 18),
+                             QPointF(4, 10), QPointF(9, 10)}));
     p.setPen(QPen(QColor(70, 70, 90), 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.drawPolyline(QPolygonF({QPointF(3, 17), QPointF(3, 21.5), QPointF(21, 21.5), QPointF(21, 17)}));
     return QIcon(picture);

@@ -123,42 +123,10 @@ IGDSLibrary* FindServerLibrary(const QString& serverType, QString* registeredNam
     return nullptr;
 }
 
-ISC_STATUS* StatusVector()
-{
-    thread_local ISC_STATUS_ARRAY status{};
-    return status;
-}
-
-QString StatusMessage(IGDSLibrary& library, const ISC_STATUS* status)
-{
-    constexpr int bufferSize = 20480;
-    QByteArray buffer(bufferSize, '\0');
-    QString message;
-    const ISC_STATUS* cursor = status;
-    while (library.isc_interprete(buffer.data(), &cursor) > 0) {
-        if (!message.isEmpty() && !message.endsWith(u'\n'))
-            message += QStringLiteral("\r\n");
-        message += FromAnsi(QByteArray(buffer.constData(), qstrnlen(buffer.constData(), bufferSize - 1)));
-    }
-    if (message.endsWith(u'.'))
-        message.chop(1);
-    return message;
-}
-
-void RaiseStatusError(IGDSLibrary& library, const ISC_STATUS* status)
-{
-    const int sqlCode = library.isc_sqlcode(status);
-    const int errorCode = int(status[1]);
-    const QString message = StatusMessage(library, status);
-    if (sqlCode == -551)
-        throw EIBInterBaseRoleError(sqlCode, errorCode, message);
-    throw EIBInterBaseError(sqlCode, errorCode, message);
-}
-
-bool StatusHolds(const ISC_STATUS* status, ISC_STATUS code)
+bool TIBStatus::Holds(ISC_STATUS code) const
 {
     // Clusters: type, then one value (two for a counted string).
-    for (const ISC_STATUS* p = status; *p != isc_arg_end;) {
+    for (const ISC_STATUS* p = FVector; *p != isc_arg_end;) {
         const ISC_STATUS type = *p++;
         if (type == isc_arg_gds || type == isc_arg_number) {
             if (*p == code)
@@ -171,4 +139,38 @@ bool StatusHolds(const ISC_STATUS* status, ISC_STATUS code)
         }
     }
     return false;
+}
+
+bool TIBStatus::ConnectionLost() const
+{
+    // Firebird reports a server that went away during a call as a network
+    // read or write error, or, on ending a transaction, as the network error
+    // itself, not always as "connection lost".
+    return Holds(iscLostDbConnection) || Holds(iscNetReadError) || Holds(iscNetWriteError) || Code() == iscNetwork;
+}
+
+QString TIBStatus::Message(IGDSLibrary& library) const
+{
+    constexpr int bufferSize = 20480;
+    QByteArray buffer(bufferSize, '\0');
+    QString message;
+    const ISC_STATUS* cursor = FVector;
+    while (library.isc_interprete(buffer.data(), &cursor) > 0) {
+        if (!message.isEmpty() && !message.endsWith(u'\n'))
+            message += QStringLiteral("\r\n");
+        message += FromAnsi(QByteArray(buffer.constData(), qstrnlen(buffer.constData(), bufferSize - 1)));
+    }
+    if (message.endsWith(u'.'))
+        message.chop(1);
+    return message;
+}
+
+void TIBStatus::Raise(IGDSLibrary& library) const
+{
+    const int sqlCode = library.isc_sqlcode(FVector);
+    const int errorCode = int(Code());
+    const QString message = Message(library);
+    if (sqlCode == -551)
+        throw EIBInterBaseRoleError(sqlCode, errorCode, message);
+    throw EIBInterBaseError(sqlCode, errorCode, message);
 }

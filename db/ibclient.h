@@ -79,6 +79,7 @@ public:
     ISC_STATUS StartSavepoint(ISC_STATUS* status, isc_tr_handle* tr, const char* name) const;
     ISC_STATUS ReleaseSavepoint(ISC_STATUS* status, isc_tr_handle* tr, const char* name) const;
     ISC_STATUS RollbackSavepoint(ISC_STATUS* status, isc_tr_handle* tr, const char* name, unsigned short option) const;
+    bool HasBatch() const { return FBatchExecuteImmed != nullptr; }
     ISC_STATUS BatchExecuteImmed(ISC_STATUS* status, isc_db_handle* db, isc_tr_handle* tr, unsigned short dialect,
                                  ISC_LONG count, char** statements, ISC_LONG* results) const;
 
@@ -112,18 +113,34 @@ public:
 // registeredName receives the registered spelling.
 IGDSLibrary* FindServerLibrary(const QString& serverType, QString* registeredName = nullptr);
 
-// The calling thread's status vector.
-ISC_STATUS* StatusVector();
+// The status vector of one client call. Every call gets a vector of its
+// own, so a clean-up call made after a failure (closing a blob, ending a
+// statement) cannot overwrite the codes and texts of the failure that is
+// being reported. Pass it where the call takes its status vector.
+class TIBStatus {
+public:
+    TIBStatus() = default;
+    TIBStatus(const TIBStatus&) = delete;
+    TIBStatus& operator=(const TIBStatus&) = delete;
 
-// The client library's texts for a failed call, one per line (CR LF), the
-// final period dropped.
-QString StatusMessage(IGDSLibrary& library, const ISC_STATUS* status);
+    operator ISC_STATUS*() { return FVector; }
+    const ISC_STATUS* Vector() const { return FVector; }
+    // The first error code; 0 after a successful call.
+    ISC_STATUS Code() const { return FVector[1]; }
+    // Whether an error code appears anywhere in the vector.
+    bool Holds(ISC_STATUS code) const;
+    // The server or the link to it went away: the handles are dead, and the
+    // connection must be closed by force or no later Open could reconnect.
+    bool ConnectionLost() const;
+    // The client library's texts, one per line (CR LF), the final period
+    // dropped.
+    QString Message(IGDSLibrary& library) const;
+    // Raises EIBInterBaseRoleError for SQL code -551, else EIBInterBaseError.
+    [[noreturn]] void Raise(IGDSLibrary& library) const;
 
-// Raises EIBInterBaseRoleError for SQL code -551, else EIBInterBaseError.
-[[noreturn]] void RaiseStatusError(IGDSLibrary& library, const ISC_STATUS* status);
-
-// Whether an error code appears anywhere in the status vector.
-bool StatusHolds(const ISC_STATUS* status, ISC_STATUS code);
+private:
+    ISC_STATUS_ARRAY FVector{};
+};
 
 // Error codes this layer reacts to.
 constexpr ISC_STATUS iscBadStmtHandle = 335544485;

@@ -5,6 +5,8 @@
 #include "platform/codepage.h"
 #include "platform/errors.h"
 
+#include <QStringDecoder>
+#include <QStringEncoder>
 #include <vector>
 
 namespace {
@@ -36,6 +38,20 @@ const char* const TpbNames[] = {
     "lock_read", "lock_write", "verb_time", "commit_time", "ignore_limbo", "read_committed", "autocommit",
     "rec_version", "no_rec_version", "restart_requests", "no_auto_undo", "no_savepoint",
 };
+
+// The code page of a connection character set, by its server name; empty
+// for NONE and for sets not named here, which use the ANSI code page.
+QByteArray CodePageOf(const QString& characterSet)
+{
+    const QString name = characterSet.trimmed().toUpper();
+    if (name == u"UTF8" || name == u"UNICODE_FSS")
+        return "UTF-8";
+    if (name == u"WIN1252")
+        return "windows-1252";
+    if (name == u"ISO8859_1")
+        return "ISO-8859-1";
+    return {};
+}
 
 template <std::size_t N>
 int FindName(const char* const (&table)[N], const QString& name)
@@ -258,11 +274,20 @@ TIBDatabase::TIBDatabase(QObject* owner) : QObject(owner) {}
 
 TIBDatabase::~TIBDatabase()
 {
+    // Nothing may leave a destructor. A close that fails closes by force; a
+    // forced close that fails too (an event handler raising) still detaches.
     if (FHandle) {
         try {
             Close();
         } catch (...) {
-            ForceClose();
+            try {
+                ForceClose();
+            } catch (...) {
+                TIBStatus ignored;
+                if (FLibrary)
+                    FLibrary->isc_detach_database(ignored, &FHandle);
+                FHandle = 0;
+            }
         }
     }
     for (TIBBase* b : FSQLObjects)
@@ -366,35 +391,64 @@ void TIBDatabase::RemoveTransaction(TIBTransaction* transaction)
 
 QByteArray TIBDatabase::Encode(const QString& text) const
 {
-    return ToAnsi(text);
+    if (FCodePage.isEmpty())
+        return ToAnsi(text);
+    QStringEncoder encoder(FCodePage.constData());
+    return encoder.encode(text);
 }
 
 QString TIBDatabase::Decode(const QByteArray& bytes) const
 {
-    return FromAnsi(bytes);
+    if (FCodePage.isEmpty())
+        return FromAnsi(bytes);
+    QStringDecoder decoder(FCodePage.constData());
+    return decoder.decode(bytes);
 }
 
-void TIBDatabase::Call(ISC_STATUS result)
+void TIBDatabase::Check(ISC_STATUS result, const TIBStatus& status)
 {
-    if (result)
-        RaiseCallError(StatusVector());
-}
-
-void TIBDatabase::RaiseCallError(const ISC_STATUS* status)
-{
-    // Firebird reports a server that went away during a statement or
-    // transaction call as a network read or write error, not as "connection
-    // lost": those count for every call, or the dead handle would keep the
-    // connection "connected" and no later Open could reconnect.
-    const bool lost = StatusHolds(status, iscLostDbConnection) || StatusHolds(status, iscNetReadError)
-                      || StatusHolds(status, iscNetWriteError);
+    if (!result)
+        return;
     IGDSLibrary& library = GDSLibrary();
-    if (!lost)
-        RaiseStatusError(library, status);
-    // Compose before closing: the close overwrites the status vector.
-    const EIBInterBaseError error(library.isc_sqlcode(status), int(status[1]), StatusMessage(library, status));
+    if (!status.ConnectionLost())
+        status.Raise(library);
+    // Compose before closing: the statements' clean-up runs inside the close.
+    const EIBInterBaseError error(library.isc_sqlcode(status.Vector()), int(status.Code()), status.Message(library));
     ForceClose();
     throw error;
+}
+
+void TIBDatabase::ExecuteImmediate(TIBTransaction& transaction, const QByteArray& sql)
+{
+    TIBStatus status;
+    Check(GDSLibrary().isc_dsql_execute_immediate(status, &FHandle, transaction.Handle(), 0, sql.constData(),
+                                                  (unsigned short)FSQLDialect, nullptr),
+          status);
+}
+
+bool TIBDatabase::HasBatch()
+{
+    return GDSLibrary().HasBatch();
+}
+
+void TIBDatabase::ExecuteBatch(TIBTransaction& transaction, const QList<QByteArray>& statements)
+{
+    if (!HasBatch()) {
+        for (const QByteArray& sql : statements)
+            ExecuteImmediate(transaction, sql);
+        return;
+    }
+    // The call takes writable pointers; copies keep the caller's bytes as
+    // they are.
+    QList<QByteArray> copies = statements;
+    std::vector<char*> texts;
+    for (QByteArray& sql : copies)
+        texts.push_back(sql.data());
+    std::vector<ISC_LONG> results(texts.size());
+    TIBStatus status;
+    Check(GDSLibrary().BatchExecuteImmed(status, &FHandle, transaction.Handle(), (unsigned short)FSQLDialect,
+                                         ISC_LONG(texts.size()), texts.data(), results.data()),
+          status);
 }
 
 void TIBDatabase::ReadDialect()
@@ -402,7 +456,8 @@ void TIBDatabase::ReadDialect()
     const char item = isc_info_db_sql_dialect;
     char buffer[512] = {};
     IGDSLibrary& library = GDSLibrary();
-    Call(library.isc_database_info(StatusVector(), &FHandle, 1, &item, sizeof buffer, buffer));
+    TIBStatus status;
+    Check(library.isc_database_info(status, &FHandle, 1, &item, sizeof buffer, buffer), status);
     if (buffer[0] != isc_info_db_sql_dialect) {
         FDBSQLDialect = 1;
     } else {
@@ -425,14 +480,15 @@ void TIBDatabase::Open()
         for (const QString& line : FParams)
             if (line.section(u'=', 0, 0).trimmed().compare(QLatin1String("lc_ctype"), Qt::CaseInsensitive) == 0)
                 FCharacterSet = line.section(u'=', 1);
+        FCodePage = CodePageOf(FCharacterSet);
         FParamsChanged = false;
     }
-    const QByteArray name = Encode(FDatabaseName);
-    ISC_STATUS* status = StatusVector();
+    const QByteArray name = ToAnsi(FDatabaseName);
+    TIBStatus status;
     if (library.isc_attach_database(status, short(name.size()), name.constData(), &FHandle, short(FDpb.size()),
                                     FDpb.constData())) {
         FHandle = 0;
-        RaiseStatusError(library, status);
+        status.Raise(library);
     }
     try {
         ReadDialect();
@@ -458,13 +514,12 @@ void TIBDatabase::BeginDisconnect(bool force)
 void TIBDatabase::EndDisconnect(bool force, bool drop)
 {
     IGDSLibrary& library = GDSLibrary();
-    ISC_STATUS* status = StatusVector();
+    TIBStatus status;
     if (drop) {
-        if (library.isc_drop_database(status, &FHandle))
-            RaiseCallError(status);
+        Check(library.isc_drop_database(status, &FHandle), status);
         FHandle = 0;
     } else if (library.isc_detach_database(status, &FHandle) && !force) {
-        RaiseStatusError(library, status);
+        status.Raise(library);
     }
     FHandle = 0;
     FDBSQLDialect = 1;
@@ -509,12 +564,15 @@ void TIBDatabase::CreateDatabase()
         text += line + QStringLiteral("\r\n");
     const QByteArray sql = ToAnsi(text);
     isc_tr_handle transaction = 0;
-    ISC_STATUS* status = StatusVector();
+    TIBStatus status;
     if (library.isc_dsql_execute_immediate(status, &FHandle, &transaction, 0, sql.constData(),
                                            (unsigned short)FSQLDialect, nullptr)) {
         FHandle = 0;
-        RaiseStatusError(library, status);
+        status.Raise(library);
     }
+    // Attached without lc_ctype: character set NONE, the ANSI code page.
+    FCharacterSet = QStringLiteral("NONE");
+    FCodePage.clear();
     try {
         ReadDialect();
     } catch (...) {
@@ -600,12 +658,6 @@ void TIBTransaction::CheckInTransaction() const
         IBError(ibxeNotInTransaction);
 }
 
-void TIBTransaction::CallFor(ISC_STATUS result)
-{
-    if (result)
-        FirstDatabase()->RaiseCallError(StatusVector());
-}
-
 void TIBTransaction::StartTransaction()
 {
     if (Active())
@@ -622,11 +674,12 @@ void TIBTransaction::StartTransaction()
     std::vector<TISCTeb> teb;
     for (TIBDatabase* d : FDatabases)
         teb.push_back({d->Handle(), ISC_LONG(FTpb.size()), FTpb.isEmpty() ? nullptr : FTpb.constData()});
-    ISC_STATUS* status = StatusVector();
-    if (FirstDatabase()->GDSLibrary().isc_start_multiple(status, &FHandle, short(teb.size()), teb.data())) {
+    TIBStatus status;
+    const ISC_STATUS result = FirstDatabase()->GDSLibrary().isc_start_multiple(status, &FHandle, short(teb.size()),
+                                                                              teb.data());
+    if (result)
         FHandle = 0;
-        FirstDatabase()->RaiseCallError(status);
-    }
+    FirstDatabase()->Check(result, status);
 }
 
 void TIBTransaction::Commit()
@@ -653,21 +706,14 @@ void TIBTransaction::EndTransaction(TTransactionAction action, bool force)
     }
     FStopSuspended = false;
     IGDSLibrary& library = FirstDatabase()->GDSLibrary();
-    ISC_STATUS* status = StatusVector();
+    TIBStatus status;
     const ISC_STATUS result = commit ? library.isc_commit_transaction(status, &FHandle)
                                      : library.isc_rollback_transaction(status, &FHandle);
-    if (result) {
-        if (!force) {
-            TIBDatabase* first = FirstDatabase();
-            const bool network = library.isc_sqlcode(status) == -902 && status[1] == iscNetwork;
-            if (!network)
-                first->RaiseCallError(status);
-            const EIBInterBaseError error(-902, int(status[1]), StatusMessage(library, status));
-            first->ForceClose();
-            throw error;
-        }
-        if (commit)
-            library.isc_rollback_transaction(status, &FHandle);
+    if (result && !force)
+        FirstDatabase()->Check(result, status);
+    if (result && commit) {
+        TIBStatus rollback; // the forced end ignores its outcome
+        library.isc_rollback_transaction(rollback, &FHandle);
     }
     FHandle = 0;
     FAutoStarted = false;
@@ -677,13 +723,15 @@ void TIBTransaction::EndTransaction(TTransactionAction action, bool force)
 void TIBTransaction::CommitRetaining()
 {
     CheckInTransaction();
-    CallFor(FirstDatabase()->GDSLibrary().isc_commit_retaining(StatusVector(), &FHandle));
+    TIBStatus status;
+    FirstDatabase()->Check(FirstDatabase()->GDSLibrary().isc_commit_retaining(status, &FHandle), status);
 }
 
 void TIBTransaction::RollbackRetaining()
 {
     CheckInTransaction();
-    CallFor(FirstDatabase()->GDSLibrary().RollbackRetaining(StatusVector(), &FHandle));
+    TIBStatus status;
+    FirstDatabase()->Check(FirstDatabase()->GDSLibrary().RollbackRetaining(status, &FHandle), status);
 }
 
 void TIBTransaction::Savepoint(const char* sqlVerb, int operation, const QString& name)
@@ -691,16 +739,14 @@ void TIBTransaction::Savepoint(const char* sqlVerb, int operation, const QString
     CheckInTransaction();
     TIBDatabase* database = FirstDatabase();
     IGDSLibrary& library = database->GDSLibrary();
-    ISC_STATUS* status = StatusVector();
+    // The outcome is not raised: the status is only where the calls want it.
+    TIBStatus status;
     if (library.HasSavepoints()) {
         const QByteArray bytes = ToAnsi(name);
-        try {
-            switch (operation) {
-            case 0: library.StartSavepoint(status, &FHandle, bytes.constData()); break;
-            case 1: library.ReleaseSavepoint(status, &FHandle, bytes.constData()); break;
-            default: library.RollbackSavepoint(status, &FHandle, bytes.constData(), 0); break;
-            }
-        } catch (const EIBError&) {
+        switch (operation) {
+        case 0: library.StartSavepoint(status, &FHandle, bytes.constData()); break;
+        case 1: library.ReleaseSavepoint(status, &FHandle, bytes.constData()); break;
+        default: library.RollbackSavepoint(status, &FHandle, bytes.constData(), 0); break;
         }
         return;
     }

@@ -11,6 +11,7 @@
 #include <functional>
 
 class IGDSLibrary;
+class TIBStatus;
 class TIBDatabase;
 class TIBTransaction;
 
@@ -87,16 +88,23 @@ public:
     IGDSLibrary& GDSLibrary();
     QByteArray Dpb() const { return FDpb; }
 
-    // Text to and from the library in the connection's encoding.
+    // Text to and from the library in the code page of the connection's
+    // character set (lc_ctype): UTF8, WIN1252, ISO8859_1; NONE and the rest
+    // in the ANSI code page.
     QByteArray Encode(const QString& text) const;
     QString Decode(const QByteArray& bytes) const;
 
-    // Raises the error of a failed client call made for this connection,
-    // closing it by force first when the connection was lost.
-    void Call(ISC_STATUS result);
-    // The same for any failed call made on this connection's behalf, also
-    // by its transactions and statements.
-    [[noreturn]] void RaiseCallError(const ISC_STATUS* status);
+    // The one check of a client call made on this connection's behalf, also
+    // by its transactions and statements: a failure is raised, and when the
+    // connection was lost it is closed by force first.
+    void Check(ISC_STATUS result, const TIBStatus& status);
+
+    // Statements executed without preparing, in the transaction; a failure
+    // is raised. The batch sends them in one call when the client library
+    // has one (HasBatch), else one by one, up to the first failure.
+    void ExecuteImmediate(TIBTransaction& transaction, const QByteArray& sql);
+    bool HasBatch();
+    void ExecuteBatch(TIBTransaction& transaction, const QList<QByteArray>& statements);
 
     int TransactionCount() const { return FTransactions.size(); }
     TIBTransaction* Transactions(int index) const { return FTransactions[index]; }
@@ -127,6 +135,7 @@ private:
     IGDSLibrary* FLibrary = nullptr;
     TIBTransaction* FDefaultTransaction = nullptr;
     QString FCharacterSet = QStringLiteral("NONE");
+    QByteArray FCodePage; // of the character set; empty for the ANSI code page
     QByteArray FDpb;
     isc_db_handle FHandle = 0;
     bool FHandleHidden = false;
@@ -187,7 +196,6 @@ private:
     void CheckInTransaction() const;
     void EndTransaction(TTransactionAction action, bool force);
     void Savepoint(const char* sqlVerb, int operation, const QString& name);
-    void CallFor(ISC_STATUS result);
 
     TIBDatabase* FDefaultDatabase = nullptr;
     QList<TIBDatabase*> FDatabases;

@@ -199,10 +199,10 @@ TIBDatabase* TIBSQL::ErrorDatabase() const
     return Database();
 }
 
-void TIBSQL::CheckStatus(ISC_STATUS result)
+void TIBSQL::CheckStatus(ISC_STATUS result, const TIBStatus& status)
 {
     if (result)
-        ErrorDatabase()->RaiseCallError(StatusVector());
+        ErrorDatabase()->Check(result, status);
 }
 
 void TIBSQL::Prepare()
@@ -227,16 +227,17 @@ void TIBSQL::Prepare()
 
     TIBDatabase* db = Database();
     IGDSLibrary& library = db->GDSLibrary();
-    ISC_STATUS* status = StatusVector();
-    CheckStatus(library.isc_dsql_alloc_statement2(status, db->Handle(), &FHandle));
+    TIBStatus status;
+    CheckStatus(library.isc_dsql_alloc_statement2(status, db->Handle(), &FHandle), status);
     try {
         const unsigned short dialect = (unsigned short)db->SQLDialect();
         const QByteArray sql = db->Encode(FProcessedSQL);
-        CheckStatus(library.isc_dsql_prepare(status, FBase.TRHandle(), &FHandle, 0, sql.constData(), dialect, nullptr));
+        CheckStatus(library.isc_dsql_prepare(status, FBase.TRHandle(), &FHandle, 0, sql.constData(), dialect, nullptr),
+                    status);
 
         const char item = isc_info_sql_stmt_type;
         char buffer[8] = {};
-        CheckStatus(library.isc_dsql_sql_info(status, &FHandle, 1, &item, sizeof buffer, buffer));
+        CheckStatus(library.isc_dsql_sql_info(status, &FHandle, 1, &item, sizeof buffer, buffer), status);
         if (buffer[0] != isc_info_sql_stmt_type)
             IBError(ibxeUnknownError);
         const short length = short(library.isc_vax_integer(buffer + 1, 2));
@@ -251,10 +252,10 @@ void TIBSQL::Prepare()
         if (FSQLType >= SQLSelect && FSQLType <= SQLSetGenerator) {
             if (!names.isEmpty()) {
                 FInput.SetCount(int(names.size()));
-                CheckStatus(library.isc_dsql_describe_bind(status, &FHandle, dialect, FInput.Area()));
+                CheckStatus(library.isc_dsql_describe_bind(status, &FHandle, dialect, FInput.Area()), status);
                 if (FInput.Area()->sqld > FInput.Count()) {
                     FInput.SetCount(FInput.Area()->sqld);
-                    CheckStatus(library.isc_dsql_describe_bind(status, &FHandle, dialect, FInput.Area()));
+                    CheckStatus(library.isc_dsql_describe_bind(status, &FHandle, dialect, FInput.Area()), status);
                 }
                 FInput.SetCount(FInput.Area()->sqld);
                 // Nothing binds values here: every parameter goes as null.
@@ -282,14 +283,14 @@ void TIBSQL::DescribeOutput()
 {
     TIBDatabase* db = Database();
     IGDSLibrary& library = db->GDSLibrary();
-    ISC_STATUS* status = StatusVector();
+    TIBStatus status;
     const unsigned short dialect = (unsigned short)db->SQLDialect();
     FOutput.SetCount(1);
-    CheckStatus(library.isc_dsql_describe(status, &FHandle, dialect, FOutput.Area()));
+    CheckStatus(library.isc_dsql_describe(status, &FHandle, dialect, FOutput.Area()), status);
     const int columns = FOutput.Area()->sqld;
     if (columns > FOutput.Count()) {
         FOutput.SetCount(columns);
-        CheckStatus(library.isc_dsql_describe(status, &FHandle, dialect, FOutput.Area()));
+        CheckStatus(library.isc_dsql_describe(status, &FHandle, dialect, FOutput.Area()), status);
     }
     FOutput.SetCount(columns);
     FOutput.SetupBuffers();
@@ -326,11 +327,12 @@ void TIBSQL::ExecQuery()
     if (!FHandle)
         IBError(ibxeInvalidStatementHandle);
     IGDSLibrary& library = Database()->GDSLibrary();
-    ISC_STATUS* status = StatusVector();
+    TIBStatus status;
     const unsigned short dialect = (unsigned short)Database()->SQLDialect();
     switch (FSQLType) {
     case SQLSelect:
-        CheckStatus(library.isc_dsql_execute2(status, FBase.TRHandle(), &FHandle, dialect, FInput.AsXSQLDA(), nullptr));
+        CheckStatus(library.isc_dsql_execute2(status, FBase.TRHandle(), &FHandle, dialect, FInput.AsXSQLDA(), nullptr),
+                    status);
         FOpen = true;
         FBOF = true;
         FEOF = false;
@@ -341,18 +343,18 @@ void TIBSQL::ExecQuery()
     case SQLExecProcedure: {
         ISC_STATUS r = library.isc_dsql_execute2(status, FBase.TRHandle(), &FHandle, dialect, FInput.AsXSQLDA(),
                                                  FOutput.AsXSQLDA());
-        if (r && status[1] == iscBadStmtHandle) {
+        if (r && status.Code() == iscBadStmtHandle) {
             const QByteArray sql = Database()->Encode(FProcessedSQL);
             CheckStatus(library.isc_dsql_prepare(status, FBase.TRHandle(), &FHandle, 0, sql.constData(), dialect,
-                                                 nullptr));
+                                                 nullptr), status);
             r = library.isc_dsql_execute2(status, FBase.TRHandle(), &FHandle, dialect, FInput.AsXSQLDA(),
                                           FOutput.AsXSQLDA());
         }
-        CheckStatus(r);
+        CheckStatus(r, status);
         break;
     }
     default:
-        CheckStatus(library.isc_dsql_execute(status, FBase.TRHandle(), &FHandle, dialect, FInput.AsXSQLDA()));
+        CheckStatus(library.isc_dsql_execute(status, FBase.TRHandle(), &FHandle, dialect, FInput.AsXSQLDA()), status);
         break;
     }
 }
@@ -364,16 +366,16 @@ bool TIBSQL::Next()
     if (!FOpen)
         IBError(ibxeSQLClosed);
     IGDSLibrary& library = Database()->GDSLibrary();
-    ISC_STATUS* status = StatusVector();
+    TIBStatus status;
     const ISC_STATUS r =
         library.isc_dsql_fetch(status, &FHandle, (unsigned short)Database()->SQLDialect(), FOutput.AsXSQLDA());
-    if (r == 100 || (r && StatusHolds(status, iscReqSync))) {
+    if (r == 100 || (r && status.Holds(iscReqSync))) {
         FEOF = true;
         return false;
     }
     if (r) {
         try {
-            CheckStatus(r);
+            CheckStatus(r, status);
         } catch (...) {
             try {
                 Close();
@@ -396,14 +398,10 @@ void TIBSQL::Close()
     FRecordCount = 0;
     if (!closeCursor)
         return;
-    ISC_STATUS* status = StatusVector();
-    if (Database()->GDSLibrary().isc_dsql_free_statement(status, &FHandle, DSQL_close)) {
-        if (StatusHolds(status, iscBadStmtHandle))
-            return;
-        if (status[1] == iscLostDbConnection)
-            Database()->RaiseCallError(status);
-        RaiseStatusError(Database()->GDSLibrary(), status);
-    }
+    TIBStatus status;
+    const ISC_STATUS result = Database()->GDSLibrary().isc_dsql_free_statement(status, &FHandle, DSQL_close);
+    if (result && !status.Holds(iscBadStmtHandle))
+        Database()->Check(result, status);
 }
 
 void TIBSQL::FreeHandle()
@@ -414,33 +412,35 @@ void TIBSQL::FreeHandle()
     FPrepared = false;
     if (!drop)
         return;
-    ISC_STATUS* status = StatusVector();
+    TIBStatus status;
+    // A statement the server no longer knows, or no longer can, is gone.
     if (Database()->GDSLibrary().isc_dsql_free_statement(status, &handle, DSQL_drop)
-        && status[1] != iscBadStmtHandle && status[1] != iscLostDbConnection)
-        RaiseStatusError(Database()->GDSLibrary(), status);
+        && status.Code() != iscBadStmtHandle && status.Code() != iscLostDbConnection)
+        status.Raise(Database()->GDSLibrary());
 }
 
 QByteArray TIBSQL::ReadBlob(const ISC_QUAD& id)
 {
     IGDSLibrary& library = Database()->GDSLibrary();
-    ISC_STATUS* status = StatusVector();
+    TIBStatus status;
     isc_blob_handle blob = 0;
     ISC_QUAD blobId = id;
-    CheckStatus(library.isc_open_blob2(status, FBase.DBHandle(), FBase.TRHandle(), &blob, &blobId, 0, nullptr));
+    CheckStatus(library.isc_open_blob2(status, FBase.DBHandle(), FBase.TRHandle(), &blob, &blobId, 0, nullptr), status);
     QByteArray data;
     char segment[8192];
     for (;;) {
         unsigned short got = 0;
         const ISC_STATUS r = library.isc_get_segment(status, &blob, &got, sizeof segment, segment);
-        if (r && status[1] != isc_segment) {
-            if (status[1] == isc_segstr_eof)
+        if (r && status.Code() != isc_segment) {
+            if (status.Code() == isc_segstr_eof)
                 break;
-            library.isc_close_blob(StatusVector(), &blob);
-            CheckStatus(r);
+            TIBStatus closing; // the read's failure is the one to report
+            library.isc_close_blob(closing, &blob);
+            CheckStatus(r, status);
         }
         data.append(segment, got);
     }
-    CheckStatus(library.isc_close_blob(status, &blob));
+    CheckStatus(library.isc_close_blob(status, &blob), status);
     return data;
 }
 

@@ -98,7 +98,7 @@ public:
     QVariant FieldValue(int i);
 
 private:
-    void CheckStatus(ISC_STATUS result);
+    void CheckStatus(ISC_STATUS result, const TIBStatus& status);
     TIBDatabase* ErrorDatabase() const;
     void DescribeOutput();
     void AssignOutputNames();

@@ -132,14 +132,20 @@ bool CopyFileNoOverwrite(const QString& from, const QString& to)
     return QFile::copy(from, to);
 }
 
-QStringList ReadAnsiLines(const QString& path)
+QByteArray ReadFileBytes(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw EInOutError(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
-    const QByteArray bytes = file.readAll();
+    QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         throw EInOutError(QStringLiteral("Cannot read file \"%1\". %2").arg(path, file.errorString()));
+    return bytes;
+}
+
+QStringList ReadAnsiLines(const QString& path)
+{
+    const QByteArray bytes = ReadFileBytes(path);
     QStringList lines;
     qsizetype start = 0;
     for (qsizetype i = 0; i < bytes.size(); ++i) {

@@ -39,6 +39,8 @@ bool DeleteFile(const QString& path);
 // Refuses (false) when the destination exists.
 bool CopyFileNoOverwrite(const QString& from, const QString& to);
 
+// The whole file; raises EInOutError when it cannot be opened or read.
+QByteArray ReadFileBytes(const QString& path);
 // Lines split at CR LF, LF or CR; raises EInOutError when unreadable.
 QStringList ReadAnsiLines(const QString& path);
 // Creates or replaces the file, each line followed by CR LF. The file is

@@ -358,7 +358,7 @@ void TUpdateRun::Cancela()
         FFtp.Abort();
 }
 
-void TUpdateRun::Sincroniza(const QString& mainExecutable)
+const TUpdatePlan& TUpdateRun::Planeja()
 {
     QStringList lines;
     FTransferring = true;
@@ -374,7 +374,17 @@ void TUpdateRun::Sincroniza(const QString& mainExecutable)
     FObserver.Listed(lines);
     FPlan = PlanejaAtualizacao(lines, FFtp.DirectoryListing());
     FObserver.Planned(FPlan);
+    return FPlan;
+}
 
+void TUpdateRun::Sincroniza(const QString& mainExecutable)
+{
+    Planeja();
+    Executa(mainExecutable);
+}
+
+void TUpdateRun::Executa(const QString& mainExecutable)
+{
     for (int i = 0; i < FPlan.Items.size(); ++i) {
         CheckCancelled();
         const TPlanItem& item = FPlan.Items.at(i);

@@ -191,7 +191,13 @@ public:
     // Settings, login, binary, "keldarin". A failed connection raises
     // EUpdateConnectError; other errors pass through.
     void Conecta(const TConfiguracao& settings, const QString& password);
-    // The listing, its plan, the downloads and the replacement.
+    // Lists "keldarin" and judges every line against the local files;
+    // changes nothing (what a check tool shows).
+    const TUpdatePlan& Planeja();
+    // Fetches and stamps what the plan says, refuses the unsafe names, then
+    // replaces the main executable when SubstituicaoNecessaria says so.
+    void Executa(const QString& mainExecutable);
+    // Planeja, then Executa: the window's run.
     void Sincroniza(const QString& mainExecutable);
     // Orderly QUIT; errors of a session already lost are ignored.
     void Desconecta();

@@ -1,18 +1,10 @@
 #include "upgrade/ibscript.h"
 
-#include "db/ibclient.h"
 #include "db/iberror.h"
 #include "db/ibsql.h"
 #include "platform/errors.h"
 
-#include <vector>
-
 namespace {
-
-bool SameText(const QString& a, const char* b)
-{
-    return a.compare(QLatin1StringView(b), Qt::CaseInsensitive) == 0;
-}
 
 const QString NoSavepoint = QStringLiteral("no_savepoint");
 
@@ -290,28 +282,7 @@ void TIBScript::ExecuteBatch()
         TIBTransaction& transaction = RequireTransaction();
         if (!transaction.Active())
             transaction.StartTransaction();
-        IGDSLibrary& library = database.GDSLibrary();
-        ISC_STATUS* status = StatusVector();
-        const auto dialect = (unsigned short)database.SQLDialect();
-        std::vector<char*> statements;
-        for (QByteArray& s : FBatchBuffer)
-            statements.push_back(s.data());
-        std::vector<ISC_LONG> results(statements.size());
-        bool batched = true;
-        ISC_STATUS result = 0;
-        try {
-            result = library.BatchExecuteImmed(status, database.Handle(), transaction.Handle(), dialect,
-                                               ISC_LONG(statements.size()), statements.data(), results.data());
-        } catch (const EIBClientError&) {
-            batched = false; // this client library has no batch call
-        }
-        if (batched && result)
-            database.RaiseCallError(status);
-        // One by one, in order, up to the first failure.
-        for (qsizetype i = 0; !batched && i < FBatchBuffer.size(); ++i)
-            if (library.isc_dsql_execute_immediate(status, database.Handle(), transaction.Handle(), 0,
-                                                   FBatchBuffer[i].constData(), dialect, nullptr))
-                database.RaiseCallError(status);
+        database.ExecuteBatch(transaction, FBatchBuffer);
     } catch (...) {
         release();
         throw;

@@ -2,9 +2,10 @@
 
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/locale.h"
 
-#include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QRegularExpression>
 #include <QStringDecoder>
@@ -27,21 +28,19 @@ QStringView TrimBlanks(QStringView text)
     return text.sliced(from, to - from);
 }
 
-bool SameText(const QString& a, const char* b)
-{
-    return a.compare(QLatin1StringView(b), Qt::CaseInsensitive) == 0;
-}
+// INPUT may name INPUT again, up to this depth: a file that names itself, or
+// two that name each other, must end as a parse error, not run for ever.
+constexpr int maxInputDepth = 16;
 
 // An include file: a byte-order mark selects UTF-8 or UTF-16, anything else
-// is read in the ANSI code page.
+// is read in the ANSI code page. Only a regular file: a device such as
+// /dev/zero would be read without end.
 QStringList LoadTextFile(const QString& fileName)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        throw EInOutError(QStringLiteral("Cannot open file \"%1\". %2").arg(fileName, file.errorString()));
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw EInOutError(QStringLiteral("Cannot read file \"%1\". %2").arg(fileName, file.errorString()));
+    const QFileInfo info(fileName);
+    if (info.exists() && !info.isFile())
+        throw EInOutError(QStringLiteral("Cannot read file \"%1\". It is not a regular file").arg(fileName));
+    const QByteArray bytes = ReadFileBytes(fileName);
     const auto bom = QStringConverter::encodingForData(bytes);
     if (!bom)
         return ScriptLines(FromAnsi(bytes));
@@ -50,6 +49,11 @@ QStringList LoadTextFile(const QString& fileName)
 }
 
 } // namespace
+
+bool SameText(const QString& word, const char* keyword)
+{
+    return word.compare(QLatin1StringView(keyword), Qt::CaseInsensitive) == 0;
+}
 
 QString ParseKindName(TIBParseKind kind)
 {
@@ -100,6 +104,7 @@ void TIBSQLParser::Parse()
 {
     FScriptIndex = 0;
     FImportIndex = 0;
+    FInputDepth = 0;
     FInput.clear();
     FPaused = false;
     RunLoop();
@@ -120,35 +125,39 @@ void TIBSQLParser::RunLoop()
 
     while ((FScriptIndex < FScript.size() || !WorkBlank() || FImportIndex < FInput.size()) && !FPaused) {
         const QString text = TakeStatement();
-        const TIBParseKind kind = ClassifyStatement();
-        switch (kind) {
-        case stmtSET: {
-            QString words;
-            for (qsizetype i = 1; i < FTokens.size(); ++i)
-                words += FTokens[i] + u' ';
-            NotifyStatement(kind, TrimBlanks(words).toString());
-            break;
+        HandOver(ClassifyStatement(), text);
+    }
+}
+
+void TIBSQLParser::HandOver(TIBParseKind kind, const QString& text)
+{
+    switch (kind) {
+    case stmtSET: {
+        QString words;
+        for (qsizetype i = 1; i < FTokens.size(); ++i)
+            words += FTokens[i] + u' ';
+        NotifyStatement(kind, TrimBlanks(words).toString());
+        break;
+    }
+    case stmtINPUT:
+        try {
+            LoadIncludeFile();
+        } catch (const Exception& e) {
+            NotifyError(e.Message(), text);
         }
-        case stmtINPUT:
-            try {
-                LoadIncludeFile();
-            } catch (const Exception& e) {
-                NotifyError(e.Message(), text);
-            }
-            break;
-        case stmtEMPTY:
-            break;
-        case stmtTERM:
-            NotifyStatement(kind, FTokens[2]);
-            FTerminator = FTokens[2];
-            break;
-        case stmtERR:
-            NotifyError(QStringLiteral("Invalid statement"), text);
-            break;
-        default:
-            NotifyStatement(kind, text);
-            break;
-        }
+        break;
+    case stmtEMPTY:
+        break;
+    case stmtTERM:
+        NotifyStatement(kind, FTokens[2]);
+        FTerminator = FTokens[2];
+        break;
+    case stmtERR:
+        NotifyError(QStringLiteral("Invalid statement"), text);
+        break;
+    default:
+        NotifyStatement(kind, text);
+        break;
     }
 }
 
@@ -218,6 +227,8 @@ bool TIBSQLParser::ReadMoreLines()
     int& index = fromInput ? FImportIndex : FScriptIndex;
     if (index >= source.size())
         return false;
+    if (!fromInput)
+        FInputDepth = 0; // back in the script: the INPUT chain has ended
     do {
         AppendLine(source[index++]);
     } while (index < source.size() && WorkBlank());
@@ -242,12 +253,9 @@ QString TIBSQLParser::TakeStatement()
         DropWork();
         return QString();
     }
-    FInString = false;
-    FInQuoted = false;
-    FInComment = false;
-    FDone = false;
+    FScan = ssNormal;
     FStatement.clear();
-    while (!FDone) {
+    while (FScan != ssDone) {
         if (WorkLength() == 0 && !ReadMoreLines())
             break;
         ScanToken();
@@ -281,62 +289,87 @@ bool TIBSQLParser::SkipLeadingComments()
     return true;
 }
 
+bool TIBSQLParser::BodyEnded() const
+{
+    const qsizetype count = FTokens.size();
+    return FInBody && count >= 2 && FTokens[count - 1] == u";" && SameText(FTokens[count - 2], "END");
+}
+
+bool TIBSQLParser::TriggerSwitched() const
+{
+    return FInBody && FTokens.size() == 5 && FTokens[4] == u";" && SameText(FTokens[0], "ALTER")
+        && SameText(FTokens[1], "TRIGGER") && (SameText(FTokens[3], "ACTIVE") || SameText(FTokens[3], "INACTIVE"));
+}
+
+void TIBSQLParser::EndStatement(QStringView word, bool atTerminator)
+{
+    FScan = ssDone;
+    FStatement += word;
+    if (atTerminator) {
+        Consume(word.size() + FTerminator.size());
+    } else {
+        // The statement ends before the ";" that closed its final word.
+        Consume(word.size());
+        FInBody = false;
+        FStatement.truncate(std::max<qsizetype>(0, FStatement.lastIndexOf(u';')));
+    }
+    const QString written = TrimBlanks(word).toString();
+    if (!written.isEmpty()) {
+        FUpperedToken = int(FTokens.size());
+        FUpperedAsWritten = written;
+        FTokens.append(QLocale().toUpper(written));
+    }
+}
+
+bool TIBSQLParser::Step(QStringView work, qsizetype p)
+{
+    const QChar c = work[p];
+    // "/*" opens a comment outside strings; "*/" closes it, even where its
+    // "/" would open another.
+    if ((FScan == ssNormal || FScan == ssComment) && c == u'/' && p + 1 < work.size() && work[p + 1] == u'*')
+        FScan = ssComment;
+    if (FScan == ssComment && p > 0 && work[p - 1] == u'*' && c == u'/')
+        FScan = ssNormal;
+    if (FScan == ssComment)
+        return false;
+    switch (c.unicode()) {
+    case u' ':
+        return FScan == ssNormal;
+    case u'"':
+        if (FScan == ssString)
+            return false;
+        FScan = FScan == ssQuoted ? ssNormal : ssQuoted;
+        return FScan == ssNormal;
+    case u'\'':
+        if (FScan == ssQuoted)
+            return false;
+        FScan = FScan == ssString ? ssNormal : ssString;
+        return FScan == ssNormal;
+    default:
+        return false;
+    }
+}
+
 void TIBSQLParser::ScanToken()
 {
     const QStringView work = QStringView(FWork).sliced(FWorkPos);
     const qsizetype n = work.size();
     // The words do not change while this one is read.
-    const qsizetype count = FTokens.size();
-    const bool bodyEnded = FInBody && count >= 2 && FTokens[count - 1] == u";" && SameText(FTokens[count - 2], "END");
-    const bool triggerSwitched = FInBody && count == 5 && FTokens[4] == u";" && SameText(FTokens[0], "ALTER")
-        && SameText(FTokens[1], "TRIGGER") && (SameText(FTokens[3], "ACTIVE") || SameText(FTokens[3], "INACTIVE"));
+    const bool bodyEnded = BodyEnded();
+    const bool triggerSwitched = TriggerSwitched();
     const QChar termStart = FTerminator.isEmpty() ? QChar() : FTerminator.front();
     qsizetype p = 0;
     bool wordEnded = false;
     while (p < n && !wordEnded) {
-        if (!FInString && !FInQuoted && !FInComment) {
+        if (FScan == ssNormal) {
             const bool atTerminator = !FInBody && !FTerminator.isEmpty() && work[p] == termStart
                 && work.sliced(p).startsWith(FTerminator);
             if (atTerminator || bodyEnded || triggerSwitched) {
-                FDone = true;
-                const QString word = work.first(p).toString();
-                FStatement += word;
-                if (atTerminator) {
-                    Consume(p + FTerminator.size());
-                } else {
-                    Consume(p);
-                    FInBody = false;
-                    FStatement.truncate(std::max<qsizetype>(0, FStatement.lastIndexOf(u';')));
-                }
-                const QString written = TrimBlanks(word).toString();
-                if (!written.isEmpty()) {
-                    FUpperedToken = int(FTokens.size());
-                    FUpperedAsWritten = written;
-                    FTokens.append(QLocale().toUpper(written));
-                }
+                EndStatement(work.first(p), atTerminator);
                 return;
             }
         }
-        if (p + 1 < n && !FInQuoted && !FInString && work[p] == u'/' && work[p + 1] == u'*')
-            FInComment = true;
-        if (FInComment && p > 0 && work[p - 1] == u'*' && work[p] == u'/')
-            FInComment = false;
-        if (!FInComment) {
-            const QChar c = work[p];
-            if (c == u' ') {
-                wordEnded = !FInString && !FInQuoted;
-            } else if (c == u'"') {
-                if (!FInString) {
-                    wordEnded = FInQuoted;
-                    FInQuoted = !FInQuoted;
-                }
-            } else if (c == u'\'') {
-                if (!FInQuoted) {
-                    wordEnded = FInString;
-                    FInString = !FInString;
-                }
-            }
-        }
+        wordEnded = Step(work, p);
         ++p;
     }
     while (p < n - 1 && work[p].unicode() <= 32)
@@ -346,10 +379,13 @@ void TIBSQLParser::ScanToken()
     FStatement += word;
     const QString token = TrimBlanks(word).toString();
     Consume(p); // work is not to be used from here on
-    if (token.isEmpty())
-        return;
-    FTokens.append(token);
+    if (!token.isEmpty())
+        AddWord(token);
+}
 
+void TIBSQLParser::AddWord(const QString& token)
+{
+    FTokens.append(token);
     // A procedure or trigger body holds the default terminator; it ends at
     // its final END instead.
     if (FTokens.size() == 2 && (SameText(FTokens[0], "CREATE") || SameText(FTokens[0], "ALTER"))
@@ -373,39 +409,46 @@ TIBParseKind TIBSQLParser::ClassifyStatement() const
     if (n == 0)
         return stmtEMPTY;
     const QString w1 = UpperCase(FTokens[0]);
-    const QString w2 = n > 1 ? UpperCase(FTokens[1]) : QString();
-
-    if (w1 == u"COMMIT") {
-        if (n != 2)
-            return stmtCOMMIT;
-        if (FTokens[1] == u"RETAINING")
-            return stmtCOMMITRetaining;
-        if (FTokens[1] == u"WORK")
-            return stmtCOMMIT;
-        return stmtERR;
-    }
-    if (w1 == u"ROLLBACK") {
-        if (n == 1)
-            return stmtROLLBACK;
-        if (n == 2 && FTokens[1] == u"RETAINING")
-            return stmtROLLBACKRetaining;
-        if ((n == 4 && FTokens[1] == u"TO" && FTokens[2] == u"SAVEPOINT")
-            || (n == 5 && FTokens[2] == u"TO" && FTokens[3] == u"SAVEPOINT"))
-            return stmtRollbackSavePoint;
-        return stmtERR;
-    }
+    if (w1 == u"COMMIT" || w1 == u"ROLLBACK")
+        return ClassifyTransactionEnd(w1);
     if (w1 == u"RECONNECT")
         return stmtReconnect;
     if (w1 == u"SAVEPOINT")
         return stmtStartSavepoint;
     if (n < 2)
         return stmtERR;
+    const QString w2 = UpperCase(FTokens[1]);
+    return w1 == u"SET" ? ClassifySet(w2) : ClassifyCommand(w1, w2);
+}
+
+// The second and later words of these compare as written: only a word the
+// terminator follows directly arrives upper-cased.
+TIBParseKind TIBSQLParser::ClassifyTransactionEnd(const QString& w1) const
+{
+    const qsizetype n = FTokens.size();
+    if (w1 == u"COMMIT") {
+        if (n != 2)
+            return stmtCOMMIT;
+        if (FTokens[1] == u"RETAINING")
+            return stmtCOMMITRetaining;
+        return FTokens[1] == u"WORK" ? stmtCOMMIT : stmtERR;
+    }
+    if (n == 1)
+        return stmtROLLBACK;
+    if (n == 2 && FTokens[1] == u"RETAINING")
+        return stmtROLLBACKRetaining;
+    if ((n == 4 && FTokens[1] == u"TO" && FTokens[2] == u"SAVEPOINT")
+        || (n == 5 && FTokens[2] == u"TO" && FTokens[3] == u"SAVEPOINT"))
+        return stmtRollbackSavePoint;
+    return stmtERR;
+}
+
+TIBParseKind TIBSQLParser::ClassifyCommand(const QString& w1, const QString& w2) const
+{
     if (w1 == u"BATCH") {
         if (w2 == u"START")
             return stmtBatchStart;
-        if (w2 == u"EXECUTE")
-            return stmtBatchExecute;
-        return stmtERR;
+        return w2 == u"EXECUTE" ? stmtBatchExecute : stmtERR;
     }
     if (w1 == u"RELEASE" && w2 == u"SAVEPOINT")
         return stmtReleaseSavePoint;
@@ -420,20 +463,23 @@ TIBParseKind TIBSQLParser::ClassifyStatement() const
     if (w1 == u"DROP" && w2 == u"DATABASE")
         return stmtDrop;
     if (w1 == u"DECLARE" || w1 == u"CREATE" || w1 == u"ALTER" || w1 == u"GRANT" || w1 == u"REVOKE"
-        || w1 == u"DROP" || (w1 == u"SET" && w2 == u"GENERATOR")
-        || (w1 == u"SET" && w2 == u"STATISTICS" && n > 2 && SameText(FTokens[2], "INDEX")))
+        || w1 == u"DROP")
         return stmtDDL;
-    if (w1 != u"SET")
-        return stmtERR;
+    return stmtERR;
+}
+
+TIBParseKind TIBSQLParser::ClassifySet(const QString& w2) const
+{
+    const qsizetype n = FTokens.size();
+    if (w2 == u"GENERATOR" || (w2 == u"STATISTICS" && n > 2 && SameText(FTokens[2], "INDEX")))
+        return stmtDDL;
     if (w2 == u"TERM")
         return n == 3 ? stmtTERM : stmtERR;
     if (w2 == u"SQL")
         return n == 4 && SameText(FTokens[2], "DIALECT") ? stmtSET : stmtERR;
     if (w2 == u"AUTODDL" || w2 == u"STATISTICS" || w2 == u"NAMES" || w2 == u"SAVEPOINTS")
         return n == 3 ? stmtSET : stmtERR;
-    if (w2 == u"PASSWORD")
-        return stmtServerSET;
-    return stmtERR;
+    return w2 == u"PASSWORD" ? stmtServerSET : stmtERR;
 }
 
 void TIBSQLParser::LoadIncludeFile()
@@ -446,5 +492,7 @@ void TIBSQLParser::LoadIncludeFile()
         fileName.remove(0, 1);
     if (!fileName.isEmpty() && isQuote(fileName.back()))
         fileName.chop(1);
+    if (++FInputDepth > maxInputDepth)
+        throw Exception(QStringLiteral("INPUT nested more than %1 deep at \"%2\"").arg(maxInputDepth).arg(fileName));
     FInput = LoadTextFile(fileName);
 }

@@ -32,6 +32,9 @@ enum TIBParseKind {
     stmtServerSET,
 };
 
+// Whether a script word is the keyword, letter case ignored.
+bool SameText(const QString& word, const char* keyword);
+
 // The enumeration member's name, e.g. "stmtDDL".
 QString ParseKindName(TIBParseKind kind);
 
@@ -79,10 +82,21 @@ public:
 
 private:
     void RunLoop();
+    // What the loop does with one statement of each kind.
+    void HandOver(TIBParseKind kind, const QString& text);
     QString TakeStatement();
     TIBParseKind ClassifyStatement() const;
+    TIBParseKind ClassifyTransactionEnd(const QString& w1) const;
+    TIBParseKind ClassifyCommand(const QString& w1, const QString& w2) const;
+    TIBParseKind ClassifySet(const QString& w2) const;
     bool SkipLeadingComments();
     void ScanToken();
+    // One character of the scan: moves the state; true when it ends the word.
+    bool Step(QStringView work, qsizetype p);
+    bool BodyEnded() const;
+    bool TriggerSwitched() const;
+    void EndStatement(QStringView word, bool atTerminator);
+    void AddWord(const QString& token);
     bool ReadMoreLines();
     void LoadIncludeFile();
     void NotifyStatement(TIBParseKind kind, const QString& text);
@@ -110,6 +124,7 @@ private:
     int FLineIndex = 0;
     int FImportIndex = 0;
     bool FInInput = false;
+    int FInputDepth = 0; // include files loaded since the last script line
 
     qsizetype FWorkPos = 0;
     qsizetype FBlankTo = 0;      // FWork is blank from FWorkPos up to here
@@ -118,9 +133,8 @@ private:
     int FUpperedToken = -1;
     QString FUpperedAsWritten;
     bool FInBody = false;
-    bool FInString = false;
-    bool FInQuoted = false;
-    bool FInComment = false;
-    bool FDone = false;
+    // Where the token scan stands: in plain text, inside a string, a quoted
+    // name or a comment, or past the end of the statement.
+    enum TScanState { ssNormal, ssString, ssQuoted, ssComment, ssDone } FScan = ssNormal;
     bool FLooping = false;
 };

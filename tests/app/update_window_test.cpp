@@ -198,7 +198,8 @@ TEST_F(UpdateWindow, FirstRunFetchesStampsReplacesAndUpgradesThenASecondRunDoesN
     EXPECT_EQ(w.CheckListBox1->item(0)->checkState(), Qt::Checked);
     EXPECT_EQ(w.ftpupdate.ConnectTimeout, 30000);
     EXPECT_EQ(w.ftpupdate.ReadTimeout, 60000);
-    Run();
+    EXPECT_EQ(QApplication::focusWidget(), w.Button1);
+    QTest::keyClick(w.Button1, Qt::Key_Return); // Enter starts the run
     EXPECT_TRUE(Messages.isEmpty()) << Messages.join(" | ").toStdString();
     EXPECT_EQ(Final(), Success);
     EXPECT_EQ(ReadBytes(FWork.File("NOVO.DLL")), QByteArray(300000, 'n'));

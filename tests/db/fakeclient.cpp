@@ -1,7 +1,8 @@
 // A stand-in client library for the error paths and call orders that a real
 // server does not produce on demand. It records every call by name.
 // Control lines (fake_control): "reset", "fail NAME CODE SQLCODE TEXT|TEXT",
-// "columns A,B,,C" (output aliases; empty means no alias).
+// "columns A,B,,C" (output aliases; empty means no alias; a name beginning
+// with BLOB makes a blob column).
 // The header marks isc_interprete deprecated; this library defines its own.
 #define isc_interprete isc_interprete_declared_by_header
 #include <ibase.h>
@@ -109,8 +110,11 @@ FAKE_EXPORT ISC_STATUS isc_attach_database(ISC_STATUS* s, short, const ISC_SCHAR
 
 FAKE_EXPORT ISC_STATUS isc_detach_database(ISC_STATUS* s, isc_db_handle* db)
 {
-    *db = 0;
-    return Call("isc_detach_database", s);
+    // A failed detach keeps the handle, as the real client does.
+    const ISC_STATUS r = Call("isc_detach_database", s);
+    if (!r)
+        *db = 0;
+    return r;
 }
 
 FAKE_EXPORT ISC_STATUS isc_drop_database(ISC_STATUS* s, isc_db_handle* db)
@@ -205,8 +209,10 @@ FAKE_EXPORT ISC_STATUS isc_dsql_describe(ISC_STATUS* s, isc_stmt_handle*, unsign
     da->sqld = short(columns.size());
     for (int i = 0; i < da->sqln && i < int(columns.size()); ++i) {
         XSQLVAR& v = da->sqlvar[i];
-        v.sqltype = SQL_LONG + 1;
-        v.sqllen = 4;
+        const bool blob = columns[i].rfind("BLOB", 0) == 0;
+        v.sqltype = (blob ? SQL_BLOB : SQL_LONG) + 1;
+        v.sqllen = blob ? 8 : 4;
+        v.sqlsubtype = 0;
         v.sqlscale = 0;
         v.aliasname_length = short(columns[i].size());
         std::memcpy(v.aliasname, columns[i].data(), columns[i].size());
@@ -275,7 +281,8 @@ FAKE_EXPORT ISC_STATUS isc_open_blob2(ISC_STATUS* s, isc_db_handle*, isc_tr_hand
 FAKE_EXPORT ISC_STATUS isc_get_segment(ISC_STATUS* s, isc_blob_handle*, unsigned short* got, unsigned short, ISC_SCHAR*)
 {
     *got = 0;
-    Call("isc_get_segment", s);
+    if (const ISC_STATUS r = Call("isc_get_segment", s))
+        return r;
     s[0] = 1;
     s[1] = isc_segstr_eof;
     s[2] = 0;

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <gtest/gtest.h>
 
 namespace {
@@ -28,6 +29,20 @@ QString FbUser()
 QString FbPassword()
 {
     return ServiceEnv("ZEMBO_FB_PASSWORD");
+}
+
+QString IsqlFb(const QString& database, const QString& input, const QStringList& args, int* exitCode)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QStringLiteral("isql-fb"),
+            QStringList {"-q", "-user", FbUser(), "-password", FbPassword()} + args + QStringList {database});
+    p.write(input.toUtf8());
+    p.closeWriteChannel();
+    p.waitForFinished(60000);
+    if (exitCode)
+        *exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return QString::fromUtf8(p.readAll());
 }
 
 TFbTestDatabase::TFbTestDatabase(const QString& name, TFbAccess access, const QString& folder) : FAccess(access)
@@ -103,4 +118,9 @@ QString TFbTestDatabase::Scalar(const QString& select)
     sql.Close();
     t.Commit();
     return value;
+}
+
+QString TFbTestDatabase::IsqlScalar(const QString& select) const
+{
+    return IsqlFb(ConnectionName(), "SET HEADING OFF;\n" + select + ";\n").trimmed();
 }

@@ -32,6 +32,10 @@ public:
     void Exec(const QStringList& statements);
     // The first column of the first row of a select, as text; "<null>" for null.
     QString Scalar(const QString& select);
+    // The same select answered by Firebird's own isql-fb, for results that
+    // must not rest on this access layer alone: the output without headings,
+    // trimmed ("<null>" for null).
+    QString IsqlScalar(const QString& select) const;
 
 private:
     QString FPath;
@@ -42,3 +46,8 @@ private:
 
 QString FbUser();
 QString FbPassword();
+
+// Runs Firebird's isql-fb with the test login on a database: the input goes
+// to its standard input, the arguments before the database name. Returns
+// standard output and error together.
+QString IsqlFb(const QString& database, const QString& input, const QStringList& args = {}, int* exitCode = nullptr);

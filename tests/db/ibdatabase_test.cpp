@@ -35,6 +35,9 @@ TEST_P(IBDatabaseTest, CreatedDatabaseOpensWithTheProgramsParametersInDialectOne
     db.Close();
     EXPECT_FALSE(db.Connected());
     EXPECT_EQ(db.DBSQLDialect(), 1);
+    EXPECT_EQ(fb.IsqlScalar("SELECT RDB$CHARACTER_SET_NAME, MON$SQL_DIALECT FROM RDB$DATABASE, MON$DATABASE")
+                  .simplified(),
+              "NONE 1");
 }
 
 TEST_P(IBDatabaseTest, CommitRollbackAndRetainingAreSeenInTheData)
@@ -79,6 +82,8 @@ TEST_P(IBDatabaseTest, CommitRollbackAndRetainingAreSeenInTheData)
     EXPECT_EQ(fb.Scalar("SELECT LIST(A) FROM T"), "1,3,6");
 
     EXPECT_THROW(t.StartSavepoint("SP3"), EIBClientError);
+    fb.Database().Close();
+    EXPECT_EQ(fb.IsqlScalar("SELECT CAST(LIST(A) AS VARCHAR(20)) FROM T"), "1,3,6");
 }
 
 TEST_P(IBDatabaseTest, CloseEndsActiveTransactionsByTheirDefaultAction)
@@ -107,6 +112,7 @@ TEST_P(IBDatabaseTest, CloseEndsActiveTransactionsByTheirDefaultAction)
     EXPECT_FALSE(rollbackOnClose.Active());
     EXPECT_FALSE(b.Open());
     EXPECT_FALSE(b.Prepared());
+    EXPECT_EQ(fb.IsqlScalar("SELECT CAST(LIST(A) AS VARCHAR(20)) FROM T"), "1");
     EXPECT_EQ(fb.Scalar("SELECT LIST(A) FROM T"), "1");
 }
 

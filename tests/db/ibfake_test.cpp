@@ -154,6 +154,35 @@ TEST_F(FakeClientTest, ConnectionLostInAStatementClosesTheConnection)
     EXPECT_FALSE(IBDatabase1.Connected());
 }
 
+TEST_F(FakeClientTest, FailingBlobReadRaisesTheEngineErrorNotTheClosingOne)
+{
+    Control("columns BLOB_DATA");
+    Control("fail isc_get_segment 335544329 -904 invalid BLOB ID");
+    IBQuery1.SetSQL({"select blob_data from t"});
+    try {
+        IBQuery1.Open();
+        FAIL();
+    } catch (const EIBInterBaseError& e) {
+        EXPECT_EQ(e.IBErrorCode(), 335544329);
+        EXPECT_EQ(e.SQLCode(), -904);
+        EXPECT_EQ(e.Message(), "invalid BLOB ID");
+    }
+    const QStringList calls = Calls();
+    EXPECT_EQ(calls.mid(calls.size() - 3), QStringList({"isc_open_blob2", "isc_get_segment", "isc_close_blob"}));
+}
+
+TEST_F(FakeClientTest, DestroyingAConnectionNeverRaises)
+{
+    auto* database = new TIBDatabase;
+    database->SetDatabaseName("/fake/other.fdb");
+    database->Open();
+    // The close fails, and so does the forced close that follows it.
+    Control("fail isc_detach_database 335544721 -902 Unable to complete network request");
+    database->BeforeDisconnect = [] { throw Exception("handler failed"); };
+    EXPECT_NO_THROW(delete database);
+    EXPECT_EQ(Calls().filter("isc_detach_database").size(), 2);
+}
+
 TEST_F(FakeClientTest, OutputNamesAreUnique)
 {
     IBDatabase1.Open();
@@ -179,7 +208,8 @@ TEST_F(FakeClientTest, SavepointsRunAsSqlAndTheirFailureIsNotRaised)
     EXPECT_EQ(Calls(), QStringList({"isc_dsql_execute_immediate"}));
     IBTransaction1.RollbackRetaining();
     EXPECT_EQ(Calls(), QStringList({"isc_rollback_retaining"}));
-    EXPECT_THROW(IBDatabase1.GDSLibrary().BatchExecuteImmed(StatusVector(), IBDatabase1.Handle(),
+    TIBStatus status;
+    EXPECT_THROW(IBDatabase1.GDSLibrary().BatchExecuteImmed(status, IBDatabase1.Handle(),
                                                             IBTransaction1.Handle(), 1, 0, nullptr, nullptr),
                  EIBClientError);
 }
@@ -255,7 +285,8 @@ TEST(ClientLibraryLoading, MissingLibraryMissingEntryPointAndOldClient)
     old.CheckLoaded();
     EXPECT_EQ(old.ClientVersion(), 50000);
     try {
-        old.RollbackRetaining(StatusVector(), nullptr);
+        TIBStatus status;
+        old.RollbackRetaining(status, nullptr);
         FAIL();
     } catch (const EIBClientError& e) {
         EXPECT_EQ(e.Message(), "isc_rollback_retaining is an InterBase 6 function. Please upgrade to InterBase 6 to "

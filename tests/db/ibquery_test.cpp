@@ -67,6 +67,8 @@ TEST_P(IBQueryTest, UpgradeDriverSequenceOnTheVersionTable)
     FQuery.ExecSQL();
     FVersion.Commit();
     EXPECT_EQ(FFb->Scalar("SELECT VERSAO FROM VERSAO"), "0002");
+    FFb->Database().Close();
+    EXPECT_EQ(FFb->IsqlScalar("SELECT VERSAO FROM VERSAO"), "0002");
 }
 
 TEST_P(IBQueryTest, FieldsReadBackByColumnType)
@@ -212,6 +214,9 @@ TEST_P(IBQueryTest, BareStatementNeedsAnActiveTransactionAndKeepsTriggerVariable
     sql.ExecQuery(); // no value bound: the parameter goes as null
     FVersion.Commit();
     EXPECT_EQ(FFb->Scalar("SELECT COUNT(*) FROM T WHERE A IS NULL"), "1");
+    FFb->Database().Close();
+    EXPECT_EQ(FFb->IsqlScalar("SELECT B, COUNT(*) FROM T GROUP BY B ORDER BY B NULLS LAST").simplified(),
+              "42 1 <null> 1");
 }
 
 INSTANTIATE_TEST_SUITE_P(Firebird, IBQueryTest, ::testing::Values(fbEmbedded, fbServer),

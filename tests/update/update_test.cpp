@@ -27,6 +27,10 @@ protected:
     {
         FOldDir = QDir::currentPath();
         QDir::setCurrent(FDir.Path());
+        SetProcessStartFunction([this](const QString& line, const QString& folder) {
+            Started << line << folder;
+            return true;
+        });
     }
     void TearDown() override
     {
@@ -43,6 +47,7 @@ protected:
     }
     TScratchDir FDir;
     QString FOldDir;
+    QStringList Started; // command lines and their working folders
 };
 
 // Keeps a file undeletable (immutable) until the guard ends.
@@ -164,11 +169,6 @@ using Replacement = InFolder;
 
 TEST_F(Replacement, BackupReplacedAndTheExactCommandLine)
 {
-    QStringList started;
-    SetProcessStartFunction([&](const QString& line, const QString& folder) {
-        started << line << folder;
-        return true;
-    });
     WriteBytes(FDir.File("Quendarive.exe"), "novo");
     WriteBytes(FDir.File("Quendarive.old"), "velho");
     const TSubstituicao r = SubstituiExecutavel("Quendarive.exe", "/opt/Program Files");
@@ -177,23 +177,18 @@ TEST_F(Replacement, BackupReplacedAndTheExactCommandLine)
     EXPECT_FALSE(FileExists("Quendarive.exe"));
     EXPECT_EQ(ReadBytes(FDir.File("Quendarive.old")), "novo");
     const QString expected = "/opt/Program Files/winrar/WinRAR.exe x -o+ Quendarive.rar *.exe \"./\"";
-    EXPECT_EQ(started, QStringList({expected, QDir::currentPath()}));
+    EXPECT_EQ(Started, QStringList({expected, QDir::currentPath()}));
 
     // no main executable: no backup, no wait, the archiver at once
-    started.clear();
+    Started.clear();
     DeleteFile("Quendarive.old");
     EXPECT_EQ(SubstituiExecutavel("Quendarive.exe", "/p").Pauses, 0);
     EXPECT_FALSE(FileExists("Quendarive.old"));
-    EXPECT_EQ(started.size(), 2);
+    EXPECT_EQ(Started.size(), 2);
 }
 
 TEST_F(Replacement, LockedForThreeSecondsOrForGood)
 {
-    QStringList started;
-    SetProcessStartFunction([&](const QString& line, const QString&) {
-        started << line;
-        return true;
-    });
     WriteBytes(FDir.File("Quendarive.exe"), "exe");
     WriteBytes(FDir.File("Quendarive.rar"), "rar");
     {
@@ -209,9 +204,9 @@ TEST_F(Replacement, LockedForThreeSecondsOrForGood)
         const TSubstituicao r = SubstituiExecutavel("Quendarive.exe", "/p");
         EXPECT_EQ(r.Pauses, 3);
         EXPECT_FALSE(r.Failed);
-        EXPECT_EQ(started.size(), 1);
+        EXPECT_EQ(Started.size(), 2);
     }
-    started.clear();
+    Started.clear();
     WriteBytes(FDir.File("Quendarive.exe"), "exe");
     TImmutable locked(FDir.File("Quendarive.exe"));
     SetPauseFunction([](int) {});
@@ -220,7 +215,7 @@ TEST_F(Replacement, LockedForThreeSecondsOrForGood)
     EXPECT_TRUE(r.Failed);
     EXPECT_EQ(r.Message, "Não foi possível apagar arquivo Quendarive.exe.");
     EXPECT_FALSE(FileExists("Quendarive.rar"));
-    EXPECT_TRUE(started.isEmpty());
+    EXPECT_TRUE(Started.isEmpty());
 }
 
 TEST(Progress, TextsOfTheEdgeCasesInBrazilianPortuguese)

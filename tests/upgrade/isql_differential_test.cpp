@@ -49,14 +49,13 @@ QString RunTool(const QString& program, const QStringList& args, int* exitCode =
 // that name the file itself.
 QString Contents(const QString& database, const QString& scratch)
 {
-    const QStringList login {"-q", "-user", FbUser(), "-password", FbPassword()};
-    QString meta = RunTool("isql-fb", login + QStringList {"-x", database});
+    QString meta = IsqlFb(database, {}, {"-x"});
     meta.remove(QRegularExpression("^.*(CREATE DATABASE|/\\*.*\\*/|SET SQL DIALECT|COMMIT WORK).*$\\n?",
                                    QRegularExpression::MultilineOption));
     const QString query = scratch + "/query.sql";
     WriteBytes(query, "SELECT * FROM CLIENTE ORDER BY ID;\nSELECT * FROM LOG_CLIENTE ORDER BY ID;\n"
                       "SELECT GEN_ID(GEN_CLIENTE, 0) FROM RDB$DATABASE;\n");
-    return meta + RunTool("isql-fb", login + QStringList {"-i", query, database});
+    return meta + IsqlFb(database, {}, {"-i", query});
 }
 
 } // namespace
@@ -71,8 +70,7 @@ TEST(IsqlDifferential, SameSchemaAndDataAsFirebirdsOwnTool)
     const QString out = RunTool(QStringLiteral(ZEMBO_ISQL), {"--user", FbUser(), "--password", FbPassword(),
                                                          ours.ConnectionName(), dir.File("script.sql")}, &code);
     ASSERT_EQ(code, 0) << out.toStdString();
-    RunTool("isql-fb", {"-q", "-user", FbUser(), "-password", FbPassword(), "-i", dir.File("script.sql"),
-                    theirs.ConnectionName()}, &code);
+    IsqlFb(theirs.ConnectionName(), {}, {"-i", dir.File("script.sql")}, &code);
     ASSERT_EQ(code, 0);
 
     const QString a = Contents(ours.ConnectionName(), dir.Path());

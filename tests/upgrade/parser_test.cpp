@@ -279,6 +279,25 @@ TEST(ParserInput, UnreadableFile)
     EXPECT_EQ(events[1], "stmtDML|2|DELETE FROM T");
 }
 
+TEST(ParserInput, EndlessIncludesEndAsParseErrors)
+{
+    TScratchDir dir;
+    WriteBytes(dir.File("self.sql"), ("DELETE FROM S;\nINPUT " + dir.File("self.sql") + ";\n").toUtf8());
+    WriteBytes(dir.File("a.sql"), ("INPUT " + dir.File("b.sql") + ";").toUtf8());
+    WriteBytes(dir.File("b.sql"), ("INPUT " + dir.File("a.sql") + ";").toUtf8());
+    for (const char* name : {"self.sql", "a.sql"}) {
+        const QStringList events = Split("INPUT " + dir.File(name) + ";\nDELETE FROM T;");
+        ASSERT_FALSE(events.isEmpty());
+        EXPECT_TRUE(events.contains("stmtDML|2|DELETE FROM T")) << name;
+        const QStringList errors = events.filter("error|");
+        ASSERT_EQ(errors.size(), 1) << name;
+        EXPECT_TRUE(errors[0].startsWith("error|1|INPUT nested more than 16 deep")) << errors[0].toStdString();
+    }
+    EXPECT_EQ(Split("INPUT /dev/zero;\nDELETE FROM T;"),
+              (QStringList {"error|1|Cannot read file \"/dev/zero\". It is not a regular file|INPUT /dev/zero",
+                            "stmtDML|2|DELETE FROM T"}));
+}
+
 TEST(ParserState, PendingTextAndTerminatorCarryIntoTheNextRun)
 {
     TRecorder r;

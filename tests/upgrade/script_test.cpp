@@ -6,7 +6,6 @@
 #include "tests/support/testenv.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
@@ -53,17 +52,6 @@ class TScriptServerTest : public TScriptTest {
 protected:
     TScriptServerTest() : TScriptTest(fbServer) {}
 };
-
-// Runs isql-fb on a database file (embedded) and returns its output.
-QString IsqlOutput(const QString& database, const QString& input)
-{
-    QProcess p;
-    p.start("isql-fb", {"-q", "-user", FbUser(), "-password", FbPassword(), database});
-    p.write(input.toUtf8());
-    p.closeWriteChannel();
-    p.waitForFinished(60000);
-    return QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
-}
 
 } // namespace
 
@@ -188,6 +176,19 @@ TEST_F(TScriptTest, ConnectWithQuotedUserPasswordAndRole)
     EXPECT_EQ(Failure("CONNECT '" + Db.Path() + "' USER 'X' CACHE 100;"), "DPB Constant (CACHE) is unknown");
 }
 
+TEST_F(TScriptTest, SetNamesSendsTextInTheCharacterSetsCodePage)
+{
+    Db.Exec({"CREATE TABLE N (K VARCHAR(10), S VARCHAR(10) CHARACTER SET UTF8)"});
+    const QString connect = "CONNECT '" + Db.Path() + "' USER '" + FbUser() + "' PASSWORD '" + FbPassword() + "';\n";
+    for (const char* names : {"UTF8", "WIN1252", "ISO8859_1"})
+        Run(QString("SET NAMES %1;\n").arg(names) + connect
+            + QString("INSERT INTO N VALUES ('%1', 'a\u00e7\u00e3o');\nCOMMIT;").arg(names));
+    // Four characters each, whatever the connection's character set was.
+    EXPECT_EQ(Committed("select list(K || ':' || char_length(S) || '/' || octet_length(S), ' ') "
+                        "from (select K, S from N order by K)"),
+              "ISO8859_1:4/6 UTF8:4/6 WIN1252:4/6");
+}
+
 TEST_F(TScriptTest, CreateAndDropDatabase)
 {
     const QString path = Db.Path() + ".new.fdb";
@@ -199,7 +200,7 @@ TEST_F(TScriptTest, CreateAndDropDatabase)
     EXPECT_EQ(Script.Database()->DatabaseName(), path);
     Script.Database()->Close();
     // The odd last word (8192) was passed on, not dropped.
-    const QString out = IsqlOutput(path, "select mon$page_size, mon$sql_dialect from mon$database;\nselect a from x;\n");
+    const QString out = IsqlFb(path, "select mon$page_size, mon$sql_dialect from mon$database;\nselect a from x;\n");
     EXPECT_TRUE(out.contains("8192")) << out.toStdString();
     EXPECT_TRUE(QRegularExpression("\\b5\\s*$").match(out).hasMatch()) << out.toStdString();
 

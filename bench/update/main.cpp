@@ -1,0 +1,41 @@
+// One update run without a window in the current folder: connect, list
+// "keldarin", fetch what differs, disconnect. Prints what it decided and
+// the wall time. Usage: bench_update_run HOST PORT PASSWORD
+#include "ftp/idftp.h"
+#include "update/updaterun.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: bench_update_run HOST PORT PASSWORD\n");
+        return 2;
+    }
+    TIdFTP ftp;
+    AjustaFtp(ftp);
+    TUpdateObserver quiet;
+    TUpdateRun run(ftp, quiet, QString());
+    TConfiguracao settings;
+    settings.Host = QString::fromLocal8Bit(argv[1]);
+    settings.Port = std::uint16_t(QByteArray(argv[2]).toUInt());
+    QElapsedTimer clock;
+    clock.start();
+    try {
+        run.Conecta(settings, QString::fromLocal8Bit(argv[3]));
+        run.Sincroniza(MainExecutable);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "run failed: %s\n", error.what());
+        return 1;
+    }
+    run.Desconecta();
+    int fetched = 0;
+    for (const TPlanItem& item : run.Plano().Items)
+        fetched += item.Decision == fdBaixar;
+    std::printf("listed %lld fetched %d error %d wall %.3f s\n", (long long)run.Plano().Items.size(), fetched,
+                int(run.Erro()), clock.nsecsElapsed() / 1e9);
+    return run.Erro() ? 1 : 0;
+}
