@@ -96,6 +96,21 @@ void PlaceFixed(QWidget* window, int clientWidth, int clientHeight)
     }
 }
 
+QLabel* NewLabel(QWidget* owner, const char* name, const QString& caption, QPoint at, const QFont& font,
+                 const QColor& colour, TLabelFill fill)
+{
+    auto* label = new QLabel(caption, owner);
+    label->setObjectName(QLatin1String(name));
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+    label->setAutoFillBackground(fill == lfOpaque);
+    label->move(at);
+    label->adjustSize();
+    return label;
+}
+
 namespace {
 
 QIcon Draw(void (*paint)(QPainter&))

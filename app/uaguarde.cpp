@@ -19,25 +19,6 @@
 
 Taguarde* aguarde = nullptr;
 
-namespace {
-
-QLabel* NewLabel(QWidget* owner, const char* name, const QString& caption, int left, int top, const QFont& font,
-                 const QColor& colour)
-{
-    auto* label = new QLabel(caption, owner);
-    label->setObjectName(QLatin1String(name));
-    label->setFont(font);
-    label->move(left, top);
-    label->adjustSize();
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    label->setPalette(palette);
-    label->setAttribute(Qt::WA_TranslucentBackground);
-    return label;
-}
-
-} // namespace
-
 Taguarde::Taguarde(QWidget* owner, QListWidget* aliasList) : TFormDialog(owner), FAliasList(aliasList)
 {
     setObjectName(QStringLiteral("aguarde"));
@@ -60,10 +41,10 @@ Taguarde::Taguarde(QWidget* owner, QListWidget* aliasList) : TFormDialog(owner),
     Bevel1->setGeometry(0, 1, 183, 37);
     Bevel1->setFrameStyle(QFrame::Box | QFrame::Sunken);
 
-    AGUARDE = NewLabel(this, "AGUARDE", QStringLiteral("Aguarde..."), 18, 10,
-                       PixelFont(QStringLiteral("Verdana"), 15, true), QColor(255, 255, 242));
-    Label1 = NewLabel(this, "Label1", QStringLiteral("Verificando Scripts"), 32, 48,
-                      PixelFont(QStringLiteral("MS Sans Serif"), 11), QColor(192, 192, 192));
+    AGUARDE = NewLabel(this, "AGUARDE", QStringLiteral("Aguarde..."), {18, 10},
+                       PixelFont(QStringLiteral("Verdana"), 15, true), QColor(255, 255, 242), lfTransparent);
+    Label1 = NewLabel(this, "Label1", QStringLiteral("Verificando Scripts"), {32, 48},
+                      PixelFont(QStringLiteral("MS Sans Serif"), 11), QColor(192, 192, 192), lfTransparent);
 
     pb1 = new QProgressBar(this);
     pb1->setObjectName(QStringLiteral("pb1"));

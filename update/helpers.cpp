@@ -2,18 +2,9 @@
 
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/text.h"
 
 #include <QDir>
-
-QString Trim(const QString& s)
-{
-    qsizetype b = 0, e = s.size();
-    while (b < e && s.at(b).unicode() <= u' ')
-        ++b;
-    while (e > b && s.at(e - 1).unicode() <= u' ')
-        --e;
-    return s.mid(b, e - b);
-}
 
 namespace {
 
@@ -90,7 +81,7 @@ QString program_files()
         return candidate;
     const qsizetype x86 = candidate.toUpper().indexOf(QLatin1String("(X86)"));
     if (x86 >= 0) {
-        const QString plain = Trim(candidate.left(x86));
+        const QString plain = TrimControl(candidate.left(x86));
         if (FileExists(ArchiverPath(plain)))
             return plain;
     }
@@ -99,9 +90,9 @@ QString program_files()
 
 QString UltimaPalavra(const QString& line)
 {
-    const QString trimmed = Trim(line);
+    const QString trimmed = TrimControl(line);
     const qsizetype blank = trimmed.lastIndexOf(u' ');
-    return Trim(trimmed.mid(blank < 0 ? 0 : blank, 1000));
+    return TrimControl(trimmed.mid(blank < 0 ? 0 : blank, 1000));
 }
 
 QString TrocaCaractere(const QString& text, const QString& find, const QString& replacement)

@@ -6,6 +6,7 @@
 #include "db/ibquery.h"
 #include "platform/errors.h"
 #include "platform/locale.h"
+#include "platform/text.h"
 #include "upgrade/ibscript.h"
 
 #include <cmath>
