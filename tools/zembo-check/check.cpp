@@ -28,9 +28,7 @@ TUpdatePlan PlanoDoServidor(const QString& progr)
     TUpdateRun run(ftp, silent, progr);
     run.Conecta(settings, password);
     try {
-        QStringList lines;
-        ftp.List(&lines, QString(), true);
-        TUpdatePlan plan = PlanejaAtualizacao(lines, ftp.DirectoryListing());
+        TUpdatePlan plan = run.Planeja();
         run.Desconecta();
         return plan;
     } catch (...) {
