@@ -7,6 +7,18 @@
 #include <QLibrary>
 #include <QString>
 
+class TIBXSQLDA;
+
+// A descriptor area (db/ibsql.h) as the client library sees it: the area
+// itself, the area for a call (null while it has no columns), one column.
+XSQLDA* Area(TIBXSQLDA& da);
+XSQLDA* AsXSQLDA(TIBXSQLDA& da);
+XSQLVAR& Var(TIBXSQLDA& da, int i);
+const XSQLVAR& Var(const TIBXSQLDA& da, int i);
+
+// Column types of the descriptor area beyond those of the client header.
+constexpr short sqlBooleanInterBase = 590;
+
 // The client API's transaction existence block: one entry per connection
 // that a transaction spans.
 struct TISCTeb {

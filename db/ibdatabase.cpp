@@ -7,7 +7,13 @@
 
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <type_traits>
 #include <vector>
+
+// The public headers name the client library's types by names of their own.
+static_assert(std::is_same_v<TIBHandle, isc_db_handle> && std::is_same_v<TIBHandle, isc_tr_handle>
+              && std::is_same_v<TIBHandle, isc_stmt_handle>);
+static_assert(std::is_same_v<TIBResult, ISC_STATUS>);
 
 namespace {
 
@@ -256,13 +262,13 @@ void TIBBase::CheckTransaction() const
         IBError(ibxeTransactionNotAssigned);
 }
 
-isc_db_handle* TIBBase::DBHandle() const
+TIBHandle* TIBBase::DBHandle() const
 {
     CheckDatabase();
     return FDatabase->Handle();
 }
 
-isc_tr_handle* TIBBase::TRHandle() const
+TIBHandle* TIBBase::TRHandle() const
 {
     CheckTransaction();
     return FTransaction->Handle();
@@ -405,7 +411,7 @@ QString TIBDatabase::Decode(const QByteArray& bytes) const
     return decoder.decode(bytes);
 }
 
-void TIBDatabase::Check(ISC_STATUS result, const TIBStatus& status)
+void TIBDatabase::Check(TIBResult result, const TIBStatus& status)
 {
     if (!result)
         return;

@@ -2,18 +2,23 @@
 // statement objects register with both.
 #pragma once
 
-#include <ibase.h>
-
 #include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <QStringList>
+#include <cstdint>
 #include <functional>
 
 class IGDSLibrary;
 class TIBStatus;
 class TIBDatabase;
 class TIBTransaction;
+
+// The client library's handle of a connection, transaction or statement,
+// and the result of one of its calls (0 on success). Its header stays
+// inside this library; db/ibdatabase.cpp asserts that the types match.
+using TIBHandle = unsigned int;
+using TIBResult = std::intptr_t;
 
 // Builds the connection parameter block from "name=value" lines.
 QByteArray BuildDpb(const QStringList& params);
@@ -37,8 +42,8 @@ public:
 
     void CheckDatabase() const;    // client error 24
     void CheckTransaction() const; // client error 25
-    isc_db_handle* DBHandle() const;
-    isc_tr_handle* TRHandle() const;
+    TIBHandle* DBHandle() const;
+    TIBHandle* TRHandle() const;
 
     std::function<void()> BeforeDatabaseDisconnect;
     std::function<void()> AfterDatabaseDisconnect;
@@ -84,7 +89,7 @@ public:
     void CreateDatabase();
     void DropDatabase();
 
-    isc_db_handle* Handle() { return &FHandle; }
+    TIBHandle* Handle() { return &FHandle; }
     IGDSLibrary& GDSLibrary();
     QByteArray Dpb() const { return FDpb; }
 
@@ -97,7 +102,7 @@ public:
     // The one check of a client call made on this connection's behalf, also
     // by its transactions and statements: a failure is raised, and when the
     // connection was lost it is closed by force first.
-    void Check(ISC_STATUS result, const TIBStatus& status);
+    void Check(TIBResult result, const TIBStatus& status);
 
     // Statements executed without preparing, in the transaction; a failure
     // is raised. The batch sends them in one call when the client library
@@ -137,7 +142,7 @@ private:
     QString FCharacterSet = QStringLiteral("NONE");
     QByteArray FCodePage; // of the character set; empty for the ANSI code page
     QByteArray FDpb;
-    isc_db_handle FHandle = 0;
+    TIBHandle FHandle = 0;
     bool FHandleHidden = false;
     QList<TIBTransaction*> FTransactions;
     QList<TIBBase*> FSQLObjects;
@@ -169,7 +174,7 @@ public:
     void SetAutoStopAction(TAutoStopAction action) { FAutoStopAction = action; }
 
     bool Active() const { return FHandle != 0; }
-    isc_tr_handle* Handle() { return &FHandle; }
+    TIBHandle* Handle() { return &FHandle; }
     QByteArray Tpb() const { return FTpb; }
 
     void StartTransaction();
@@ -207,6 +212,6 @@ private:
     TAutoStopAction FAutoStopAction = saNone;
     bool FAutoStarted = false;
     bool FStopSuspended = false;
-    isc_tr_handle FHandle = 0;
+    TIBHandle FHandle = 0;
     QList<TIBBase*> FSQLObjects;
 };

@@ -1,6 +1,7 @@
 #include "db/ibquery.h"
 
 #include "db/dberror.h"
+#include "db/ibclient.h"
 #include "db/iberror.h"
 
 namespace {
@@ -104,7 +105,7 @@ void TIBQuery::PrepareQuery()
     FFieldColumns.clear();
     TIBXSQLDA& out = FQSelect.Current();
     for (int i = 0; i < out.Count(); ++i) {
-        const XSQLVAR& v = out.Var(i);
+        const XSQLVAR& v = Var(out, i);
         const QString name = FQSelect.FieldName(i);
         if (name == QLatin1String("IB_INTERNAL_DBKEY"))
             continue;
@@ -153,7 +154,7 @@ void TIBQuery::FetchRow()
     for (int f = 0; f < FFields.Count(); ++f) {
         const int column = FFieldColumns[f];
         QVariant value = FQSelect.FieldValue(column);
-        if (FFields[f].DataType() == ftFixedChar && out.Var(column).relname_length > 0 && value.isValid())
+        if (FFields[f].DataType() == ftFixedChar && Var(out, column).relname_length > 0 && value.isValid())
             value = value.toString().left(FFields[f].Size());
         row.append(value);
     }

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -31,29 +32,65 @@ QString JoinLines(const QStringList& lines)
 
 // ---------------------------------------------------------------- TIBXSQLDA
 
+struct TIBSQLDAStorage {
+    struct TFree {
+        void operator()(XSQLDA* p) const { ::operator delete(p); }
+    };
+    std::unique_ptr<XSQLDA, TFree> Area;
+    int Allocated = 0;
+    std::vector<std::vector<char>> Buffers;
+    std::vector<short> NullIndicators;
+};
+
+XSQLDA* Area(TIBXSQLDA& da)
+{
+    return da.Storage().Area.get();
+}
+
+XSQLDA* AsXSQLDA(TIBXSQLDA& da)
+{
+    return da.Count() ? Area(da) : nullptr;
+}
+
+XSQLVAR& Var(TIBXSQLDA& da, int i)
+{
+    return da.Storage().Area->sqlvar[i];
+}
+
+const XSQLVAR& Var(const TIBXSQLDA& da, int i)
+{
+    return da.Storage().Area->sqlvar[i];
+}
+
+TIBXSQLDA::TIBXSQLDA() : FStorage(std::make_unique<TIBSQLDAStorage>()) {}
+
+TIBXSQLDA::~TIBXSQLDA() = default;
+
 void TIBXSQLDA::SetCount(int count)
 {
-    if (count > FAllocated) {
+    TIBSQLDAStorage& s = *FStorage;
+    if (count > s.Allocated) {
         const std::size_t size = XSQLDA_LENGTH(count);
         XSQLDA* area = static_cast<XSQLDA*>(::operator new(size));
         std::memset(area, 0, size);
-        FArea.reset(area);
-        FAllocated = count;
+        s.Area.reset(area);
+        s.Allocated = count;
     }
     FCount = count;
-    if (FArea) {
-        FArea->version = SQLDA_VERSION1;
-        FArea->sqln = short(count);
-        FArea->sqld = short(count);
+    if (s.Area) {
+        s.Area->version = SQLDA_VERSION1;
+        s.Area->sqln = short(count);
+        s.Area->sqld = short(count);
     }
 }
 
 void TIBXSQLDA::SetupBuffers()
 {
-    FBuffers.assign(FCount, {});
-    FNullIndicators.assign(FCount, 0);
+    TIBSQLDAStorage& s = *FStorage;
+    s.Buffers.assign(FCount, {});
+    s.NullIndicators.assign(FCount, 0);
     for (int i = 0; i < FCount; ++i) {
-        XSQLVAR& v = Var(i);
+        XSQLVAR& v = Var(*this, i);
         const short type = short(v.sqltype & ~1);
         int size = 0;
         switch (type) {
@@ -65,15 +102,15 @@ void TIBXSQLDA::SetupBuffers()
             break;
         default: IBError(ibxeUnknownSQLDataType, {QString::number(type)});
         }
-        FBuffers[i].assign(std::size_t(size), 0);
-        v.sqldata = FBuffers[i].data();
-        v.sqlind = (v.sqltype & 1) ? &FNullIndicators[i] : nullptr;
+        s.Buffers[i].assign(std::size_t(size), 0);
+        v.sqldata = s.Buffers[i].data();
+        v.sqlind = (v.sqltype & 1) ? &s.NullIndicators[i] : nullptr;
     }
 }
 
 bool TIBXSQLDA::IsNull(int i) const
 {
-    const XSQLVAR& v = Var(i);
+    const XSQLVAR& v = Var(*this, i);
     return (v.sqltype & 1) && v.sqlind && *v.sqlind == -1;
 }
 
@@ -199,7 +236,7 @@ TIBDatabase* TIBSQL::ErrorDatabase() const
     return Database();
 }
 
-void TIBSQL::CheckStatus(ISC_STATUS result, const TIBStatus& status)
+void TIBSQL::CheckStatus(TIBResult result, const TIBStatus& status)
 {
     if (result)
         ErrorDatabase()->Check(result, status);
@@ -252,18 +289,18 @@ void TIBSQL::Prepare()
         if (FSQLType >= SQLSelect && FSQLType <= SQLSetGenerator) {
             if (!names.isEmpty()) {
                 FInput.SetCount(int(names.size()));
-                CheckStatus(library.isc_dsql_describe_bind(status, &FHandle, dialect, FInput.Area()), status);
-                if (FInput.Area()->sqld > FInput.Count()) {
-                    FInput.SetCount(FInput.Area()->sqld);
-                    CheckStatus(library.isc_dsql_describe_bind(status, &FHandle, dialect, FInput.Area()), status);
+                CheckStatus(library.isc_dsql_describe_bind(status, &FHandle, dialect, Area(FInput)), status);
+                if (Area(FInput)->sqld > FInput.Count()) {
+                    FInput.SetCount(Area(FInput)->sqld);
+                    CheckStatus(library.isc_dsql_describe_bind(status, &FHandle, dialect, Area(FInput)), status);
                 }
-                FInput.SetCount(FInput.Area()->sqld);
+                FInput.SetCount(Area(FInput)->sqld);
                 // Nothing binds values here: every parameter goes as null.
                 for (int i = 0; i < FInput.Count(); ++i)
-                    FInput.Var(i).sqltype |= 1;
+                    Var(FInput, i).sqltype |= 1;
                 FInput.SetupBuffers();
                 for (int i = 0; i < FInput.Count(); ++i)
-                    *FInput.Var(i).sqlind = -1;
+                    *Var(FInput, i).sqlind = -1;
                 FInput.SetNames(names.mid(0, FInput.Count()));
             }
             if (FSQLType == SQLSelect || FSQLType == SQLExecProcedure || FSQLType == SQLSelectForUpdate)
@@ -286,11 +323,11 @@ void TIBSQL::DescribeOutput()
     TIBStatus status;
     const unsigned short dialect = (unsigned short)db->SQLDialect();
     FOutput.SetCount(1);
-    CheckStatus(library.isc_dsql_describe(status, &FHandle, dialect, FOutput.Area()), status);
-    const int columns = FOutput.Area()->sqld;
+    CheckStatus(library.isc_dsql_describe(status, &FHandle, dialect, Area(FOutput)), status);
+    const int columns = Area(FOutput)->sqld;
     if (columns > FOutput.Count()) {
         FOutput.SetCount(columns);
-        CheckStatus(library.isc_dsql_describe(status, &FHandle, dialect, FOutput.Area()), status);
+        CheckStatus(library.isc_dsql_describe(status, &FHandle, dialect, Area(FOutput)), status);
     }
     FOutput.SetCount(columns);
     FOutput.SetupBuffers();
@@ -302,7 +339,7 @@ void TIBSQL::AssignOutputNames()
     QStringList names;
     auto taken = [&names](const QString& n) { return names.contains(n, Qt::CaseInsensitive); };
     for (int i = 0; i < FOutput.Count(); ++i) {
-        const XSQLVAR& v = FOutput.Var(i);
+        const XSQLVAR& v = Var(FOutput, i);
         const QString alias = Database()->Decode(QByteArray(v.aliasname, v.aliasname_length));
         const QString base = alias.isEmpty() ? QStringLiteral("F_") : alias;
         QString name = alias;
@@ -331,7 +368,7 @@ void TIBSQL::ExecQuery()
     const unsigned short dialect = (unsigned short)Database()->SQLDialect();
     switch (FSQLType) {
     case SQLSelect:
-        CheckStatus(library.isc_dsql_execute2(status, FBase.TRHandle(), &FHandle, dialect, FInput.AsXSQLDA(), nullptr),
+        CheckStatus(library.isc_dsql_execute2(status, FBase.TRHandle(), &FHandle, dialect, AsXSQLDA(FInput), nullptr),
                     status);
         FOpen = true;
         FBOF = true;
@@ -341,20 +378,20 @@ void TIBSQL::ExecQuery()
             Next();
         break;
     case SQLExecProcedure: {
-        ISC_STATUS r = library.isc_dsql_execute2(status, FBase.TRHandle(), &FHandle, dialect, FInput.AsXSQLDA(),
-                                                 FOutput.AsXSQLDA());
+        ISC_STATUS r = library.isc_dsql_execute2(status, FBase.TRHandle(), &FHandle, dialect, AsXSQLDA(FInput),
+                                                 AsXSQLDA(FOutput));
         if (r && status.Code() == iscBadStmtHandle) {
             const QByteArray sql = Database()->Encode(FProcessedSQL);
             CheckStatus(library.isc_dsql_prepare(status, FBase.TRHandle(), &FHandle, 0, sql.constData(), dialect,
                                                  nullptr), status);
-            r = library.isc_dsql_execute2(status, FBase.TRHandle(), &FHandle, dialect, FInput.AsXSQLDA(),
-                                          FOutput.AsXSQLDA());
+            r = library.isc_dsql_execute2(status, FBase.TRHandle(), &FHandle, dialect, AsXSQLDA(FInput),
+                                          AsXSQLDA(FOutput));
         }
         CheckStatus(r, status);
         break;
     }
     default:
-        CheckStatus(library.isc_dsql_execute(status, FBase.TRHandle(), &FHandle, dialect, FInput.AsXSQLDA()), status);
+        CheckStatus(library.isc_dsql_execute(status, FBase.TRHandle(), &FHandle, dialect, AsXSQLDA(FInput)), status);
         break;
     }
 }
@@ -368,7 +405,7 @@ bool TIBSQL::Next()
     IGDSLibrary& library = Database()->GDSLibrary();
     TIBStatus status;
     const ISC_STATUS r =
-        library.isc_dsql_fetch(status, &FHandle, (unsigned short)Database()->SQLDialect(), FOutput.AsXSQLDA());
+        library.isc_dsql_fetch(status, &FHandle, (unsigned short)Database()->SQLDialect(), AsXSQLDA(FOutput));
     if (r == 100 || (r && status.Holds(iscReqSync))) {
         FEOF = true;
         return false;
@@ -448,7 +485,7 @@ QVariant TIBSQL::FieldValue(int i)
 {
     if (FOutput.IsNull(i))
         return {};
-    const XSQLVAR& v = FOutput.Var(i);
+    const XSQLVAR& v = Var(FOutput, i);
     const char* data = v.sqldata;
     const double scale = v.sqlscale ? std::pow(10.0, v.sqlscale) : 1.0;
     auto integer = [&](qint64 n) -> QVariant { return v.sqlscale ? QVariant(double(n) * scale) : QVariant(n); };

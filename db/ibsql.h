@@ -6,7 +6,6 @@
 #include <QStringList>
 #include <QVariant>
 #include <memory>
-#include <vector>
 
 // Statement types the server reports.
 enum TIBSQLTypes {
@@ -15,39 +14,36 @@ enum TIBSQLTypes {
     SQLSavePoint
 };
 
-// Column types of the descriptor area beyond those of the client header.
-constexpr short sqlBooleanInterBase = 590;
+// The area in the client library's layout and the buffers its columns
+// point into; defined where the library's own code reads it (db/ibsql.cpp).
+struct TIBSQLDAStorage;
+// The client library's blob id (ISC_QUAD).
+struct GDS_QUAD_t;
 
 // An extended SQL descriptor area with its data buffers and, for output
 // columns, unique names.
 class TIBXSQLDA {
 public:
-    TIBXSQLDA() = default;
+    TIBXSQLDA();
+    ~TIBXSQLDA();
     TIBXSQLDA(const TIBXSQLDA&) = delete;
     TIBXSQLDA& operator=(const TIBXSQLDA&) = delete;
 
     int Count() const { return FCount; }
     // Grows the area when needed, never shrinks it.
     void SetCount(int count);
-    XSQLDA* AsXSQLDA() { return FCount ? FArea.get() : nullptr; }
-    XSQLDA* Area() { return FArea.get(); }
-    XSQLVAR& Var(int i) { return FArea->sqlvar[i]; }
-    const XSQLVAR& Var(int i) const { return FArea->sqlvar[i]; }
     // Data buffers and null indicators after a description.
     void SetupBuffers();
     QString Name(int i) const { return FNames[i]; }
     void SetNames(const QStringList& names) { FNames = names; }
     bool IsNull(int i) const;
+    // For the access through the client library's types (db/ibclient.h).
+    TIBSQLDAStorage& Storage() { return *FStorage; }
+    const TIBSQLDAStorage& Storage() const { return *FStorage; }
 
 private:
-    struct TFree {
-        void operator()(XSQLDA* p) const { ::operator delete(p); }
-    };
-    std::unique_ptr<XSQLDA, TFree> FArea;
-    int FAllocated = 0;
+    std::unique_ptr<TIBSQLDAStorage> FStorage;
     int FCount = 0;
-    std::vector<std::vector<char>> FBuffers;
-    std::vector<short> FNullIndicators;
     QStringList FNames;
 };
 
@@ -86,7 +82,7 @@ public:
     int RecordCount() const { return FRecordCount; }
     int SQLType() const { return FSQLType; }
     QString ProcessedSQL() const { return FProcessedSQL; }
-    isc_stmt_handle* Handle() { return &FHandle; }
+    TIBHandle* Handle() { return &FHandle; }
 
     TIBXSQLDA& Params() { return FInput; }
     TIBXSQLDA& Current() { return FOutput; }
@@ -98,11 +94,11 @@ public:
     QVariant FieldValue(int i);
 
 private:
-    void CheckStatus(ISC_STATUS result, const TIBStatus& status);
+    void CheckStatus(TIBResult result, const TIBStatus& status);
     TIBDatabase* ErrorDatabase() const;
     void DescribeOutput();
     void AssignOutputNames();
-    QByteArray ReadBlob(const ISC_QUAD& id);
+    QByteArray ReadBlob(const GDS_QUAD_t& id);
 
     TIBBase FBase;
     QStringList FSQL;
@@ -110,7 +106,7 @@ private:
     bool FGenerateParamNames = false;
     bool FGoToFirstRecordOnExecute = true;
     QString FProcessedSQL;
-    isc_stmt_handle FHandle = 0;
+    TIBHandle FHandle = 0;
     bool FPrepared = false;
     int FSQLType = SQLUnknown;
     bool FOpen = false;

@@ -5,6 +5,9 @@
 #include "ftp/idsocket.h"
 #include "ftp/otp.h"
 
+#include <QUrl>
+#include <algorithm>
+
 namespace {
 
 constexpr qsizetype MaxLineLength = 16384;
@@ -272,10 +275,11 @@ void TIdFTP::OpenControl()
 }
 
 // Everything the session will send from the settings, checked before the
-// connection opens; the login goes out in the 8-bit encoding.
+// connection opens; the login goes out in the 8-bit encoding, the host name
+// in its ASCII form.
 void TIdFTP::CheckSessionTexts() const
 {
-    CheckCommandText(QStringLiteral("The host name"), ServerHOST.isEmpty() ? Host : ServerHOST, false);
+    CheckCommandText(QStringLiteral("The host name"), ServerHOST.isEmpty() ? Host : ServerHOST, true);
     CheckCommandText(QStringLiteral("The user name"), Username, false);
     CheckCommandText(QStringLiteral("The password"), Password, false);
     CheckCommandText(QStringLiteral("The account"), Account, false);
@@ -296,6 +300,9 @@ void TIdFTP::ReadGreeting()
 bool TIdFTP::SendHost()
 {
     QString name = ServerHOST.isEmpty() ? Host : ServerHOST;
+    const bool ascii = std::all_of(name.cbegin(), name.cend(), [](QChar c) { return c.unicode() < 128; });
+    if (!ascii && !QUrl::toAce(name).isEmpty())
+        name = QString::fromLatin1(QUrl::toAce(name));
     if (name == QString::fromStdString(FSocket->RemoteAddress().to_string()))
         name = QLatin1Char('[') + name + QLatin1Char(']');
     if (SendCmd(QStringLiteral("HOST ") + name) == 220) {

@@ -396,9 +396,15 @@ void TUpdateRun::Executa(const QString& mainExecutable)
             FError = true;
             FObserver.FileFailed(i, QStringLiteral("Arquivo ") + item.Name + QStringLiteral(" recusado: ") + item.Reason +
                                         u'.');
-        } else if (item.Decision == fdBaixar) {
-            Baixa(i);
+            continue;
         }
+        // Every listed file's size is asked, fetched or not: the counter of
+        // the window shows it. A refused SIZE reads as unknown (-1, shown as
+        // 4 294 967 295 bytes); a lost session raises and ends the run.
+        const std::int64_t size = FFtp.Size(item.Name);
+        FObserver.SizeKnown(std::uint32_t(size));
+        if (item.Decision == fdBaixar)
+            Baixa(i, size);
     }
     CheckCancelled();
     if (SubstituicaoNecessaria(FDownloaded, FError)) {
@@ -410,14 +416,10 @@ void TUpdateRun::Executa(const QString& mainExecutable)
     }
 }
 
-void TUpdateRun::Baixa(int index)
+void TUpdateRun::Baixa(int index, std::int64_t size)
 {
     const TPlanItem& item = FPlan.Items.at(index);
     FDownloaded = true;
-    // A refused SIZE reads as unknown (-1, shown as 4 294 967 295 bytes); a
-    // lost session raises and ends the run.
-    const std::int64_t size = FFtp.Size(item.Name);
-    FObserver.SizeKnown(std::uint32_t(size));
     try {
         FObserver.StateChanged(index, nsOrange);
         FTransferring = true;

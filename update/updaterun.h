@@ -214,7 +214,7 @@ public:
     const TSubstituicao& Substituicao() const { return FReplacement; }
 
 private:
-    void Baixa(int index);
+    void Baixa(int index, std::int64_t size);
     void CheckCancelled() const;
 
     TIdFTP& FFtp;

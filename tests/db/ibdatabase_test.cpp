@@ -1,6 +1,5 @@
 // The connection and its transactions against the real Firebird, embedded
 // and through the server.
-#include "db/ibclient.h"
 #include "db/iberror.h"
 #include "db/ibsql.h"
 #include "tests/db/fbtest.h"

@@ -8,7 +8,9 @@
 #include <QMap>
 #include <QString>
 #include <chrono>
+#include <atomic>
 #include <deque>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -176,6 +178,9 @@ struct TFakeFtpServer::TImpl {
     asio::io_context Context;
     asio::ip::tcp::acceptor Acceptor{Context, asio::ip::tcp::endpoint(asio::ip::make_address_v4("127.0.0.1"), 0)};
     std::thread Thread;
+    std::promise<void> Done;
+    std::shared_future<void> Finished{Done.get_future().share()};
+    std::atomic<bool> Stopping{false};
     TLog Log;
 };
 
@@ -186,30 +191,39 @@ TFakeFtpServer::TFakeFtpServer(TScript script, int connections) : FImpl(std::mak
             asio::ip::tcp::socket socket(FImpl->Context);
             std::error_code ec;
             FImpl->Acceptor.accept(socket, ec);
-            if (ec)
-                return;
+            if (ec || FImpl->Stopping)
+                break;
             TSession session(socket, FImpl->Log);
             script(session, i);
             session.Serve();
             socket.shutdown(asio::socket_base::shutdown_both, ec);
         }
+        FImpl->Done.set_value();
     });
 }
 
 TFakeFtpServer::~TFakeFtpServer()
 {
+    FImpl->Stopping = true;
     std::error_code ec;
-    FImpl->Acceptor.close(ec);
+    // A blocking accept does not return when its socket is closed: a
+    // connection of our own ends the wait for a client that never came.
+    if (FImpl->Finished.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+        asio::ip::tcp::socket wake(FImpl->Context);
+        wake.connect(FImpl->Acceptor.local_endpoint(ec), ec);
+    }
     if (FImpl->Thread.joinable())
         FImpl->Thread.join();
+    FImpl->Acceptor.close(ec);
 }
 
 std::uint16_t TFakeFtpServer::Port() const { return FImpl->Acceptor.local_endpoint().port(); }
 
 QStringList TFakeFtpServer::Commands()
 {
-    if (FImpl->Thread.joinable())
-        FImpl->Thread.join();
+    // A client that fails its test may never come or never leave: the
+    // commands so far, after a while.
+    FImpl->Finished.wait_for(std::chrono::seconds(10));
     std::lock_guard g(FImpl->Log.Lock);
     return FImpl->Log.Commands;
 }

@@ -396,7 +396,11 @@ TEST(FtpFakeData, CommandTextThatWouldBreakTheLineIsRefused)
         EXPECT_THROW(ftp.Connect(), EIdFTPBadArgument);
         *text = kept;
     }
+    ftp.ServerHOST = injected;
+    EXPECT_THROW(ftp.Connect(), EIdFTPBadArgument);
     EXPECT_FALSE(ftp.Connected());
+    // A host name outside ASCII goes in its ASCII form.
+    ftp.ServerHOST = QStringLiteral("caf\u00E9.example");
     ftp.Connect();
     TScratchDir dir;
     const QString local = dir.File("f");
@@ -412,8 +416,8 @@ TEST(FtpFakeData, CommandTextThatWouldBreakTheLineIsRefused)
     // The session goes on.
     EXPECT_EQ(ftp.SendCmd(QStringLiteral("SYST")), 215);
     ftp.Disconnect();
-    EXPECT_EQ(server.Commands(), QStringList({"HOST [127.0.0.1]", "USER user", "PASS secret", "FEAT", "TYPE A",
-                                              "SYST", "TYPE A", "SYST", "QUIT"}));
+    EXPECT_EQ(server.Commands(), QStringList({"HOST xn--caf-dma.example", "USER user", "PASS secret", "FEAT",
+                                              "TYPE A", "SYST", "TYPE A", "SYST", "QUIT"}));
 }
 
 // A download destination that names no file fails before anything is sent
@@ -745,6 +749,21 @@ TEST(FtpFakeTimeout, ConnectTimeout)
     ftp.ReadTimeout = 300;
     EXPECT_EQ(FailureOf<EIdConnectTimeout>([&] { ftp.Connect(); }), QStringLiteral("Connect timed out."));
     EXPECT_FALSE(ftp.Connected());
+
+    // The passive data connection to the same unanswering port.
+    const unsigned port = full.local_endpoint().port();
+    TFakeFtpServer server([&](TFakeSession& s, int) {
+        s.Reply("220 hi");
+        s.Login();
+        s.On("PASV", "227 Entering Passive Mode (127,0,0,1," + QByteArray::number(port / 256) + ","
+                         + QByteArray::number(port % 256) + ")");
+    });
+    PointAt(ftp, server);
+    ftp.Connect();
+    QBuffer sink;
+    sink.open(QIODevice::WriteOnly);
+    EXPECT_EQ(FailureOf<EIdConnectTimeout>([&] { ftp.Get("x", &sink); }), QStringLiteral("Connect timed out."));
+    ftp.Disconnect();
 }
 
 namespace {

@@ -22,6 +22,14 @@ ALLOWED = {
             "QtGui", "QtWidgets", "QtSql"},
     "tools": {"tools", "update", "upgrade", "ftp", "db", "platform", "settings", "QtSql"},
 }
+# Headers private to one library: only its own sources and private headers
+# may include them, so asio and the InterBase client header stay inside.
+PRIVATE = {
+    "asio.hpp": ("ftp/", "ftp/idsocket.h"),
+    "ftp/idsocket.h": ("ftp/", None),
+    "ibase.h": ("db/", "db/ibclient.h"),
+    "db/ibclient.h": ("db/", None),
+}
 QT_INCLUDE = "/usr/include/x86_64-linux-gnu/qt6"
 QT_MODULES = ("QtGui", "QtWidgets", "QtSql")
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
@@ -46,6 +54,16 @@ def used_folder(kind, header):
     return qt_module(header)
 
 
+def private_fault(path, header):
+    """Why path may not include header, or None."""
+    if header not in PRIVATE:
+        return None
+    folder, private_header = PRIVATE[header]
+    if path.startswith(folder) and (path.endswith(".cpp") or path == private_header):
+        return None
+    return f"{header} is private to {folder}"
+
+
 def main(root):
     faults = []
     for layer, allowed in ALLOWED.items():
@@ -59,10 +77,13 @@ def main(root):
                         match = INCLUDE.match(line)
                         if not match:
                             continue
+                        relative = os.path.relpath(path, root)
                         used = used_folder(*match.groups())
                         if used and used not in allowed:
-                            faults.append(f"{os.path.relpath(path, root)}:{number}: {layer}/ may not include "
-                                          f"{match.group(2)} ({used})")
+                            faults.append(f"{relative}:{number}: {layer}/ may not include {match.group(2)} ({used})")
+                        why = private_fault(relative, match.group(2))
+                        if why:
+                            faults.append(f"{relative}:{number}: {why}")
     for fault in faults:
         print(fault)
     print(f"{len(faults)} forbidden includes")

@@ -1,0 +1,6 @@
+/* 0005: the first products and the customers' addresses. */
+INSERT INTO PRODUTOS (CODIGO, DESCRICAO, PRECO) VALUES (1, 'Pao frances kg', 14.90);
+INSERT INTO PRODUTOS (CODIGO, DESCRICAO, PRECO) VALUES (2, 'Cafe 500 g', 21.50);
+INSERT INTO PRODUTOS (CODIGO, DESCRICAO, PRECO) VALUES (3, 'Leite 1 l', 5.79);
+UPDATE CLIENTES SET EMAIL = 'contato@padariasaojorge.com.br' WHERE CODIGO = 1;
+COMMIT WORK;
