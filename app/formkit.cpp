@@ -1,5 +1,6 @@
 #include "app/formkit.h"
 
+#include "app/fonts.h"
 #include "platform/errors.h"
 
 #include <QKeyEvent>
@@ -77,7 +78,9 @@ void TFormDialog::keyPressEvent(QKeyEvent* event)
 
 QFont PixelFont(const QString& family, int pixelSize, bool bold, bool italic)
 {
-    QFont f(family);
+    QFont f;
+    if (!family.isEmpty())
+        f.setFamilies(ScreenFamilies(family));
     f.setPixelSize(pixelSize);
     f.setBold(bold);
     f.setItalic(italic);
@@ -91,6 +94,21 @@ void PlaceFixed(QWidget* window, int clientWidth, int clientHeight)
         const QRect area = screen->availableGeometry();
         window->move(area.x() + (area.width() - clientWidth) / 2, area.y() + (area.height() - clientHeight) / 2);
     }
+}
+
+QLabel* NewLabel(QWidget* owner, const char* name, const QString& caption, QPoint at, const QFont& font,
+                 const QColor& colour, TLabelFill fill)
+{
+    auto* label = new QLabel(caption, owner);
+    label->setObjectName(QLatin1String(name));
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+    label->setAutoFillBackground(fill == lfOpaque);
+    label->move(at);
+    label->adjustSize();
+    return label;
 }
 
 namespace {

@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QFont>
 #include <QIcon>
+#include <QLabel>
 
 class TApplication : public QApplication {
 public:
@@ -47,6 +48,13 @@ protected:
 QFont PixelFont(const QString& family, int pixelSize, bool bold = false, bool italic = false);
 // Fixed client size, centred on the desktop.
 void PlaceFixed(QWidget* window, int clientWidth, int clientHeight);
+
+// A transparent label shows the window behind it; an opaque one is filled
+// with the window colour.
+enum TLabelFill { lfTransparent, lfOpaque };
+// A label at a point, sized to its text, in a font and colour.
+QLabel* NewLabel(QWidget* owner, const char* name, const QString& caption, QPoint at, const QFont& font,
+                 const QColor& colour, TLabelFill fill);
 
 // Button pictures, drawn here so the program ships no image files.
 QIcon ContinueGlyph(); // a green arrow pointing right

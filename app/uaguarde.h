@@ -1,10 +1,12 @@
 // The upgrade window: a small borderless "please wait" box that, once shown,
-// brings each ticked customer database up to the newest released script
-// version, saving a failed script to an error file in the working folder.
+// runs the upgrade of each ticked customer database (upgrade/upgraderun.h),
+// shows its progress, and saves a failed script to an error file in the
+// working folder.
 #pragma once
 
 #include "app/formkit.h"
 #include "platform/datetime.h"
+#include "upgrade/upgraderun.h"
 
 #include <QPointer>
 #include <QStringList>
@@ -15,16 +17,8 @@ class QLabel;
 class QListWidget;
 class QProgressBar;
 class QTimer;
-class TDatabase;
-class TDBMemo;
-class TIBDatabase;
-class TIBQuery;
-class TIBScript;
-class TIBTransaction;
-class TQuery;
-class TTable;
 
-class Taguarde : public TFormDialog {
+class Taguarde : public TFormDialog, private TUpgradeObserver {
 public:
     // aliasList is the update window's list of aliases; its ticked entries
     // are the databases of a run. It is read at the start of each run.
@@ -54,7 +48,7 @@ public:
     TIBTransaction* IBTransaction1;
     TIBTransaction* IBTransaction2;
     TIBQuery* IBQuery1;
-    std::unique_ptr<TIBScript> IBScript1;
+    TIBScript* IBScript1;
 
     void FormCreate();
     void Timer1Timer();
@@ -63,27 +57,18 @@ protected:
     void FormShow() override;
 
 private:
-    // The steps of the run for one work-list entry ("M-" and the alias).
-    void AtualizaBase(const QString& entry);
-    // Saves the runner's script under an error header and tells the operator.
-    void SalvaScriptComErro(const QString& entry, const QString& message);
-    // Leaves the customer database and the catalogue queries closed after a
-    // failure outside the scripts.
-    void FechaTudo();
-    void VersionQuery(const QString& sql);
+    // What the run reports, shown on the bar, in the error file and notice,
+    // and in the application's error box.
+    void Starting(const QString& entry, const QString& programa) override;
+    void Progress(int position) override;
+    void ScriptFailed(const QString& entry, const QString& message, const QStringList& saved) override;
+    void Finished(const TUpgradeOutcome& outcome) override;
 
     QPointer<QListWidget> FAliasList;
+    std::unique_ptr<TUpgradeRun> FRun;
 };
 
 extern Taguarde* aguarde;
-
-// Blanks every line of the runner's script that holds COMMIT WORK (in any
-// letter case), then runs it. Errors of the run pass through.
-void ExecutaScript(TIBScript& runner);
-
-// The bar position after processed of count scripts: 100 / count * processed
-// rounded half to even, kept within minimum..maximum.
-int PosicaoProgresso(int count, int processed, int minimum, int maximum);
 
 // The error file's name for a work-list entry at a moment, in the user's
 // short date and long time formats.

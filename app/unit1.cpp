@@ -12,20 +12,6 @@ namespace {
 
 constexpr TColor Orange = TColor::Rgb(202, 101, 0);
 
-QLabel* MakeLabel(QWidget* owner, const char* name, const QString& text, QPoint at, const QFont& font, bool transparent)
-{
-    auto* label = new QLabel(text, owner);
-    label->setObjectName(QLatin1String(name));
-    label->setFont(font);
-    QPalette p = label->palette();
-    p.setColor(QPalette::WindowText, Qt::black);
-    label->setPalette(p);
-    label->setAutoFillBackground(!transparent);
-    label->move(at);
-    label->adjustSize();
-    return label;
-}
-
 QCheckBox* MakeCheckBox(QWidget* owner, const char* name, QPoint at)
 {
     auto* box = new QCheckBox(QStringLiteral(" "), owner);
@@ -76,14 +62,14 @@ TForm1::TForm1(QWidget* owner) : TFormDialog(owner)
     myLabel3d1->SetCaption(
         QStringLiteral("FECHE TODOS OS APLICATIVOS ANTES DE FAZER A ATUALIZAÇÃO *inclusive os terminais**"));
 
-    Label2 = MakeLabel(this, "Label2", QStringLiteral("Sistema Keldarin"), {595, 0},
-                       PixelFont(QStringLiteral("Verdana"), 32, true, true), true);
+    Label2 = NewLabel(this, "Label2", QStringLiteral("Sistema Keldarin"), {595, 0},
+                      PixelFont(QStringLiteral("Verdana"), 32, true, true), Qt::black, lfTransparent);
     CheckBox1 = MakeCheckBox(this, "CheckBox1", {39, 560});
-    Label1 = MakeLabel(this, "Label1", QStringLiteral("Todos Aplicativos locais foram fechados"), {57, 560},
-                       PixelFont(QStringLiteral("Verdana"), 16, true), false);
+    Label1 = NewLabel(this, "Label1", QStringLiteral("Todos Aplicativos locais foram fechados"), {57, 560},
+                      PixelFont(QStringLiteral("Verdana"), 16, true), Qt::black, lfOpaque);
     CheckBox2 = MakeCheckBox(this, "CheckBox2", {39, 583});
-    Label3 = MakeLabel(this, "Label3", QStringLiteral("Em todos os terminais os Sistemas foram fechados"), {57, 583},
-                       PixelFont(QStringLiteral("Verdana"), 16, true), false);
+    Label3 = NewLabel(this, "Label3", QStringLiteral("Em todos os terminais os Sistemas foram fechados"), {57, 583},
+                      PixelFont(QStringLiteral("Verdana"), 16, true), Qt::black, lfOpaque);
 
     BitBtn1 = new QPushButton(ContinueGlyph(), QStringLiteral("&Continuar  "), this);
     BitBtn1->setObjectName(QStringLiteral("BitBtn1"));

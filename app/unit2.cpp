@@ -34,15 +34,10 @@ TForm2::TForm2(QWidget* owner) : TFormDialog(owner)
     myLabel3d1->SetTransparent(true);
     myLabel3d1->SetCaption(QStringLiteral("ERRO DE SCRIPT AVISAR BELMORA SISTEMAS"));
 
-    Label1 = new QLabel(QStringLiteral("SCRIPT EM EXECUÇÃO SALVO:"), this);
-    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1 = NewLabel(this, "Label1", QStringLiteral("SCRIPT EM EXECUÇÃO SALVO:"), {8, 239},
+                      PixelFont(QStringLiteral("Verdana"), 13, true), Qt::black, lfOpaque);
     Label1->setGeometry(8, 239, 716, 16);
     Label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    Label1->setFont(PixelFont(QStringLiteral("Verdana"), 13, true));
-    Label1->setAutoFillBackground(true);
-    QPalette black = Label1->palette();
-    black.setColor(QPalette::WindowText, Qt::black);
-    Label1->setPalette(black);
 
     Button3 = new QPushButton(ConfirmGlyph(), QStringLiteral("&Cont.."), this);
     Button3->setObjectName(QStringLiteral("Button3"));

@@ -36,3 +36,21 @@ void GetAliasParams(const QString& alias, QStringList& list)
     list.clear();
     list = FindAlias(alias).Params;
 }
+
+QString PegaBDEdados(const QString& alias, const QString& param)
+{
+    QString result;
+    if (alias.isEmpty() || param.isEmpty())
+        return result;
+    try {
+        QStringList lines;
+        GetAliasParams(alias, lines);
+        const QString key = param + u'=';
+        for (const QString& line : lines)
+            if (line.left(key.size()) == key)
+                result = line.mid(key.size(), 100);
+    } catch (const Exception&) {
+        // an unknown alias or an unavailable engine reads as "not found"
+    }
+    return result;
+}

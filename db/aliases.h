@@ -21,3 +21,7 @@ TAliasDefinition FindAlias(const QString& alias);
 // Clears the list, then fills it with the alias's parameter lines; the list
 // stays empty when FindAlias raises.
 void GetAliasParams(const QString& alias, QStringList& list);
+
+// One parameter of a local database alias, or empty; of several matching
+// lines the last wins, values are cut to 100 characters, errors swallowed.
+QString PegaBDEdados(const QString& alias, const QString& param);

@@ -3,10 +3,10 @@
 #include "db/aliases.h"
 #include "db/dberror.h"
 #include "platform/codepage.h"
+#include "platform/text.h"
 
 #include <QFileInfo>
 #include <QMap>
-#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlField>
 #include <QSqlRecord>
@@ -51,16 +51,6 @@ void RaiseEngineError(const QSqlError& error)
     if (texts.isEmpty())
         texts << QStringLiteral("General SQL error.");
     throw EDBEngineError(texts);
-}
-
-QStringList SplitLines(const QString& text)
-{
-    if (text.isEmpty())
-        return {};
-    QStringList lines = text.split(QRegularExpression(QStringLiteral("\r\n|\n|\r")));
-    if (lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
 }
 
 // ---------------------------------------------------------------- TDatabase

@@ -135,6 +135,3 @@ private:
     QPointer<TQuery> FDataset;
     QString FFieldName;
 };
-
-// Splits text at CR LF, LF and CR; a final line break adds no empty line.
-QStringList SplitLines(const QString& text);

@@ -1,20 +1,10 @@
 #include "update/helpers.h"
 
-#include "db/aliases.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/text.h"
 
 #include <QDir>
-
-QString Trim(const QString& s)
-{
-    qsizetype b = 0, e = s.size();
-    while (b < e && s.at(b).unicode() <= u' ')
-        ++b;
-    while (e > b && s.at(e - 1).unicode() <= u' ')
-        --e;
-    return s.mid(b, e - b);
-}
 
 namespace {
 
@@ -63,24 +53,6 @@ QByteArray DecodificaTextoAnsi(const QByteArray& scrambled)
     return plain;
 }
 
-QString PegaBDEdados(const QString& alias, const QString& param)
-{
-    QString result;
-    if (alias.isEmpty() || param.isEmpty())
-        return result;
-    try {
-        QStringList lines;
-        GetAliasParams(alias, lines);
-        const QString key = param + u'=';
-        for (const QString& line : lines)
-            if (line.left(key.size()) == key)
-                result = line.mid(key.size(), 100);
-    } catch (const Exception&) {
-        // an unknown alias or an unavailable engine reads as "not found"
-    }
-    return result;
-}
-
 QVariant LeRegistro(THKey root, const QString& keyPath, const QString& valueName)
 {
     TRegistry reg;
@@ -109,7 +81,7 @@ QString program_files()
         return candidate;
     const qsizetype x86 = candidate.toUpper().indexOf(QLatin1String("(X86)"));
     if (x86 >= 0) {
-        const QString plain = Trim(candidate.left(x86));
+        const QString plain = TrimControl(candidate.left(x86));
         if (FileExists(ArchiverPath(plain)))
             return plain;
     }
@@ -118,9 +90,9 @@ QString program_files()
 
 QString UltimaPalavra(const QString& line)
 {
-    const QString trimmed = Trim(line);
+    const QString trimmed = TrimControl(line);
     const qsizetype blank = trimmed.lastIndexOf(u' ');
-    return Trim(trimmed.mid(blank < 0 ? 0 : blank, 1000));
+    return TrimControl(trimmed.mid(blank < 0 ? 0 : blank, 1000));
 }
 
 QString TrocaCaractere(const QString& text, const QString& find, const QString& replacement)

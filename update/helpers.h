@@ -1,6 +1,7 @@
 // Small routines the update and upgrade windows share.
 #pragma once
 
+#include "db/aliases.h" // PegaBDEdados, with the alias registry it reads
 #include "platform/registry.h"
 
 #include <QByteArray>
@@ -14,10 +15,6 @@
 QString DecodificaTexto(const QString& scrambled);
 QByteArray DecodificaTextoAnsi(const QByteArray& scrambled);
 
-// One parameter of a local database alias, or empty; of several matching
-// lines the last wins, values are cut to 100 characters, errors swallowed.
-QString PegaBDEdados(const QString& alias, const QString& param);
-
 // The Program Files folder under which the archiver lies at winrar/winrar.exe.
 // Errors of the registry reader propagate.
 QString program_files();
@@ -28,9 +25,6 @@ QVariant LeRegistro(THKey root, const QString& keyPath, const QString& valueName
 
 // The archiver under a Program Files folder.
 QString ArchiverPath(const QString& folder);
-
-// Blanks and control characters removed at both ends.
-QString Trim(const QString& text);
 
 // The text of any error that reaches a run.
 QString ErrorText(const std::exception& error);

@@ -8,6 +8,7 @@
 #include "platform/files.h"
 #include "platform/locale.h"
 #include "platform/shell.h"
+#include "platform/text.h"
 #include "settings.h"
 #include "update/helpers.h"
 
@@ -70,7 +71,7 @@ std::optional<TCheckFailure> VerificaProgramFiles(QString& progr)
 QString AliasDoIni(const QString& path)
 {
     const QStringList lines = ReadAnsiLines(path);
-    return Trim(lines.isEmpty() ? QString() : lines.front().mid(14, 30));
+    return TrimControl(lines.isEmpty() ? QString() : lines.front().mid(14, 30));
 }
 
 std::optional<TCheckFailure> VerificaArquivos(const QString& progr, QString& alias)

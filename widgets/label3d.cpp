@@ -1,13 +1,13 @@
 #include "widgets/label3d.h"
 
 #include "platform/shell.h"
+#include "platform/text.h"
 
 #include <QCoreApplication>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QRegularExpression>
 #include <cmath>
 #include <numbers>
 
@@ -35,12 +35,6 @@ constexpr int LightenChannel(int c)
 }
 
 static_assert(DarkenChannel(255) == 26 && LightenChannel(255) == 255 && LightenChannel(0) == 230);
-
-QStringList SplitLines(const QString& text)
-{
-    static const QRegularExpression breaks(QStringLiteral("\r\n|\r|\n"));
-    return text.split(breaks);
-}
 
 const QChar Ellipsis(0x2026);
 
@@ -363,7 +357,7 @@ void TmyLabel3D::DrawFormatted(QPainter& canvas, const QRect& rect, int flags, c
         if (FEllipsesStyle == esEnd && (flags & Qt::TextWordWrap)) {
             text = WrappedEndElided(text, fm, rect, flags);
         } else {
-            QStringList lines = SplitLines(text);
+            QStringList lines = SplitLines(text, lsKeepLastEmpty);
             for (QString& line : lines)
                 line = FEllipsesStyle == esEnd ? fm.elidedText(line, Qt::ElideRight, rect.width(), mnemonic)
                                                : PathElided(line, fm, rect.width(), mnemonic);
@@ -415,7 +409,7 @@ void TmyLabel3D::DrawRotated(QPainter& canvas, QRect rect, const QColor& color)
 
 void TmyLabel3D::DrawMarkup(QPainter& canvas, const QRect& rect, const QColor& color, TShade shade)
 {
-    const QStringList lines = SplitLines(FCaption);
+    const QStringList lines = SplitLines(FCaption, lsKeepLastEmpty);
     const int lineHeight = QFontMetrics(font()).size(Qt::TextSingleLine, QStringLiteral("W")).height();
     const int right = rect.left() + rect.width();
     for (qsizetype i = 0; i < lines.size(); ++i) {

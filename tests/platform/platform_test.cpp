@@ -5,6 +5,7 @@
 #include "platform/locale.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
+#include "platform/text.h"
 #include "tests/support/testenv.h"
 
 #include <QDir>
@@ -212,4 +213,24 @@ TEST(Locale, FormatsFollowTheUserLocale)
     EXPECT_EQ(list.mid(2), QStringList({"b", "C"}));
     EXPECT_EQ(CompareTextLocale("abc", "ABC"), 0);
     QLocale::setDefault(QLocale::system());
+}
+
+// The rules each caller depends on: the catalogue's script text and the
+// listing (default), the settings files (LF only), the captions (last empty).
+TEST(Text, LineSplittingRules)
+{
+    EXPECT_EQ(SplitLines(u"a\r\nb\nc\rd\n\n"), QStringList({"a", "b", "c", "d", ""}));
+    EXPECT_EQ(SplitLines(u"a\r\n"), QStringList{"a"});
+    EXPECT_TRUE(SplitLines(u"").isEmpty());
+    EXPECT_EQ(SplitLines(u"a\rb\r\r\nc\r", lsLineFeedOnly), QStringList({"a\rb\r", "c"}));
+    EXPECT_EQ(SplitLines(u"a\r\nb\n", lsKeepLastEmpty), QStringList({"a", "b", ""}));
+    EXPECT_EQ(SplitLines(u"", lsKeepLastEmpty), QStringList{""});
+}
+
+TEST(Text, TrimAndCompare)
+{
+    EXPECT_EQ(TrimControl(u"\t\x01 a\tb\x7f\x1f\r\n "), QString("a\tb\x7f"));
+    EXPECT_EQ(TrimControl(u" \r\n"), "");
+    EXPECT_TRUE(SameText(u"End;", "END;"));
+    EXPECT_FALSE(SameText(u"END", "END;"));
 }
