@@ -1,5 +1,6 @@
 #include "app/formkit.h"
 
+#include "app/fonts.h"
 #include "platform/errors.h"
 
 #include <QKeyEvent>
@@ -77,7 +78,9 @@ void TFormDialog::keyPressEvent(QKeyEvent* event)
 
 QFont PixelFont(const QString& family, int pixelSize, bool bold, bool italic)
 {
-    QFont f(family);
+    QFont f;
+    if (!family.isEmpty())
+        f.setFamilies(ScreenFamilies(family));
     f.setPixelSize(pixelSize);
     f.setBold(bold);
     f.setItalic(italic);

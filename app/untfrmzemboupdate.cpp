@@ -63,9 +63,6 @@ void Halt(int exitCode)
 Tfrmzemboupdate::Tfrmzemboupdate(QWidget* owner) : QWidget(owner)
 {
     setObjectName(QStringLiteral("frmzemboupdate"));
-    // The window's texts are laid out for the narrow system sans serif; the
-    // Arial-metric face keeps them from running into each other.
-    QFont::insertSubstitution(Sans(), QStringLiteral("Liberation Sans"));
     setWindowTitle(QStringLiteral("Atualização de Sistema"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFont(PixelFont(Sans(), 11));

@@ -26,7 +26,6 @@ QVariant LeRegistro(THKey root, const QString& keyPath, const QString& valueName
 // The archiver under a Program Files folder.
 QString ArchiverPath(const QString& folder);
 
-
 // The text of any error that reaches a run.
 QString ErrorText(const std::exception& error);
 

@@ -61,3 +61,11 @@ QByteArray TCatalogTestDatabase::CheckAlias() const
     return "[Check]\nTYPE=MYSQL\nHOST=127.0.0.1\nPORT=" + ServiceEnv("ZEMBO_MYSQL_PORT").toUtf8() +
            "\nDATABASE NAME=" + FName.toUtf8() + "\n";
 }
+
+QString Scrambled(const QString& plain, int k)
+{
+    QString s = QString::number(k);
+    for (QChar c : plain)
+        s += QChar(char16_t(c.unicode() + 3 * k));
+    return s;
+}

@@ -25,3 +25,6 @@ private:
     QString FName;
     QString FConnection;
 };
+
+// A password as the catalogue keeps it: digit-shift scrambled with shift k.
+QString Scrambled(const QString& plain, int k);

@@ -1,0 +1,45 @@
+// What an update would do in the installation folder (the working folder),
+// computed with the update run's own checks, settings, connection and plan
+// and the upgrade run's plan. Nothing is fetched, written, stamped or run.
+#pragma once
+
+#include "platform/datetime.h"
+#include "platform/errors.h"
+#include "update/updaterun.h"
+#include "upgrade/upgraderun.h"
+
+#include <QList>
+#include <optional>
+
+// A check of the update window failed; the message is the window's.
+class ECheckFailed : public Exception {
+public:
+    explicit ECheckFailed(const TCheckFailure& failure);
+    TCheckKind Kind() const { return FKind; }
+
+private:
+    TCheckKind FKind;
+};
+
+struct TFileCheck {
+    TPlanItem Item;
+    std::optional<TDateTime> Local; // none: no local file, or a refused name
+};
+
+struct TAliasCheck {
+    QString Alias;
+    TUpgradePlan Plan;
+};
+
+struct TCheckReport {
+    QList<TFileCheck> Files; // the listed entries, in listing order
+    bool Replacement = false; // the main executable would be replaced
+    QList<TAliasCheck> Aliases;
+    // Anything to fetch, refuse, replace or run.
+    bool Pending() const;
+};
+
+// Raises ECheckFailed for a failed check and EUpdateConnectError when the
+// server cannot be reached; any other error (settings, catalogue query,
+// listing, customer database) passes through.
+TCheckReport VerificaAtualizacao();
