@@ -78,6 +78,11 @@ TUpgradeRun::TUpgradeRun(TDatabase& catalog, TIBDatabase& customer)
     FIBScript1->SetDatabase(&FCustomer);
     FIBScript1->SetTransaction(FIBTransaction1.get());
     FIBScript1->SetTerminator(QStringLiteral(";"));
+    FIBScript1->SetOnParseError([this](const QString& error, const QString& sqlText, int) {
+        FParseError = error;
+        if (!sqlText.trimmed().isEmpty())
+            FParseError += QLatin1Char('\n') + sqlText.trimmed();
+    });
 }
 
 TUpgradeRun::~TUpgradeRun() = default;
@@ -192,12 +197,19 @@ bool TUpgradeRun::RunScript(const QString& entry, TUpgradeObserver& observer)
     FTable2->Open();
     FIBScript1->SetScript(FDBMemo1->Lines());
     FTable2->Close();
-    bool ok = true;
+    QString message;
+    FParseError.clear();
     try {
         ExecutaScript(*FIBScript1);
+        // The runner ends quietly on a parse error, but the rest of the
+        // script never ran: the script has failed, and must not be recorded
+        // as applied.
+        message = FParseError;
     } catch (const std::exception& error) {
-        ok = false;
-        const QString message = MessageOf(error);
+        message = MessageOf(error);
+    }
+    const bool ok = message.isEmpty();
+    if (!ok) {
         QStringList& script = FIBScript1->Script();
         QStringList header{QStringLiteral("/* ERRO: "), QStringLiteral(" ")};
         header += SplitLines(message);

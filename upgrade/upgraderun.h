@@ -118,6 +118,8 @@ private:
     std::unique_ptr<TIBTransaction> FIBTransaction2;
     std::unique_ptr<TIBQuery> FIBQuery1;
     std::unique_ptr<TIBScript> FIBScript1;
+    // The parse error that ended the running script, if any.
+    QString FParseError;
 };
 
 // Blanks every line of the runner's script that holds COMMIT WORK (in any

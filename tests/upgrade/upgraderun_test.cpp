@@ -176,6 +176,29 @@ TEST_F(UpgradeRun, ReportsProgressTheFailedScriptAndTheOutcome)
     EXPECT_FALSE(Customer.Connected());
 }
 
+// A parse error stops the script half-way: it fails like any failed script
+// (saved, the run stops there), not quietly as if it had completed.
+TEST_F(UpgradeRun, ScriptStoppedByAParseErrorFails)
+{
+    TFbTestDatabase& db = Database("DADOS");
+    db.Exec({"CREATE TABLE VERSAO (VERSAO VARCHAR(10))", "INSERT INTO VERSAO VALUES ('0000')",
+             "CREATE TABLE T (X INTEGER)"});
+    const QByteArray loop = FDir.File("laco.sql").toUtf8();
+    WriteBytes(FDir.File("laco.sql"), "INSERT INTO T VALUES (9);\nINPUT '" + loop + "';\n");
+    FCatalog.AddScript("KELDARIN", "0001", "S", "INSERT INTO T VALUES (1);");
+    FCatalog.AddScript("KELDARIN", "0002", "S", "INSERT INTO T VALUES (2);\r\nINPUT '" + loop +
+                                                     "';\r\nINSERT INTO T VALUES (3);");
+    FCatalog.AddScript("KELDARIN", "0003", "S", "INSERT INTO T VALUES (4);");
+
+    TRecorder recorder;
+    EXPECT_TRUE(Run->Run({"DADOS"}, recorder).Completed);
+    EXPECT_EQ(recorder.Failures, QStringList{"M-DADOS"});
+    EXPECT_FALSE(recorder.Message.isEmpty());
+    EXPECT_TRUE(recorder.Saved.contains("INSERT INTO T VALUES (3);"));
+    EXPECT_EQ(db.Scalar("SELECT VERSAO FROM VERSAO"), "0002");
+    EXPECT_EQ(db.Scalar("SELECT COUNT(*) FROM T WHERE X IN (3, 4)"), "0");
+}
+
 // A database that does not open ends the run there, with its text, and
 // leaves the connection closed; the later alias is not touched.
 TEST_F(UpgradeRun, FailureOutsideTheScriptsEndsTheRun)
