@@ -3,11 +3,10 @@
 #include "app/unit2.h"
 #include "db/catalog.h"
 #include "db/ibdatabase.h"
-#include "platform/codepage.h"
 #include "platform/datetime.h"
 #include "platform/files.h"
 #include "platform/locale.h"
-#include "settings.h"
+#include "update/connections.h"
 #include "update/helpers.h"
 
 #include <QFrame>
@@ -60,17 +59,11 @@ Taguarde::Taguarde(QWidget* owner, QListWidget* aliasList) : TFormDialog(owner),
 
     Database1 = new TDatabase(this);
     Database1->setObjectName(QStringLiteral("Database1"));
-    Database1->SetAliasName(QStringLiteral("Check"));
-    Database1->SetDatabaseName(QStringLiteral("Sistema_my"));
-    Database1->SetLoginPrompt(false);
+    ConfiguraCatalogo(*Database1);
 
     IBDatabase1 = new TIBDatabase(this);
     IBDatabase1->setObjectName(QStringLiteral("IBDatabase1"));
-    IBDatabase1->SetServerType(QStringLiteral("IBServer"));
-    IBDatabase1->SetSQLDialect(1);
-    IBDatabase1->SetLoginPrompt(false);
-    IBDatabase1->SetParams({QStringLiteral("user_name=") + QLatin1String(Settings::CustomerDbUser),
-                            QStringLiteral("password=") + QLatin1String(Settings::CustomerDbPassword)});
+    ConfiguraBaseCliente(*IBDatabase1);
 
     FRun = std::make_unique<TUpgradeRun>(*Database1, *IBDatabase1);
     Query2 = FRun->Query2();
@@ -97,9 +90,7 @@ Taguarde::~Taguarde()
 void Taguarde::FormCreate()
 {
     tipo.clear();
-    Database1->SetParams(
-        {QStringLiteral("USER NAME=") + FromAnsi(DecodificaTextoAnsi(Settings::CatalogUserScrambled)),
-         QStringLiteral("PASSWORD=") + FromAnsi(DecodificaTextoAnsi(Settings::CatalogPasswordScrambled))});
+    Database1->SetParams(ParametrosCatalogo());
 }
 
 void Taguarde::FormShow()

@@ -4,7 +4,7 @@
 #include "db/ibdatabase.h"
 #include "ftp/idftp.h"
 #include "platform/files.h"
-#include "tools/zembo-check/connections.h"
+#include "update/connections.h"
 
 #include <algorithm>
 
