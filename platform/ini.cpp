@@ -1,16 +1,11 @@
 #include "platform/ini.h"
 
-#include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/text.h"
-
-#include <QFile>
 
 QList<TIniSection> ReadIniFile(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw EInOutError(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
-    const QString text = QString::fromUtf8(file.readAll());
+    const QString text = QString::fromUtf8(ReadFileBytes(path));
     QList<TIniSection> sections;
     for (const QString& raw : SplitLines(text, lsLineFeedOnly)) {
         const QString line = raw.trimmed();
