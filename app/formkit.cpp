@@ -109,6 +109,18 @@ QLabel* NewLabel(QWidget* owner, const char* name, const QString& caption, QPoin
     return label;
 }
 
+QWidget* NewPanel(QWidget* owner, const char* name, const QRect& geometry, const QColor& fill)
+{
+    auto* panel = new QWidget(owner);
+    panel->setObjectName(QLatin1String(name));
+    panel->setGeometry(geometry);
+    panel->setAutoFillBackground(true);
+    QPalette palette = panel->palette();
+    palette.setColor(QPalette::Window, fill);
+    panel->setPalette(palette);
+    return panel;
+}
+
 void SetLabelColour(QLabel* label, const QColor& colour)
 {
     QPalette palette = label->palette();

@@ -56,6 +56,8 @@ enum TLabelFill { lfTransparent, lfOpaque };
 QLabel* NewLabel(QWidget* owner, const char* name, const QString& caption, QPoint at, const QFont& font,
                  const QColor& colour, TLabelFill fill);
 void SetLabelColour(QLabel* label, const QColor& colour);
+// A plain area filled with one colour (a heading band, a backdrop).
+QWidget* NewPanel(QWidget* owner, const char* name, const QRect& geometry, const QColor& fill);
 
 // Button pictures, drawn here so the program ships no image files.
 QIcon ContinueGlyph(); // a green arrow pointing right

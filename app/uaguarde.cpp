@@ -27,13 +27,7 @@ Taguarde::Taguarde(QWidget* owner, QListWidget* aliasList) : TFormDialog(owner),
     setFixedSize(183, 90);
     move(150, 105);
 
-    Shape1 = new QWidget(this);
-    Shape1->setObjectName(QStringLiteral("Shape1"));
-    Shape1->setGeometry(0, 0, 183, 90);
-    Shape1->setAutoFillBackground(true);
-    QPalette black = Shape1->palette();
-    black.setColor(QPalette::Window, Qt::black);
-    Shape1->setPalette(black);
+    Shape1 = NewPanel(this, "Shape1", QRect(0, 0, 183, 90), Qt::black);
 
     Bevel1 = new QFrame(this);
     Bevel1->setObjectName(QStringLiteral("Bevel1"));

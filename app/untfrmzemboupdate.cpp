@@ -68,13 +68,7 @@ Tfrmzemboupdate::Tfrmzemboupdate(QWidget* owner) : QWidget(owner)
     setFont(PixelFont(Sans(), 11));
     PlaceFixed(this, 909, 628);
 
-    Panel1 = new QWidget(this);
-    Panel1->setObjectName(QStringLiteral("Panel1"));
-    Panel1->setGeometry(0, 0, 909, 49);
-    Panel1->setAutoFillBackground(true);
-    QPalette white = Panel1->palette();
-    white.setColor(QPalette::Window, Qt::white);
-    Panel1->setPalette(white);
+    Panel1 = NewPanel(this, "Panel1", QRect(0, 0, 909, 49), Qt::white);
     Image1 = new QLabel(Panel1);
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setGeometry(872, 3, 32, 32);
