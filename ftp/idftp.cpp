@@ -43,7 +43,15 @@ QString StatusText(TIdStatus status, const QString& argument)
     }
 }
 
-TIdFTP::TIdFTP() : FSocket(std::make_unique<TIdSocket>()) {}
+TIdFTP::TIdFTP()
+    : FWaitControl(std::make_unique<TIdWaitControl>(TIdWaitControl{[this] {
+                                                                        if (OnWait)
+                                                                            OnWait();
+                                                                    },
+                                                                    &FAbortRequested})),
+      FSocket(std::make_unique<TIdSocket>(FWaitControl.get()))
+{
+}
 
 TIdFTP::~TIdFTP() = default;
 
@@ -94,6 +102,14 @@ void TIdFTP::ReadTimedOut(const QString& text)
     throw EIdReadTimeout(text);
 }
 
+void TIdFTP::EndAborted()
+{
+    FAbortRequested = false;
+    CloseControl();
+    DoStatus(this, ftpAborted, QStringLiteral("Transfer aborted"));
+    throw EIdFTPAborted();
+}
+
 void TIdFTP::WriteLine(const QString& text)
 {
     if (!FSocket->IsOpen())
@@ -104,6 +120,8 @@ void TIdFTP::WriteLine(const QString& text)
         FSocket->Send(bytes.constData(), std::size_t(bytes.size()), ReadTimeout, QStringLiteral("Write timed out."));
     } catch (const EIdReadTimeout& e) {
         ReadTimedOut(e.Message());
+    } catch (const EIdFTPAborted&) {
+        EndAborted();
     }
 }
 
@@ -146,6 +164,9 @@ QString TIdFTP::ReadLine(const TDeadline& deadline)
         } catch (const EIdReadTimeout& e) {
             FInput.resize(old);
             ReadTimedOut(e.Message());
+        } catch (const EIdFTPAborted&) {
+            FInput.resize(old);
+            EndAborted();
         } catch (...) {
             FInput.resize(old);
             throw;
@@ -271,7 +292,11 @@ void TIdFTP::OpenControl()
         address = ResolveHost(Host);
     }
     DoStatus(FSocket.get(), hsConnecting, QString::fromStdString(address.to_string()));
-    FSocket->Connect(address, Port, ConnectTimeout);
+    try {
+        FSocket->Connect(address, Port, ConnectTimeout);
+    } catch (const EIdFTPAborted&) {
+        EndAborted();
+    }
     DoStatus(this, hsConnected);
     FUTF8 = false;
 }
@@ -314,8 +339,13 @@ bool TIdFTP::SendHost()
     // A server that drops the session on HOST closes right after its reply;
     // its close may trail the reply by a moment, so give it that moment
     // before judging whether to come back without HOST.
-    if (FInputPos >= FInput.size() && FSocket->IsOpen())
-        FSocket->WaitReadable(HostCloseGraceMs);
+    if (FInputPos >= FInput.size() && FSocket->IsOpen()) {
+        try {
+            FSocket->WaitReadable(HostCloseGraceMs);
+        } catch (const EIdFTPAborted&) {
+            EndAborted();
+        }
+    }
     return Connected();
 }
 

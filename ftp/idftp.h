@@ -15,6 +15,7 @@
 
 class TIdSocket;
 class TIdListener;
+struct TIdWaitControl;
 class TDeadline;
 class TIdFTPListItems;
 
@@ -89,6 +90,10 @@ public:
     bool PassiveUseControlHost = false;
 
     TIdStatusEvent OnStatus;
+    // Runs about every 50 ms while the client waits on the network (a
+    // connect, a reply, a data block), so that a caller on one thread can
+    // keep its window answering; it may call Abort.
+    std::function<void()> OnWait;
     TWorkBeginEvent OnWorkBegin;
     TWorkEvent OnWork;
     TWorkEndEvent OnWorkEnd;
@@ -103,10 +108,12 @@ public:
     // Sends QUIT, awaits its reply a few seconds at most, and closes.
     void Disconnect();
     bool Connected();
-    // Asks the running transfer to stop at its next block: it fails with
-    // EIdFTPAborted, keeps no partial data and closes the session. Only sets
-    // a flag, so the notification handlers may call it; requested while no
-    // transfer runs, it makes the next transfer fail at once.
+    // Asks the running operation to stop: a transfer at its next block, any
+    // wait on the network (connect, reply, data) at once. The operation
+    // fails with EIdFTPAborted, a transfer keeps no partial data, and the
+    // session is closed. Only sets a flag, so the notification handlers and
+    // OnWait may call it; requested while nothing runs, it makes the next
+    // wait or transfer fail at once.
     void Abort();
 
     // Refuses (EIdFTPBadArgument, naming `what`) text meant for a command
@@ -157,6 +164,8 @@ private:
     enum TTransferKind { tkListing, tkFile };
 
     void DoStatus(TIdBaseComponent* sender, TIdStatus status, const QString& argument = QString());
+    // A wait ended by Abort: the session is closed and the request consumed.
+    [[noreturn]] void EndAborted();
     void CheckSessionTexts() const;
     void OpenControl();
     void ReadGreeting();
@@ -188,6 +197,7 @@ private:
     // The bytes received.
     std::int64_t ReceiveData(TIdSocket& data, QIODevice* destination);
 
+    std::unique_ptr<TIdWaitControl> FWaitControl; // handed to every socket of the session
     std::unique_ptr<TIdSocket> FSocket;
     QByteArray FInput;
     qsizetype FInputPos = 0;

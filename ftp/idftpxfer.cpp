@@ -152,14 +152,14 @@ std::unique_ptr<TIdSocket> TIdFTP::ConnectPassive(const QString& command)
         SendCmd(QStringLiteral("PRET ") + command);
     SendCmd(QStringLiteral("PASV"), {227});
     const TIdPassiveAddress announced = ParsePASVReply(FLastCmdResult);
-    auto data = std::make_unique<TIdSocket>();
+    auto data = std::make_unique<TIdSocket>(FWaitControl.get());
     data->Connect(FSocket->RemoteAddress(), announced.Port, ConnectTimeout);
     return data;
 }
 
 std::unique_ptr<TIdListener> TIdFTP::ListenActive()
 {
-    auto listener = std::make_unique<TIdListener>(FSocket->LocalAddress(), DataPort);
+    auto listener = std::make_unique<TIdListener>(FSocket->LocalAddress(), DataPort, FWaitControl.get());
     const QString ip =
         ExternalIP.isEmpty() ? QString::fromStdString(listener->LocalAddress().to_string()) : ExternalIP;
     const std::uint16_t port = listener->LocalPort();

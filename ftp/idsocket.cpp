@@ -35,28 +35,44 @@ TSocketErrorText WindowsSocketError(const std::error_code& e)
 
 // Starts an asynchronous operation on the context and runs it until it ends
 // or the wait (milliseconds, 0 no limit) runs out, when `cancel` stops it
-// (its own error ignored). False when it was cancelled; `ec` holds the
-// operation's result otherwise.
+// (its own error ignored). The wait goes in slices, between which the
+// control's Idle runs and its abort is looked at: an abort cancels the
+// operation and raises EIdFTPAborted. False when the wait ran out; `ec`
+// holds the operation's result otherwise.
 template <class TStart, class TCancel>
-bool RunLimited(asio::io_context& context, int timeoutMs, std::error_code& ec, TStart start, TCancel cancel)
+bool RunLimited(asio::io_context& context, const TIdWaitControl* control, int timeoutMs, std::error_code& ec,
+                TStart start, TCancel cancel)
 {
     bool done = false;
     start([&](const std::error_code& e) {
         done = true;
         ec = e;
     });
+    const TDeadline deadline(timeoutMs);
+    bool aborted = false;
     context.restart();
-    if (timeoutMs <= 0)
-        context.run();
-    else
-        context.run_for(std::chrono::milliseconds(timeoutMs));
-    if (done)
-        return true;
+    for (;;) {
+        const int left = deadline.Remaining();
+        if (left < 0)
+            break;
+        context.run_for(std::chrono::milliseconds(left == 0 ? WaitSliceMs : std::min(left, WaitSliceMs)));
+        if (done)
+            return true;
+        if (control && control->Idle)
+            control->Idle();
+        if (control && control->Abort && *control->Abort) {
+            aborted = true;
+            break;
+        }
+        context.restart();
+    }
     std::error_code ignored;
     cancel(ignored);
     // Let the cancelled operation's handler run before its state goes.
     context.restart();
     context.run();
+    if (aborted)
+        throw EIdFTPAborted();
     return false;
 }
 
@@ -120,7 +136,7 @@ int TDeadline::Remaining() const
     return left > 0 ? int(left) : -1;
 }
 
-TIdSocket::TIdSocket() : FSocket(FContext) {}
+TIdSocket::TIdSocket(const TIdWaitControl* control) : FSocket(FContext), FControl(control) {}
 
 TIdSocket::~TIdSocket() { Close(); }
 
@@ -130,7 +146,7 @@ bool TIdSocket::Wait(asio::socket_base::wait_type what, int timeoutMs)
     // at once: wait through the context instead.
     std::error_code ec;
     const bool done = RunLimited(
-        FContext, timeoutMs, ec, [&](auto handler) { FSocket.async_wait(what, handler); },
+        FContext, FControl, timeoutMs, ec, [&](auto handler) { FSocket.async_wait(what, handler); },
         [&](std::error_code& ignored) { FSocket.cancel(ignored); });
     if (!done)
         return false;
@@ -144,7 +160,7 @@ void TIdSocket::Connect(const asio::ip::address_v4& address, std::uint16_t port,
     const asio::ip::tcp::endpoint peer(address, port);
     std::error_code ec;
     const bool done = RunLimited(
-        FContext, timeoutMs, ec, [&](auto handler) { FSocket.async_connect(peer, handler); },
+        FContext, FControl, timeoutMs, ec, [&](auto handler) { FSocket.async_connect(peer, handler); },
         [&](std::error_code& ignored) { FSocket.close(ignored); });
     if (!done)
         throw EIdConnectTimeout();
@@ -231,7 +247,8 @@ asio::ip::address_v4 TIdSocket::RemoteAddress() const
     return ec ? asio::ip::address_v4() : ep.address().to_v4();
 }
 
-TIdListener::TIdListener(const asio::ip::address_v4& address, std::uint16_t port) : FAcceptor(FContext)
+TIdListener::TIdListener(const asio::ip::address_v4& address, std::uint16_t port, const TIdWaitControl* control)
+    : FAcceptor(FContext), FControl(control)
 {
     std::error_code ec;
     const asio::ip::tcp::endpoint local(address, port);
@@ -264,10 +281,10 @@ std::uint16_t TIdListener::LocalPort() const
 
 std::unique_ptr<TIdSocket> TIdListener::Accept(int timeoutMs)
 {
-    auto peer = std::make_unique<TIdSocket>();
+    auto peer = std::make_unique<TIdSocket>(FControl);
     std::error_code ec;
     const bool done = RunLimited(
-        FContext, timeoutMs, ec, [&](auto handler) { FAcceptor.async_accept(peer->FSocket, handler); },
+        FContext, FControl, timeoutMs, ec, [&](auto handler) { FAcceptor.async_accept(peer->FSocket, handler); },
         [&](std::error_code& ignored) { FAcceptor.cancel(ignored); });
     if (!done)
         return nullptr;

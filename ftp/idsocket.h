@@ -12,6 +12,7 @@
 #include <QString>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <system_error>
 
@@ -33,11 +34,20 @@ private:
     std::chrono::steady_clock::time_point FEnd;
 };
 
+// What a socket does while it waits: Idle runs about every WaitSliceMs (a
+// single-threaded caller keeps its window alive there), and once *Abort is
+// true the wait ends at once with EIdFTPAborted.
+struct TIdWaitControl {
+    std::function<void()> Idle;
+    const bool* Abort = nullptr;
+};
+constexpr int WaitSliceMs = 50;
+
 // One TCP connection. Waits take milliseconds, 0 meaning no limit; a wait
 // that runs out raises EIdReadTimeout with the text given.
 class TIdSocket : public TIdBaseComponent {
 public:
-    TIdSocket();
+    explicit TIdSocket(const TIdWaitControl* control = nullptr);
     ~TIdSocket() override;
 
     // Raises EIdSocketError, or EIdConnectTimeout when the wait runs out.
@@ -65,12 +75,13 @@ private:
 
     asio::io_context FContext;
     asio::ip::tcp::socket FSocket;
+    const TIdWaitControl* FControl;
 };
 
 // A listening socket for one incoming connection (active mode).
 class TIdListener {
 public:
-    TIdListener(const asio::ip::address_v4& address, std::uint16_t port);
+    TIdListener(const asio::ip::address_v4& address, std::uint16_t port, const TIdWaitControl* control = nullptr);
     ~TIdListener();
     asio::ip::address_v4 LocalAddress() const;
     std::uint16_t LocalPort() const;
@@ -80,4 +91,5 @@ public:
 private:
     asio::io_context FContext;
     asio::ip::tcp::acceptor FAcceptor;
+    const TIdWaitControl* FControl;
 };

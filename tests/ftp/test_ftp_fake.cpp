@@ -766,6 +766,67 @@ TEST(FtpFakeTimeout, ConnectTimeout)
     ftp.Disconnect();
 }
 
+// A close request must be heard while the client waits: an abort asked from
+// OnWait ends a connect that is never answered, a reply that never comes and
+// a data connection gone quiet, each within a slice of the wait, with the
+// session closed; the hook runs while waiting.
+TEST(FtpFakeTimeout, AbortFromTheWaitHookEndsEveryWait)
+{
+    asio::io_context context;
+    asio::ip::tcp::acceptor full(context, asio::ip::tcp::endpoint(asio::ip::make_address_v4("127.0.0.1"), 0));
+    full.listen(0);
+    std::vector<std::unique_ptr<asio::ip::tcp::socket>> queued;
+    for (int i = 0; i < 4; ++i) {
+        auto s = std::make_unique<asio::ip::tcp::socket>(context);
+        s->async_connect(full.local_endpoint(), [](const std::error_code&) {});
+        queued.push_back(std::move(s));
+    }
+    TFakeFtpServer silentUser([](TFakeSession& s, int) {
+        s.Reply("220 hi");
+        s.Login();
+        s.On("USER", [](TFakeSession& s, const QByteArray&) { s.Pause(1500); });
+    });
+    TFakeFtpServer stalled([](TFakeSession& s, int) {
+        s.Reply("220 hi");
+        s.Login();
+        s.OnPasv();
+        s.On("RETR", [](TFakeSession& s, const QByteArray&) {
+            s.Reply("150 coming");
+            s.SendData("abc", false);
+            s.Pause(1500);
+        });
+    });
+    const struct {
+        const char* Phase;
+        std::uint16_t Port;
+        bool Retr;
+    } rows[] = {{"connect", full.local_endpoint().port(), false},
+                {"reply", silentUser.Port(), false},
+                {"data", stalled.Port(), true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Phase);
+        TIdFTP ftp;
+        ftp.Host = QStringLiteral("127.0.0.1");
+        ftp.Port = row.Port;
+        ftp.ConnectTimeout = ftp.ReadTimeout = ftp.TransferTimeout = 30000;
+        int idle = 0;
+        QElapsedTimer clock;
+        if (row.Retr)
+            ftp.Connect();
+        ftp.OnWait = [&] {
+            if (++idle == 3)
+                ftp.Abort();
+        };
+        QBuffer sink;
+        sink.open(QIODevice::WriteOnly);
+        clock.start();
+        EXPECT_THROW(row.Retr ? ftp.Get("x", &sink) : ftp.Connect(), EIdFTPAborted);
+        EXPECT_LT(clock.elapsed(), 1000);
+        EXPECT_EQ(idle, 3);
+        EXPECT_FALSE(ftp.Connected());
+    }
+}
+
 namespace {
 
 struct TToolRun {
