@@ -28,6 +28,7 @@ namespace {
 
 const QColor Green(0, 128, 0);
 const QString Label9Ready = QStringLiteral("Quendarive.exe - Será atualizado");
+const int Label3Left = 401;
 
 // A label whose text changes: it grows with its text, as an auto-sized label does.
 void SetText(QLabel* label, const QString& text)
@@ -135,7 +136,7 @@ Tfrmzemboupdate::Tfrmzemboupdate(QWidget* owner) : QWidget(owner)
     const QFont status = PixelFont(Sans(), 13, true);
     lblstatus = NewLabel(Panel2, "lblstatus", QStringLiteral(" "), {206, 506}, status, Qt::black, lfTransparent);
     lblcontador = NewLabel(Panel2, "lblcontador", QStringLiteral(" "), {206, 526}, status, Qt::black, lfTransparent);
-    Label3 = NewLabel(Panel2, "Label3", QStringLiteral(" "), {401, 526}, status, Qt::black, lfTransparent);
+    Label3 = NewLabel(Panel2, "Label3", QStringLiteral(" "), {Label3Left, 526}, status, Qt::black, lfTransparent);
 
     Button3 = new QPushButton(ExitGlyph(), QStringLiteral("&Sair"), Panel2);
     Button3->setObjectName(QStringLiteral("Button3"));
@@ -265,8 +266,17 @@ void Tfrmzemboupdate::batualizarClick()
     Button1->setEnabled(false);
     AtualizaArquivos();
     Button1->setEnabled(true);
-    if (FCloseRequested)
+    if (FCloseRequested) {
         close();
+        return;
+    }
+    Button1->setFocus(); // Enter starts the next run
+}
+
+void Tfrmzemboupdate::Waiting()
+{
+    // Paint and input (a close request among them) while the run waits.
+    QCoreApplication::processEvents();
 }
 
 bool Tfrmzemboupdate::Label9Verde() const
@@ -303,7 +313,14 @@ void Tfrmzemboupdate::AtualizaArquivos()
     run.Desconecta();
     FRun = nullptr;
 
-    if (!run.Erro() && !cancelled && aguarde) {
+    // A close request that came while the session closed still stops here.
+    cancelled = cancelled || run.Cancelado();
+    if (cancelled)
+        run.MarcaErro();
+    if (!run.Erro()) {
+        // The upgrade runs also when the checks never turned Label9 green.
+        if (!aguarde)
+            aguarde = new Taguarde(this, CheckListBox1);
         aguarde->exec();
         if (aguarde->Tag == 1)
             Tag = 1;
@@ -316,6 +333,15 @@ void Tfrmzemboupdate::AtualizaArquivos()
         Tag = 0;
     SetText(lblcontador, QString());
     SetText(Label3, QString());
+}
+
+// The counter grows with the file; the file's name moves right of it
+// rather than run into it.
+void Tfrmzemboupdate::PlaceFileName()
+{
+    const int x = std::max(Label3Left, lblcontador->text().trimmed().isEmpty() ? 0 : lblcontador->geometry().right() + 8);
+    if (Label3->x() != x)
+        Label3->move(x, Label3->y());
 }
 
 void Tfrmzemboupdate::ResetDisplay()
@@ -362,6 +388,7 @@ void Tfrmzemboupdate::Planned(const TUpdatePlan& plan)
 void Tfrmzemboupdate::FileStarted(int, const QString& name)
 {
     SetText(Label3, name);
+    PlaceFileName();
 }
 
 void Tfrmzemboupdate::SizeKnown(std::uint32_t bytesToTransfer)
@@ -398,6 +425,7 @@ void Tfrmzemboupdate::ftpupdateWork(std::int64_t AWorkCount)
 {
     const TProgressTexts texts = FProgress.Work(AWorkCount, BytesToTransfer, STime, Now());
     SetText(lblcontador, texts.Contador);
+    PlaceFileName();
     SetText(lblstatus, texts.Status);
     // Paint and input (a close request among them) while the run blocks.
     QCoreApplication::processEvents();
@@ -411,6 +439,7 @@ void Tfrmzemboupdate::ftpupdateWorkEnd(TWorkMode AWorkMode)
 {
     SetText(lblstatus, WorkEndStatus(AWorkMode));
     SetText(lblcontador, WorkEndContador(BytesToTransfer));
+    PlaceFileName();
 }
 
 void Tfrmzemboupdate::ftpupdateStatus(TIdStatus AStatus, const QString& AStatusText)

@@ -84,7 +84,9 @@ private:
     bool Label9Verde() const;
     void SetNodeState(int index, int state);
     void ResetDisplay();
+    void PlaceFileName();
 
+    void Waiting() override;
     void Listed(const QStringList& lines) override;
     void Planned(const TUpdatePlan& plan) override;
     void FileStarted(int index, const QString& name) override;

@@ -1,8 +1,14 @@
 #include "platform/shell.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
+
+#ifdef Q_OS_LINUX
+#include <csignal>
+#include <sys/prctl.h>
+#endif
 
 namespace {
 
@@ -96,4 +102,54 @@ bool StartProcess(const QString& commandLine, const QString& workingFolder)
 void SetProcessStartFunction(TProcessStartFunction f)
 {
     ProcessStartHook() = std::move(f);
+}
+
+namespace {
+
+// A child that outlives an updater killed mid-replacement would go on
+// writing into a folder the next run cleans: it dies with its parent.
+void EndWithParent(QProcess& process)
+{
+#ifdef Q_OS_LINUX
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+#else
+    (void)process;
+#endif
+}
+
+TProcessResult Ended(QProcess& process, TProcessEnd end)
+{
+    process.kill();
+    process.waitForFinished(5000);
+    return {end, -1, {}};
+}
+
+} // namespace
+
+TProcessResult RunProcess(const QString& commandLine, const QString& workingFolder, int timeoutMs,
+                          const std::function<bool()>& keepWaiting)
+{
+    QStringList parts = SplitCommandLine(commandLine, workingFolder);
+    if (parts.isEmpty())
+        return {peNotStarted, -1, QStringLiteral("O programa da linha de comando não existe.")};
+    QProcess process;
+    EndWithParent(process);
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.setWorkingDirectory(workingFolder);
+    process.start(parts.takeFirst(), parts);
+    if (!process.waitForStarted(10000))
+        return {peNotStarted, -1, process.errorString()};
+    QElapsedTimer clock;
+    clock.start();
+    while (!process.waitForFinished(50)) {
+        if (process.state() == QProcess::NotRunning)
+            break;
+        if (keepWaiting && !keepWaiting())
+            return Ended(process, peStopped);
+        if (clock.elapsed() >= timeoutMs)
+            return Ended(process, peTimedOut);
+    }
+    if (process.exitStatus() == QProcess::CrashExit)
+        return {peCrashed, -1, process.errorString()};
+    return {peExited, process.exitCode(), {}};
 }

@@ -13,7 +13,11 @@
 #include "update/helpers.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
 #include <QThread>
+
+#include <filesystem>
 
 namespace {
 
@@ -25,12 +29,21 @@ TPauseFunction& Pause()
     return pause;
 }
 
-void Pausa(int milliseconds)
+// False when keepWaiting asked to stop during the pause.
+bool Pausa(int milliseconds, const TKeepWaiting& keepWaiting)
 {
-    if (Pause())
+    if (Pause()) {
         Pause()(milliseconds);
-    else
-        QThread::msleep(ulong(milliseconds));
+        return !keepWaiting || keepWaiting();
+    }
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < milliseconds) {
+        QThread::msleep(ulong(std::min<qint64>(50, milliseconds - clock.elapsed())));
+        if (keepWaiting && !keepWaiting())
+            return false;
+    }
+    return true;
 }
 
 // Day, month, four-digit year, hour and minute: seconds never count.
@@ -106,20 +119,21 @@ std::optional<TCheckFailure> VerificaBases(const QString& alias, TDatabase& cata
         catalogue.Close();
         return TCheckFailure{ckCatalogue, QStringLiteral("Conexão com o MYSQL da internet não localizado.")};
     }
+    // A failure to close it again counts like a failure to open it.
     try {
         customer.Open();
+        customer.Close();
     } catch (const std::exception&) {
         catalogue.Close();
         try {
             customer.Close();
         } catch (const std::exception&) {
-            // it never opened
+            // it never opened, or is lost already
         }
         return TCheckFailure{ckCustomerDatabase, QStringLiteral("Alias ") + alias +
                                                      QStringLiteral(" encontrado, mas arquivo apontado por ele ") +
                                                      path + QStringLiteral(" não foi encontrado.")};
     }
-    customer.Close();
     return std::nullopt;
 }
 
@@ -183,6 +197,8 @@ QString DecisionText(TFileDecision decision)
         return QStringLiteral("nunca baixado");
     case fdRecusado:
         return QStringLiteral("recusado");
+    case fdPasta:
+        return QStringLiteral("pasta");
     case fdSemItem:
         break;
     }
@@ -197,6 +213,7 @@ TNodeState TPlanItem::State() const
         return nsRed;
     case fdAtualizado:
     case fdNuncaBaixado:
+    case fdPasta:
         return nsGreen;
     case fdSemItem:
         break;
@@ -259,7 +276,9 @@ TUpdatePlan PlanejaAtualizacao(const QStringList& lines, const TIdFTPListItems& 
             entry.Name = item.FileName();
             entry.RemoteTime = item.ModifiedDate();
             entry.Reason = MotivoRecusa(entry.Name);
-            if (entry.Name == DllsEntry)
+            if (item.ItemType() == ditDirectory)
+                entry.Decision = fdPasta;
+            else if (entry.Name == DllsEntry)
                 entry.Decision = fdNuncaBaixado;
             else if (!entry.Reason.isEmpty())
                 entry.Decision = fdRecusado;
@@ -291,34 +310,123 @@ void SetPauseFunction(TPauseFunction pause)
 
 QString LinhaDeComando(const QString& progr, const QString& destination)
 {
-    const QChar sep = QDir::separator();
-    return progr + sep + QStringLiteral("winrar") + sep + QStringLiteral("WinRAR.exe x -o+ ") + MainArchive +
+    return QDir::toNativeSeparators(ArchiverPath(progr)) + QStringLiteral(" x -o+ ") + MainArchive +
            QStringLiteral(" *.exe \"") + destination + u'"';
 }
 
-TSubstituicao SubstituiExecutavel(const QString& mainExecutable, const QString& progr)
+void LimpaExtracao()
+{
+    if (QFileInfo(StagingFolder).isDir())
+        QDir(StagingFolder).removeRecursively();
+}
+
+namespace {
+
+// Why the archiver's work cannot be used, or empty when it can.
+QString MotivoFalhaExtracao(const TProcessResult& result, const QString& staged)
+{
+    switch (result.End) {
+    case peNotStarted:
+        return QStringLiteral("o descompactador não pôde ser iniciado (") + result.Error + u')';
+    case peCrashed:
+        return QStringLiteral("o descompactador terminou de forma anormal");
+    case peTimedOut:
+        return QStringLiteral("o descompactador não terminou em %1 segundos").arg(ArchiverTimeoutMs / 1000);
+    case peStopped:
+        return QStringLiteral("a atualização foi interrompida");
+    case peExited:
+        break;
+    }
+    if (result.ExitCode != 0)
+        return QStringLiteral("o descompactador terminou com o código %1 (arquivo %2 danificado ou disco cheio?)")
+            .arg(result.ExitCode)
+            .arg(MainArchive);
+    if (QFileInfo(staged).size() <= 0)
+        return MainArchive + QStringLiteral(" não trouxe o ") + MainExecutable;
+    return {};
+}
+
+// Every file the archiver left in the staging folder, renamed to its place
+// in the installation folder (an existing file is replaced in one step).
+QString MoveStagedFiles(const QString& folder)
+{
+    QDirIterator it(StagingFolder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString from = it.next();
+        const QString to = folder + QDir(StagingFolder).relativeFilePath(from);
+        std::error_code ec;
+        const std::filesystem::path target(to.toStdU16String());
+        if (target.has_parent_path())
+            std::filesystem::create_directories(target.parent_path(), ec);
+        std::filesystem::rename(std::filesystem::path(from.toStdU16String()), target, ec);
+        if (ec)
+            return QStringLiteral("não foi possível colocar ") + to + QStringLiteral(" no lugar (") +
+                   QString::fromStdString(ec.message()) + u')';
+    }
+    return {};
+}
+
+// The previous program back in place, the staging folder and the archive gone.
+void DesfazSubstituicao(const QString& mainExecutable, const QString& backup)
+{
+    if (!FileExists(mainExecutable) && FileExists(backup))
+        QFile::copy(backup, mainExecutable); // written aside and renamed: never half a program
+    LimpaExtracao();
+    DeleteFile(MainArchive); // so the next run fetches it again
+}
+
+} // namespace
+
+TSubstituicao SubstituiExecutavel(const QString& mainExecutable, const QString& progr, const TKeepWaiting& keepWaiting)
 {
     TSubstituicao result;
     const QString folder = FolderPart(mainExecutable);
+    const QString backup = folder + MainBackup;
+    const auto fail = [&](const QString& cause) {
+        DesfazSubstituicao(mainExecutable, backup);
+        result.Failed = true;
+        result.Message = QStringLiteral("Não foi possível substituir ") + mainExecutable + QStringLiteral(": ") + cause +
+                         QStringLiteral(". O programa anterior foi mantido.");
+        return result;
+    };
+    const auto stop = [&] {
+        DesfazSubstituicao(mainExecutable, backup);
+        result.Cancelled = true;
+        return result;
+    };
+    LimpaExtracao();
     if (FileExists(mainExecutable)) {
-        // Failures here are judged by the wait below only.
-        DeleteFile(folder + MainBackup);
-        CopyFileNoOverwrite(mainExecutable, folder + MainBackup);
+        // The program is only deleted once a whole copy of it is kept.
+        DeleteFile(backup);
+        if (!CopyFileNoOverwrite(mainExecutable, backup))
+            return fail(QStringLiteral("a cópia de segurança ") + backup + QStringLiteral(" não pôde ser criada"));
         DeleteFile(mainExecutable);
     }
     while (FileExists(mainExecutable) && result.Pauses < 5) {
-        Pausa(1000);
+        const bool goOn = Pausa(1000, keepWaiting);
         ++result.Pauses;
+        if (!goOn)
+            return stop();
     }
     if (FileExists(mainExecutable)) {
         result.Failed = true;
         result.Message = QStringLiteral("Não foi possível apagar arquivo ") + mainExecutable + u'.';
+        LimpaExtracao();
         DeleteFile(MainArchive); // so the next run fetches it again
         return result;
     }
-    result.CommandLine =
-        LinhaDeComando(progr, folder.isEmpty() ? QStringLiteral(".") + QDir::separator() : folder);
-    StartProcess(FromAnsi(ToAnsi(result.CommandLine)), QDir::currentPath()); // its result is not looked at
+    QDir().mkpath(StagingFolder);
+    result.CommandLine = LinhaDeComando(progr, StagingFolder + QDir::separator());
+    const TProcessResult archiver = RunProcess(FromAnsi(ToAnsi(result.CommandLine)), QDir::currentPath(),
+                                               ArchiverTimeoutMs, keepWaiting);
+    if (archiver.End == peStopped)
+        return stop();
+    QString cause = MotivoFalhaExtracao(archiver, StagingFolder + u'/' + QFileInfo(mainExecutable).fileName());
+    if (cause.isEmpty())
+        cause = MoveStagedFiles(folder);
+    if (!cause.isEmpty())
+        return fail(cause);
+    LimpaExtracao();
     return result;
 }
 
@@ -327,6 +435,12 @@ TSubstituicao SubstituiExecutavel(const QString& mainExecutable, const QString& 
 TUpdateRun::TUpdateRun(TIdFTP& ftp, TUpdateObserver& observer, QString progr)
     : FFtp(ftp), FObserver(observer), FProgr(std::move(progr))
 {
+    FFtp.OnWait = [this] { FObserver.Waiting(); };
+}
+
+TUpdateRun::~TUpdateRun()
+{
+    FFtp.OnWait = nullptr;
 }
 
 void TUpdateRun::Conecta(const TConfiguracao& settings, const QString& password)
@@ -337,8 +451,10 @@ void TUpdateRun::Conecta(const TConfiguracao& settings, const QString& password)
     FFtp.Password = password;
     FFtp.Passive = settings.Passive;
     try {
+        CheckCancelled();
         FFtp.Connect();
     } catch (const std::exception& error) {
+        CheckCancelled();
         throw EUpdateConnectError(QStringLiteral("Não foi possível estabelecer conexão ftp.\r\rTENTE MAIS TARDE.\r") +
                                   ErrorText(error));
     }
@@ -355,22 +471,18 @@ void TUpdateRun::CheckCancelled() const
 void TUpdateRun::Cancela()
 {
     FCancelled = true;
-    if (FTransferring)
-        FFtp.Abort();
+    FFtp.Abort();
 }
 
 const TUpdatePlan& TUpdateRun::Planeja()
 {
     QStringList lines;
-    FTransferring = true;
     try {
         FFtp.List(&lines);
     } catch (const std::exception&) {
-        FTransferring = false;
         CheckCancelled();
         throw;
     }
-    FTransferring = false;
     CheckCancelled();
     FObserver.Listed(lines);
     FPlan = PlanejaAtualizacao(lines, FFtp.DirectoryListing());
@@ -398,17 +510,16 @@ void TUpdateRun::Executa(const QString& mainExecutable)
                                         u'.');
             continue;
         }
-        // Every listed file's size is asked, fetched or not: the counter of
-        // the window shows it. A refused SIZE reads as unknown (-1, shown as
-        // 4 294 967 295 bytes); a lost session raises and ends the run.
-        const std::int64_t size = FFtp.Size(item.Name);
-        FObserver.SizeKnown(std::uint32_t(size));
         if (item.Decision == fdBaixar)
-            Baixa(i, size);
+            Baixa(i);
     }
     CheckCancelled();
     if (SubstituicaoNecessaria(FDownloaded, FError)) {
-        FReplacement = SubstituiExecutavel(mainExecutable, FProgr);
+        FReplacement = SubstituiExecutavel(mainExecutable, FProgr, [this] {
+            FObserver.Waiting();
+            return !FCancelled;
+        });
+        CheckCancelled();
         if (FReplacement.Failed) {
             FError = true;
             FObserver.ReplacementFailed(FReplacement.Message);
@@ -416,18 +527,21 @@ void TUpdateRun::Executa(const QString& mainExecutable)
     }
 }
 
-void TUpdateRun::Baixa(int index, std::int64_t size)
+// The size is asked only of a file that is fetched: it feeds the counter
+// and holds the download to its length. A refused SIZE reads as unknown
+// (-1, shown as 4 294 967 295 bytes); a lost session or a stop request
+// raises there and ends the run.
+void TUpdateRun::Baixa(int index)
 {
     const TPlanItem& item = FPlan.Items.at(index);
     FDownloaded = true;
+    const std::int64_t size = FFtp.Size(item.Name);
+    FObserver.SizeKnown(std::uint32_t(size));
     try {
         FObserver.StateChanged(index, nsOrange);
-        FTransferring = true;
         BaixaArquivo(FFtp, item, size);
-        FTransferring = false;
         FObserver.StateChanged(index, nsGreen);
     } catch (const std::exception& error) {
-        FTransferring = false;
         CheckCancelled();
         FError = true;
         FObserver.StateChanged(index, nsRed);

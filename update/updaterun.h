@@ -30,6 +30,10 @@ inline const QString SettingsFile = QStringLiteral("Tolvenra.INI");
 inline const QString ConnectionFile = QStringLiteral("atualiza.cfg");
 inline const QString ServerFolder = QStringLiteral("keldarin");
 inline const QString DllsEntry = QStringLiteral("Arquivos_dlls");
+// Where the archiver unpacks before the new program is moved into place: in
+// the installation folder, so the move is a rename on one file system.
+inline const QString StagingFolder = QStringLiteral("zembo-extracao.tmp");
+constexpr int ArchiverTimeoutMs = 120000;
 
 // ---------------------------------------------------------------- checks
 
@@ -96,6 +100,7 @@ enum TFileDecision {
     fdNuncaBaixado, // the Arquivos_dlls entry
     fdRecusado,     // a name that would write outside the folder
     fdSemItem,      // a listing line that names no entry
+    fdPasta,        // a folder of the listing (".", ".." among them): never fetched
 };
 QString DecisionText(TFileDecision decision); // "baixar", "atualizado", ...
 
@@ -143,17 +148,28 @@ using TPauseFunction = std::function<void(int milliseconds)>;
 void SetPauseFunction(TPauseFunction pause); // empty restores the real pause
 
 struct TSubstituicao {
-    bool Failed = false;  // the main executable could not be removed
-    QString Message;      // shown to the operator when it failed
-    QString CommandLine;  // the archiver's, when started
+    bool Failed = false;    // not replaced: the previous program is in place
+    bool Cancelled = false; // stopped on request: likewise
+    QString Message;        // shown to the operator when it failed
+    QString CommandLine;    // the archiver's, when started
     int Pauses = 0;
 };
-// The archiver's command line: extract *.exe of the archive, overwriting.
+// Runs during every wait of the replacement; false asks it to stop.
+using TKeepWaiting = std::function<bool()>;
+// The archiver's command line: extract *.exe of the archive into the
+// destination, overwriting; the archiver is the file the check looks for.
 QString LinhaDeComando(const QString& progr, const QString& destination);
-// Backs up, deletes and waits for the main executable, then starts the
-// archiver without waiting; or reports that it could not be removed, the
-// archive deleted.
-TSubstituicao SubstituiExecutavel(const QString& mainExecutable, const QString& progr);
+// The replacement as one transaction: backs up the main executable, deletes
+// it and waits for it to go, has the archiver unpack the archive into the
+// staging folder (waited for, at most ArchiverTimeoutMs), and moves the
+// executables into place by rename. Any failure, or a stop asked through
+// keepWaiting, puts the previous program back (from the backup when it was
+// already deleted), removes the staging folder and deletes the archive, so
+// the next run fetches it again.
+TSubstituicao SubstituiExecutavel(const QString& mainExecutable, const QString& progr,
+                                  const TKeepWaiting& keepWaiting = {});
+// Removes a staging folder that an interrupted run left behind.
+void LimpaExtracao();
 
 // ------------------------------------------------------------------- run
 
@@ -173,6 +189,10 @@ public:
 class TUpdateObserver {
 public:
     virtual ~TUpdateObserver() = default;
+    // Runs about every 50 ms while the run waits (the network, the
+    // archiver, a pause): a window lets its queue run here, and may ask the
+    // run to stop (Cancela).
+    virtual void Waiting() {}
     virtual void Listed(const QStringList& lines) { (void)lines; }
     virtual void Planned(const TUpdatePlan& plan) { (void)plan; }
     virtual void FileStarted(int index, const QString& name) { (void)index, (void)name; }
@@ -187,6 +207,9 @@ public:
 class TUpdateRun {
 public:
     TUpdateRun(TIdFTP& ftp, TUpdateObserver& observer, QString progr);
+    ~TUpdateRun();
+    TUpdateRun(const TUpdateRun&) = delete;
+    TUpdateRun& operator=(const TUpdateRun&) = delete;
 
     // Settings, login, binary, "keldarin". A failed connection raises
     // EUpdateConnectError; other errors pass through.
@@ -202,8 +225,10 @@ public:
     // Orderly QUIT; errors of a session already lost are ignored.
     void Desconecta();
 
-    // A close request: a running transfer stops at its next block. Safe
-    // from within the client's notifications.
+    // A close request: whatever the run waits for stops at once (a transfer
+    // at its next block), nothing further is fetched or replaced, and a
+    // replacement under way puts the previous program back. Safe from
+    // within the client's notifications and Waiting.
     void Cancela();
     bool Cancelado() const { return FCancelled; }
 
@@ -214,7 +239,7 @@ public:
     const TSubstituicao& Substituicao() const { return FReplacement; }
 
 private:
-    void Baixa(int index, std::int64_t size);
+    void Baixa(int index);
     void CheckCancelled() const;
 
     TIdFTP& FFtp;
@@ -225,7 +250,6 @@ private:
     bool FError = false;
     bool FDownloaded = false;
     bool FCancelled = false;
-    bool FTransferring = false;
 };
 
 // The status text at the end of a run.
