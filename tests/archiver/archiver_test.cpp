@@ -46,7 +46,7 @@ protected:
     // The updater's command line, split as the system splits it.
     TRun Extract(const QString& tail)
     {
-        const QString commandLine = FProgramFiles + QStringLiteral("/winrar/WinRAR.exe ") + tail;
+        const QString commandLine = FProgramFiles + QStringLiteral("/winrar/winrar.exe ") + tail;
         QStringList parts = SplitCommandLine(commandLine, FWork);
         if (parts.isEmpty())
             return {-1, QStringLiteral("no program in ") + commandLine};
@@ -64,7 +64,7 @@ protected:
 TEST_F(ArchiverTest, InstallRecordsTheProgramFilesFolder)
 {
     EXPECT_TRUE(QFileInfo(FProgramFiles + QStringLiteral("/winrar/winrar.exe")).isExecutable());
-    EXPECT_TRUE(QFileInfo(FProgramFiles + QStringLiteral("/winrar/WinRAR.exe")).isExecutable());
+    EXPECT_FALSE(QFileInfo::exists(FProgramFiles + QStringLiteral("/winrar/WinRAR.exe"))); // one spelling only
     qputenv("ZEMBO_REGISTRY", FScratch.File(QStringLiteral("registry.ini")).toLocal8Bit());
     TRegistry reg;
     ASSERT_TRUE(reg.OpenKeyReadOnly(THKey::LocalMachine, QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion")));
