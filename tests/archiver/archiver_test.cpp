@@ -46,7 +46,7 @@ protected:
     // The updater's command line, split as the system splits it.
     TRun Extract(const QString& tail)
     {
-        const QString commandLine = FProgramFiles + QStringLiteral("/winrar/WinRAR.exe ") + tail;
+        const QString commandLine = FProgramFiles + QStringLiteral("/winrar/winrar.exe ") + tail;
         QStringList parts = SplitCommandLine(commandLine, FWork);
         if (parts.isEmpty())
             return {-1, QStringLiteral("no program in ") + commandLine};
@@ -55,6 +55,10 @@ protected:
     }
 
     QString Work(const QString& name) const { return FWork + '/' + name; }
+    QStringList WorkEntries() const
+    {
+        return QDir(FWork).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    }
 
     TScratchDir FScratch;
     QString FProgramFiles;
@@ -64,7 +68,7 @@ protected:
 TEST_F(ArchiverTest, InstallRecordsTheProgramFilesFolder)
 {
     EXPECT_TRUE(QFileInfo(FProgramFiles + QStringLiteral("/winrar/winrar.exe")).isExecutable());
-    EXPECT_TRUE(QFileInfo(FProgramFiles + QStringLiteral("/winrar/WinRAR.exe")).isExecutable());
+    EXPECT_FALSE(QFileInfo::exists(FProgramFiles + QStringLiteral("/winrar/WinRAR.exe"))); // one spelling only
     qputenv("ZEMBO_REGISTRY", FScratch.File(QStringLiteral("registry.ini")).toLocal8Bit());
     TRegistry reg;
     ASSERT_TRUE(reg.OpenKeyReadOnly(THKey::LocalMachine, QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion")));
@@ -96,6 +100,39 @@ TEST_F(ArchiverTest, ExtractsOnlyExecutablesAndOverwrites)
     EXPECT_FALSE(QFileInfo::exists(Work(QStringLiteral("leiame.txt"))));
     EXPECT_FALSE(QFileInfo::exists(Work(QStringLiteral("dados/config.ini"))));
     EXPECT_FALSE(QFileInfo::exists(Work(QStringLiteral("Quendarive.exe.bak"))));
+    EXPECT_EQ(WorkEntries(), QStringList({"AJUDA.EXE", "Quendarive.exe", "Quendarive.rar", "dados"})); // nothing left aside
+}
+
+// A damaged archive fails with the archiver's exit code and leaves the folder
+// as it was: no partial file, the previous executable untouched.
+TEST_F(ArchiverTest, DamagedArchiveFailsAndExtractsNothing)
+{
+    const QByteArray good = Rar4Archive({{QStringLiteral("Quendarive.exe"), "new main program", kPacked},
+                                         {QStringLiteral("AJUDA.EXE"), "help", kPacked}});
+    const qsizetype data = good.indexOf("new main program"), secondHeader = good.indexOf("AJUDA.EXE") - 10;
+    QByteArray flipped = good;
+    flipped[data + 4] = char(flipped[data + 4] ^ 0x01);
+    const struct {
+        const char* Case;
+        QByteArray Archive;
+        int ExitCode;
+    } cases[] = {
+        {"cut in an entry's data", good.left(data + 5), 2},
+        {"cut in a header", good.left(secondHeader), 2},
+        {"end-of-archive block missing", good.chopped(7), 2},
+        {"not an archive", "Quendarive.exe is not here", 2},
+        {"empty file", {}, 2},
+        {"stored entry with a wrong byte (CRC)", flipped, 3},
+    };
+    for (const auto& c : cases) {
+        WriteBytes(Work(QStringLiteral("Quendarive.rar")), c.Archive);
+        WriteBytes(Work(QStringLiteral("Quendarive.exe")), "old main program");
+        const TRun run = Extract(QStringLiteral("x -o+ Quendarive.rar *.exe \".\\\""));
+        EXPECT_EQ(run.ExitCode, c.ExitCode) << c.Case << ": " << run.Output.toStdString();
+        EXPECT_FALSE(run.Output.isEmpty()) << c.Case;
+        EXPECT_EQ(ReadBytes(Work(QStringLiteral("Quendarive.exe"))), "old main program") << c.Case;
+        EXPECT_EQ(WorkEntries(), QStringList({"Quendarive.exe", "Quendarive.rar"})) << c.Case;
+    }
 }
 
 TEST_F(ArchiverTest, RefusesWhatItDoesNotHonour)
