@@ -276,10 +276,10 @@ TUpdatePlan PlanejaAtualizacao(const QStringList& lines, const TIdFTPListItems& 
             entry.Name = item.FileName();
             entry.RemoteTime = item.ModifiedDate();
             entry.Reason = MotivoRecusa(entry.Name);
-            if (item.ItemType() == ditDirectory)
-                entry.Decision = fdPasta;
-            else if (entry.Name == DllsEntry)
+            if (entry.Name == DllsEntry)
                 entry.Decision = fdNuncaBaixado;
+            else if (item.ItemType() == ditDirectory)
+                entry.Decision = fdPasta;
             else if (!entry.Reason.isEmpty())
                 entry.Decision = fdRecusado;
             else
@@ -350,10 +350,11 @@ QString MotivoFalhaExtracao(const TProcessResult& result, const QString& staged)
 // in the installation folder (an existing file is replaced in one step).
 QString MoveStagedFiles(const QString& folder)
 {
-    QDirIterator it(StagingFolder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    const QDir staging(QDir::current().absoluteFilePath(StagingFolder));
+    QDirIterator it(staging.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString from = it.next();
-        const QString to = folder + QDir(StagingFolder).relativeFilePath(from);
+        const QString to = folder + staging.relativeFilePath(from);
         std::error_code ec;
         const std::filesystem::path target(to.toStdU16String());
         if (target.has_parent_path())

@@ -4,13 +4,17 @@
 #include "ftp/listing/ftplist.h"
 #include "platform/files.h"
 #include "platform/shell.h"
+#include "tests/support/rar4writer.h"
 #include "tests/support/testenv.h"
 #include "update/progress.h"
 #include "update/updaterun.h"
 
 #include <QDir>
 #include <QLocale>
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QTest>
+#include <csignal>
 #include <gtest/gtest.h>
 
 namespace {
@@ -165,32 +169,114 @@ TEST_F(Settings, FourTwoOrNoLinesAndUnreadableFiles)
     EXPECT_EQ(AliasDoIni("Tolvenra.INI"), "");
 }
 
-using Replacement = InFolder;
+namespace {
 
-TEST_F(Replacement, BackupReplacedAndTheExactCommandLine)
+// A Program Files folder with the archiver at the one place the check looks:
+// the project's stand-in, or a script standing in for a failing archiver.
+class Replacement : public InFolder {
+protected:
+    void SetUp() override
+    {
+        InFolder::SetUp();
+        ASSERT_EQ(QProcess::execute(SourceDir() + "/scripts/install-winrar",
+                                    {FPrograms.Path(), FPrograms.File("registry.ini")}), 0);
+        WriteBytes(FDir.File("Quendarive.exe"), "programa antigo");
+        WriteRar4(FDir.File("Quendarive.rar"), {{"Quendarive.exe", "programa novo", QDateTime(QDate(2024, 3, 15), QTime(10, 20))},
+                                                {"Ajuda.exe", "ajuda nova", QDateTime(QDate(2024, 3, 15), QTime(10, 20))}});
+    }
+    void Archiver(const QByteArray& script)
+    {
+        WriteBytes(FPrograms.File("winrar/winrar.exe"), "#!/bin/bash\n" + script + "\n");
+        QFile::setPermissions(FPrograms.File("winrar/winrar.exe"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    // The previous program in place and nothing of the attempt left, the
+    // archive gone so the next run fetches it again.
+    void ExpectPreviousProgramKept()
+    {
+        EXPECT_EQ(ReadBytes(FDir.File("Quendarive.exe")), "programa antigo");
+        EXPECT_EQ(ReadBytes(FDir.File("Quendarive.old")), "programa antigo");
+        EXPECT_FALSE(QFileInfo::exists(StagingFolder));
+        EXPECT_FALSE(QFileInfo::exists("Ajuda.exe"));
+        EXPECT_FALSE(FileExists("Quendarive.rar"));
+    }
+    TScratchDir FPrograms;
+};
+
+} // namespace
+
+TEST_F(Replacement, UnpackedAsideAndMovedIntoPlaceWithTheExactCommandLine)
 {
-    WriteBytes(FDir.File("Quendarive.exe"), "novo");
-    WriteBytes(FDir.File("Quendarive.old"), "velho");
-    const TSubstituicao r = SubstituiExecutavel("Quendarive.exe", "/opt/Program Files");
-    EXPECT_FALSE(r.Failed);
+    WriteBytes(FDir.File("Quendarive.old"), "bem velho");
+    QDir().mkpath(QString(StagingFolder) + "/restos"); // left by a crashed run
+    const TSubstituicao r = SubstituiExecutavel("Quendarive.exe", FPrograms.Path());
+    EXPECT_FALSE(r.Failed) << r.Message.toStdString();
     EXPECT_EQ(r.Pauses, 0);
-    EXPECT_FALSE(FileExists("Quendarive.exe"));
-    EXPECT_EQ(ReadBytes(FDir.File("Quendarive.old")), "novo");
-    const QString expected = "/opt/Program Files/winrar/WinRAR.exe x -o+ Quendarive.rar *.exe \"./\"";
-    EXPECT_EQ(Started, QStringList({expected, QDir::currentPath()}));
+    EXPECT_EQ(r.CommandLine, FPrograms.Path() + "/winrar/winrar.exe x -o+ Quendarive.rar *.exe \"" + StagingFolder + "/\"");
+    EXPECT_EQ(ReadBytes(FDir.File("Quendarive.exe")), "programa novo");
+    EXPECT_EQ(ReadBytes(FDir.File("Ajuda.exe")), "ajuda nova");
+    EXPECT_EQ(ReadBytes(FDir.File("Quendarive.old")), "programa antigo");
+    EXPECT_FALSE(QFileInfo::exists(StagingFolder));
+    EXPECT_TRUE(Started.isEmpty()); // waited for, not started detached
 
-    // no main executable: no backup, no wait, the archiver at once
-    Started.clear();
-    DeleteFile("Quendarive.old");
-    EXPECT_EQ(SubstituiExecutavel("Quendarive.exe", "/p").Pauses, 0);
-    EXPECT_FALSE(FileExists("Quendarive.old"));
-    EXPECT_EQ(Started.size(), 2);
+    // no main executable (an earlier replacement was interrupted): no backup, no wait
+    DeleteFile("Quendarive.exe");
+    WriteRar4(FDir.File("Quendarive.rar"), {{"Quendarive.exe", "programa novo", QDateTime(QDate(2024, 3, 15), QTime(10, 20))}});
+    EXPECT_EQ(SubstituiExecutavel("Quendarive.exe", FPrograms.Path()).Pauses, 0);
+    EXPECT_EQ(ReadBytes(FDir.File("Quendarive.exe")), "programa novo");
+}
+
+// Each way the archiver can fail leaves the previous program in place and
+// says why; before, the program was deleted and the run reported success.
+TEST_F(Replacement, EveryFailureOfTheArchiverKeepsThePreviousProgram)
+{
+    const struct {
+        const char* Case;
+        QByteArray Script; // empty: the project's stand-in on a damaged archive
+        bool Damaged;
+        const char* Cause;
+    } rows[] = {
+        {"crc", "", true, "terminou com o código 3"},
+        {"exit", "exit 2", false, "terminou com o código 2"},
+        {"nothing", "exit 0", false, "Quendarive.rar não trouxe o Quendarive.exe"},
+        {"empty", "mkdir -p \"$5\"; : > \"$5/Quendarive.exe\"", false, "não trouxe o Quendarive.exe"},
+        {"crash", "kill -SEGV $$", false, "terminou de forma anormal"},
+        {"no start", "#", false, "não pôde ser iniciado"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Case);
+        SetUp();
+        if (!row.Script.isEmpty())
+            Archiver(row.Script);
+        if (row.Damaged) {
+            QByteArray rar = ReadBytes(FDir.File("Quendarive.rar"));
+            rar[rar.indexOf("programa novo")] = 'P';
+            WriteBytes(FDir.File("Quendarive.rar"), rar);
+        }
+        if (QByteArray(row.Case) == "no start")
+            QFile::setPermissions(FPrograms.File("winrar/winrar.exe"), QFile::ReadOwner);
+        const TSubstituicao r = SubstituiExecutavel("Quendarive.exe", FPrograms.Path());
+        EXPECT_TRUE(r.Failed);
+        EXPECT_TRUE(r.Message.startsWith("Não foi possível substituir Quendarive.exe: ")) << r.Message.toStdString();
+        EXPECT_TRUE(r.Message.contains(row.Cause)) << r.Message.toStdString();
+        ExpectPreviousProgramKept();
+    }
+}
+
+// A stop asked while the archiver works ends it and undoes the replacement.
+TEST_F(Replacement, StopDuringTheArchiverPutsTheProgramBack)
+{
+    Archiver("mkdir -p \"$5\"; echo parte > \"$5/Quendarive.exe\"; sleep 30");
+    QElapsedTimer clock;
+    clock.start();
+    int waits = 0;
+    const TSubstituicao r = SubstituiExecutavel("Quendarive.exe", FPrograms.Path(), [&] { return ++waits < 10; });
+    EXPECT_TRUE(r.Cancelled);
+    EXPECT_LT(clock.elapsed(), 5000);
+    ExpectPreviousProgramKept();
 }
 
 TEST_F(Replacement, LockedForThreeSecondsOrForGood)
 {
-    WriteBytes(FDir.File("Quendarive.exe"), "exe");
-    WriteBytes(FDir.File("Quendarive.rar"), "rar");
     {
         TImmutable locked(FDir.File("Quendarive.exe"));
         int pauses = 0;
@@ -201,21 +287,58 @@ TEST_F(Replacement, LockedForThreeSecondsOrForGood)
                 DeleteFile("Quendarive.exe");
             }
         });
-        const TSubstituicao r = SubstituiExecutavel("Quendarive.exe", "/p");
+        const TSubstituicao r = SubstituiExecutavel("Quendarive.exe", FPrograms.Path());
         EXPECT_EQ(r.Pauses, 3);
         EXPECT_FALSE(r.Failed);
-        EXPECT_EQ(Started.size(), 2);
+        EXPECT_EQ(ReadBytes(FDir.File("Quendarive.exe")), "programa novo");
     }
-    Started.clear();
     WriteBytes(FDir.File("Quendarive.exe"), "exe");
     TImmutable locked(FDir.File("Quendarive.exe"));
+    Archiver("touch started; exit 0");
     SetPauseFunction([](int) {});
-    const TSubstituicao r = SubstituiExecutavel("Quendarive.exe", "/p");
+    const TSubstituicao r = SubstituiExecutavel("Quendarive.exe", FPrograms.Path());
     EXPECT_EQ(r.Pauses, 5);
     EXPECT_TRUE(r.Failed);
     EXPECT_EQ(r.Message, "Não foi possível apagar arquivo Quendarive.exe.");
     EXPECT_FALSE(FileExists("Quendarive.rar"));
-    EXPECT_TRUE(Started.isEmpty());
+    EXPECT_FALSE(FileExists("started"));
+}
+
+// The updater killed while a slow archiver runs: a whole program is there
+// (the backup), the archiver dies with it, and the next run cleans up and
+// replaces. The child is this test binary running the case below.
+TEST_F(Replacement, KilledMidwayTheNextRunRepairs)
+{
+    Archiver("echo $$ > \"$PWD/archiver.pid\"; mkdir -p \"$5\"; echo parte > \"$5/Quendarive.exe\"; sleep 60");
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ZEMBO_REPLACE_CHILD", FPrograms.Path());
+    child.setProcessEnvironment(env);
+    child.setWorkingDirectory(FDir.Path());
+    child.start(BinDir() + "/test_update", {"--gtest_filter=ReplacementChild.KilledByItsParent"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return FileExists(FDir.File("archiver.pid")); }, 20000));
+    ::kill(pid_t(child.processId()), SIGKILL);
+    child.waitForFinished(5000);
+    const pid_t archiver = pid_t(ReadBytes(FDir.File("archiver.pid")).trimmed().toInt());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ::kill(archiver, 0) != 0; }, 5000)) << "the archiver outlived the updater";
+    EXPECT_FALSE(FileExists("Quendarive.exe"));
+    EXPECT_EQ(ReadBytes(FDir.File("Quendarive.old")), "programa antigo");
+    EXPECT_TRUE(QFileInfo::exists(StagingFolder));
+
+    QFile::remove(FPrograms.File("winrar/winrar.exe"));
+    ASSERT_EQ(QProcess::execute(SourceDir() + "/scripts/install-winrar", {FPrograms.Path(), FPrograms.File("registry.ini")}), 0);
+    const TSubstituicao r = SubstituiExecutavel("Quendarive.exe", FPrograms.Path());
+    EXPECT_FALSE(r.Failed) << r.Message.toStdString();
+    EXPECT_EQ(ReadBytes(FDir.File("Quendarive.exe")), "programa novo");
+    EXPECT_FALSE(QFileInfo::exists(StagingFolder));
+}
+
+TEST(ReplacementChild, KilledByItsParent)
+{
+    const QString programs = qEnvironmentVariable("ZEMBO_REPLACE_CHILD");
+    if (programs.isEmpty())
+        GTEST_SKIP() << "run by KilledMidwayTheNextRunRepairs";
+    SubstituiExecutavel("Quendarive.exe", programs);
 }
 
 TEST(Progress, TextsOfTheEdgeCasesInBrazilianPortuguese)
