@@ -9,6 +9,10 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#if defined(Q_OS_UNIX)
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 bool MatchFrom(const QString& name, qsizetype n, const QString& mask, qsizetype m)
@@ -149,14 +153,19 @@ QStringList ReadAnsiLines(const QString& path)
     return SplitLines(FromAnsi(ReadFileBytes(path)));
 }
 
-void WriteAnsiLines(const QString& path, const QStringList& lines)
+void WriteFileBytes(const QString& path, const QByteArray& bytes)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         throw EInOutError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, file.errorString()));
-    file.write(JoinCrLf(lines));
+    file.write(bytes);
     if (!file.commit())
         throw EInOutError(QStringLiteral("Cannot write file \"%1\". %2").arg(path, file.errorString()));
+}
+
+void WriteAnsiLines(const QString& path, const QStringList& lines)
+{
+    WriteFileBytes(path, JoinCrLf(lines));
 }
 
 void AppendAnsiLines(const QString& path, const QStringList& lines)
@@ -167,4 +176,20 @@ void AppendAnsiLines(const QString& path, const QStringList& lines)
     const QByteArray bytes = JoinCrLf(lines);
     if (file.write(bytes) != bytes.size() || !file.flush())
         throw EInOutError(QStringLiteral("Cannot write file \"%1\". %2").arg(path, file.errorString()));
+}
+
+std::optional<TFileAccess> FileAccess(const QString& path)
+{
+#if defined(Q_OS_UNIX)
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || S_ISDIR(info.st_mode))
+        return std::nullopt;
+    return TFileAccess{uint(info.st_uid), uint(info.st_mode & 0777)};
+#else
+    // Windows guards a file with its access list, not owner and mode bits:
+    // the folder under Program Files is writable by administrators only.
+    if (!FileExists(path))
+        return std::nullopt;
+    return TFileAccess{};
+#endif
 }

@@ -43,8 +43,18 @@ bool CopyFileNoOverwrite(const QString& from, const QString& to);
 QByteArray ReadFileBytes(const QString& path);
 // Lines split at CR LF, LF or CR; raises EInOutError when unreadable.
 QStringList ReadAnsiLines(const QString& path);
-// Creates or replaces the file, each line followed by CR LF. The file is
-// written aside and renamed over the old one, so a failure leaves it intact.
-// Raises EInOutError.
+// Creates or replaces the file with the bytes. The file is written aside and
+// renamed over the old one, so a failure leaves it intact. Raises EInOutError.
+void WriteFileBytes(const QString& path, const QByteArray& bytes);
+// Creates or replaces the file, each line followed by CR LF, as WriteFileBytes.
 void WriteAnsiLines(const QString& path, const QStringList& lines);
 void AppendAnsiLines(const QString& path, const QStringList& lines);
+
+// Who may change a file: its owner's user id and its permission bits, of the
+// file a read would open (links followed). Nothing when there is no such file.
+struct TFileAccess {
+    uint OwnerId = 0;
+    uint Mode = 0; // permission bits, 0777 at most
+    bool GroupOrOtherMayWrite() const { return (Mode & 0022) != 0; }
+};
+std::optional<TFileAccess> FileAccess(const QString& path);

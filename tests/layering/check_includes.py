@@ -17,18 +17,21 @@ ALLOWED = {
     "db": {"db", "platform", "QtSql"},
     "widgets": {"widgets", "platform", "QtGui", "QtWidgets"},
     "upgrade": {"upgrade", "db", "platform"},
-    "update": {"update", "upgrade", "ftp", "db", "platform", "settings"},
-    "app": {"app", "update", "upgrade", "ftp", "db", "widgets", "platform", "settings",
+    "release": {"release", "platform"},
+    "update": {"update", "release", "upgrade", "ftp", "db", "platform", "settings"},
+    "app": {"app", "update", "release", "upgrade", "ftp", "db", "widgets", "platform", "settings",
             "QtGui", "QtWidgets", "QtSql"},
-    "tools": {"tools", "update", "upgrade", "ftp", "db", "platform", "settings", "QtSql"},
+    "tools": {"tools", "update", "release", "upgrade", "ftp", "db", "platform", "settings", "QtSql"},
 }
 # Headers private to one library: only its own sources and private headers
-# may include them, so asio and the InterBase client header stay inside.
+# may include them, so asio, the InterBase client header and libsodium stay inside.
 PRIVATE = {
     "asio.hpp": ("ftp/", "ftp/idsocket.h"),
     "ftp/idsocket.h": ("ftp/", None),
     "ibase.h": ("db/", "db/ibclient.h"),
     "db/ibclient.h": ("db/", None),
+    "sodium.h": ("release/", "release/crypto.h"),
+    "release/crypto.h": ("release/", None),
 }
 QT_INCLUDE = "/usr/include/x86_64-linux-gnu/qt6"
 QT_MODULES = ("QtGui", "QtWidgets", "QtSql")

@@ -1,0 +1,179 @@
+// minisign public keys and signatures, checked with libsodium.
+//
+// A public key line is base64 of "Ed", the 8-byte key id and the 32-byte
+// Ed25519 key. A signature file has four lines: an untrusted comment, base64
+// of the algorithm ("Ed": the message signed as it is; "ED": its BLAKE2b-512
+// hash signed), the key id and the 64-byte signature, then
+// "trusted comment: TEXT", then base64 of the global signature over the
+// signature bytes followed by TEXT.
+#include "release/release.h"
+
+#include "release/crypto.h"
+
+#include "platform/files.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <algorithm>
+#include <stdexcept>
+
+namespace {
+
+const QByteArray UntrustedPrefix = "untrusted comment:";
+const QByteArray TrustedPrefix = "trusted comment: ";
+constexpr qsizetype KeyIdBytes = 8;
+
+std::optional<QByteArray> Base64(const QByteArray& text)
+{
+    const auto decoded = QByteArray::fromBase64Encoding(text, QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded)
+        return std::nullopt;
+    return decoded.decoded;
+}
+
+QString KeyIdText(const QByteArray& keyId)
+{
+    // As minisign prints it in a public key's comment: the id read as a
+    // little-endian 64-bit number, upper-case hex without leading zeros.
+    quint64 id = 0;
+    for (qsizetype i = keyId.size() - 1; i >= 0; --i)
+        id = id << 8 | quint8(keyId[i]);
+    return QString::number(id, 16).toUpper();
+}
+
+const unsigned char* Bytes(const QByteArray& bytes)
+{
+    return reinterpret_cast<const unsigned char*>(bytes.constData());
+}
+
+bool Verifies(const QByteArray& signature, const QByteArray& message, const QByteArray& key)
+{
+    return crypto_sign_verify_detached(Bytes(signature), Bytes(message), quint64(message.size()), Bytes(key)) == 0;
+}
+
+QByteArray Blake2b512(const QByteArray& message)
+{
+    QByteArray hash(64, Qt::Uninitialized);
+    crypto_generichash(reinterpret_cast<unsigned char*>(hash.data()), size_t(hash.size()), Bytes(message),
+                       quint64(message.size()), nullptr, 0);
+    return hash;
+}
+
+struct TSignatureFile {
+    QByteArray Algorithm; // "Ed" or "ED"
+    QByteArray KeyId;
+    QByteArray Signature;
+    QByteArray TrustedComment;
+    QByteArray GlobalSignature;
+};
+
+EReleaseError Unreadable(const QString& why)
+{
+    return EReleaseError(QStringLiteral("Assinatura da versão ilegível: %1.").arg(why));
+}
+
+TSignatureFile ParseSignatureFile(const QByteArray& text)
+{
+    if (text.trimmed().isEmpty())
+        throw EReleaseError(QStringLiteral("Assinatura da versão ausente (%1).").arg(QString::fromLatin1(ReleaseSignatureName)));
+    if (text.size() > MaxReleaseFileSize)
+        throw Unreadable(QStringLiteral("maior que %1 bytes").arg(MaxReleaseFileSize));
+    QList<QByteArray> lines = text.split('\n');
+    for (QByteArray& line : lines)
+        if (line.endsWith('\r'))
+            line.chop(1);
+    while (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    if (lines.size() != 4 || !lines[0].startsWith(UntrustedPrefix) || !lines[2].startsWith(TrustedPrefix))
+        throw Unreadable(QStringLiteral("não está no formato do minisign"));
+    const std::optional<QByteArray> signature = Base64(lines[1]);
+    if (!signature || signature->size() != 2 + KeyIdBytes + crypto_sign_BYTES
+        || (!signature->startsWith("Ed") && !signature->startsWith("ED")))
+        throw Unreadable(QStringLiteral("linha da assinatura inválida"));
+    const std::optional<QByteArray> global = Base64(lines[3]);
+    if (!global || global->size() != crypto_sign_BYTES)
+        throw Unreadable(QStringLiteral("assinatura do comentário confiável inválida"));
+    return {signature->left(2), signature->mid(2, KeyIdBytes), signature->mid(2 + KeyIdBytes),
+            lines[2].mid(TrustedPrefix.size()), *global};
+}
+
+// Key lines of one key file; the configured keys come as one line each.
+QList<TPublicKey> KeysOfFile(const QString& path)
+{
+    const std::optional<TFileAccess> access = FileAccess(path);
+    if (!access)
+        return {};
+    // A trusted key must not be writable by whoever it protects against. The
+    // file that is read is judged (links followed), by its own owner and mode:
+    // read as root, anything another user could rewrite would let that user
+    // install a release of their own.
+    if (access->OwnerId != 0 || access->GroupOrOtherMayWrite())
+        throw EReleaseError(QStringLiteral("Arquivo de chaves da versão %1 recusado: outro usuário além do root pode "
+                                           "alterá-lo (dono %2, modo %3). Deixe-o do root, sem escrita para grupo e outros.")
+                                .arg(path)
+                                .arg(access->OwnerId)
+                                .arg(access->Mode, 3, 8, QChar(u'0')));
+    try {
+        return ParsePublicKeys(ReadFileBytes(path));
+    } catch (const EReleaseError& e) {
+        throw EReleaseError(QStringLiteral("%1: %2").arg(path, e.Message()));
+    }
+}
+
+} // namespace
+
+void InitSodium()
+{
+    if (sodium_init() < 0)
+        throw std::runtime_error("libsodium cannot be initialised");
+}
+
+QList<TPublicKey> ParsePublicKeys(const QByteArray& text)
+{
+    QList<TPublicKey> keys;
+    const QList<QByteArray> lines = text.split('\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QByteArray line = lines[i].trimmed();
+        if (line.isEmpty() || line.startsWith('#') || line.startsWith(UntrustedPrefix))
+            continue;
+        const std::optional<QByteArray> key = Base64(line);
+        if (!key || key->size() != 2 + KeyIdBytes + crypto_sign_PUBLICKEYBYTES || !key->startsWith("Ed"))
+            throw EReleaseError(QStringLiteral("Chave pública da versão ilegível (linha %1).").arg(i + 1));
+        keys.append({key->mid(2, KeyIdBytes), key->mid(2 + KeyIdBytes)});
+    }
+    return keys;
+}
+
+QList<TPublicKey> TrustedKeys(const QByteArray& compiledIn)
+{
+    InitSodium();
+    QList<TPublicKey> keys;
+    try {
+        keys = ParsePublicKeys(QString::fromLatin1(compiledIn)
+                                   .split(QRegularExpression(QStringLiteral("[;\\s]+")), Qt::SkipEmptyParts)
+                                   .join(u'\n')
+                                   .toLatin1());
+    } catch (const EReleaseError& e) {
+        throw EReleaseError(QStringLiteral("Chaves compiladas no programa: %1").arg(e.Message()));
+    }
+    const QByteArray named = qgetenv("ZEMBO_RELEASE_KEYS");
+    keys += KeysOfFile(named.isEmpty() ? QStringLiteral("/etc/zemboupdate/release-keys.pub") : QFile::decodeName(named));
+    return keys;
+}
+
+TSignedRelease VerifyRelease(const QByteArray& manifest, const QByteArray& signature, const QList<TPublicKey>& trusted)
+{
+    InitSodium();
+    if (manifest.isEmpty())
+        throw EReleaseError(QStringLiteral("Manifesto da versão ausente (%1).").arg(QString::fromLatin1(ReleaseManifestName)));
+    const TSignatureFile file = ParseSignatureFile(signature);
+    const auto key = std::find_if(trusted.begin(), trusted.end(), [&](const TPublicKey& k) { return k.KeyId == file.KeyId; });
+    if (key == trusted.end())
+        throw EReleaseError(QStringLiteral("Versão assinada por uma chave desconhecida (%1).").arg(KeyIdText(file.KeyId)));
+    const QByteArray signedMessage = file.Algorithm == "ED" ? Blake2b512(manifest) : manifest;
+    if (!Verifies(file.Signature, signedMessage, key->Key))
+        throw EReleaseError(QStringLiteral("Assinatura da versão inválida: o manifesto não confere com a assinatura."));
+    if (!Verifies(file.GlobalSignature, file.Signature + file.TrustedComment, key->Key))
+        throw EReleaseError(QStringLiteral("Assinatura da versão inválida: o comentário confiável foi alterado."));
+    return {ParseManifest(manifest), KeyIdText(file.KeyId), QString::fromUtf8(file.TrustedComment)};
+}

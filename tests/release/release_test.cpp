@@ -1,0 +1,286 @@
+// Signed releases: manifests, minisign signatures made by the real minisign,
+// trusted keys, the last accepted release, and zembo-release end to end.
+#include "release/release.h"
+
+#include "platform/files.h"
+#include "tests/support/testenv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct TRun {
+    int ExitCode = -1;
+    QString Out;
+};
+
+TRun RunProgram(const QString& program, const QStringList& args)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, args);
+    EXPECT_TRUE(process.waitForFinished(20000)) << program.toStdString();
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAll())};
+}
+
+// A minisign key pair without password: NAME.pub and NAME.key in the folder.
+struct TKeyPair {
+    QString PublicFile, SecretFile;
+    QByteArray PublicText() const { return ReadBytes(PublicFile); }
+    // The id minisign prints in the public key's comment.
+    QString KeyId() const { return QString::fromLatin1(PublicText().split('\n')[0]).section(u' ', -1); }
+};
+
+TKeyPair MakeKey(const TScratchDir& dir, const QString& name)
+{
+    TKeyPair pair{dir.File(name + ".pub"), dir.File(name + ".key")};
+    const TRun run = RunProgram("minisign", {"-G", "-W", "-f", "-p", pair.PublicFile, "-s", pair.SecretFile});
+    EXPECT_EQ(run.ExitCode, 0) << run.Out.toStdString();
+    return pair;
+}
+
+QByteArray Sign(const TKeyPair& key, const QString& file, bool legacy)
+{
+    QStringList args{"-S", "-s", key.SecretFile, "-m", file, "-x", file + ".minisig"};
+    if (legacy)
+        args.prepend("-l");
+    const TRun run = RunProgram("minisign", args);
+    EXPECT_EQ(run.ExitCode, 0) << run.Out.toStdString();
+    return ReadBytes(file + ".minisig");
+}
+
+QByteArray ManifestText(qint64 serial)
+{
+    const QByteArray abc = QByteArray::fromHex("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    return FormatManifest({serial, "2026-05-01", {{QString::fromUtf8("Ação é.dat"), 3, abc}}});
+}
+
+QString Failure(const std::function<void()>& f)
+{
+    return FailureOf<EReleaseError>(f);
+}
+
+} // namespace
+
+TEST(Release, ManifestOfFolderKeepsNamesAndRoundTrips)
+{
+    TScratchDir dir;
+    WriteBytes(dir.File(QString::fromUtf8(" dois  espaços ")), "abc");
+    WriteBytes(dir.File(QString::fromUtf8("Ação é.dat")), "");
+    WriteBytes(dir.File(".oculto"), "x");
+    WriteBytes(dir.File("sub/dentro.txt"), "not listed: folders are not entered");
+    WriteBytes(dir.File(ReleaseManifestName), "old");
+    WriteBytes(dir.File(ReleaseSignatureName), "old");
+
+    const TManifest manifest = MakeManifest(dir.Path(), 12);
+    QStringList names;
+    for (const TManifestEntry& e : manifest.Files)
+        names.append(e.Name);
+    EXPECT_EQ(names, (QStringList{QString::fromUtf8(" dois  espaços "), ".oculto", QString::fromUtf8("Ação é.dat")}));
+    const QByteArray text = FormatManifest(manifest);
+    EXPECT_TRUE(text.startsWith("zembo-release 1\nserial 12\ndate " + manifest.Date.toLatin1() + "\n\n"
+                                "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad 3  dois  espa\xC3\xA7os \n"));
+    const TManifest parsed = ParseManifest(text);
+    EXPECT_EQ(FormatManifest(parsed), text);
+    ASSERT_NE(parsed.Find(QString::fromUtf8("Ação é.dat")), nullptr);
+    EXPECT_EQ(parsed.Find(QString::fromUtf8("Ação é.dat"))->Size, 0);
+
+    WriteBytes(dir.File("linha\nquebrada"), "");
+    EXPECT_TRUE(Failure([&] { MakeManifest(dir.Path(), 1); }).contains("caractere de controle"));
+}
+
+TEST(Release, MalformedManifestsRefused)
+{
+    const QByteArray head = "zembo-release 1\nserial 3\ndate 2026-05-01\n\n";
+    const QByteArray hash = QByteArray(64, 'a');
+    const struct {
+        QByteArray Text;
+        const char* Why;
+    } rows[] = {
+        {"zembo-release 2\nserial 3\ndate 2026-05-01\n\n", "(linha 1)"},
+        {"zembo-release 1\nserial 0\ndate 2026-05-01\n\n", "(linha 2): o número da versão"},
+        {"zembo-release 1\nserial -4\ndate 2026-05-01\n\n", "(linha 2)"},
+        {"zembo-release 1\nserial 3x\ndate 2026-05-01\n\n", "(linha 2)"},
+        {"zembo-release 1\nserial 3\ndate 2026-02-30\n\n", "(linha 3): data"},
+        {"zembo-release 1\nserial 3\ndate 2026-05-01\nx\n", "(linha 4)"},
+        {head + QByteArray(63, 'a') + " 1 a\n", "(linha 5): SHA-256"},
+        {head + QByteArray(63, 'a') + "g 1 a\n", "(linha 5): SHA-256"},
+        {head + hash + " -1 a\n", "(linha 5): tamanho"},
+        {head + hash + " 1\n", "(linha 5): esperado"},
+        {head + hash + " 1 a\n" + hash + " 2 a\n", "(linha 6): \"a\" listado duas vezes"},
+        {head + hash + " 1 d/a\n", "separador"},
+        {head + hash + " 1 d\\a\n", "separador"},
+        {head + hash + " 1 a\x01z\n", "controle"},
+        {head + hash + " 1 a\rz\n", "controle"},
+        {head + hash + " 1 .\n", "não permitido"},
+        {head + hash + " 1 ..\n", "não permitido"},
+        {head + hash + " 1 \n", "vazio"},
+        {head + hash + " 1 a", "sem fim de linha"},
+        {head + hash + " 1 caf\xE9\n", "UTF-8"},
+        {head + hash + " 1 " + QByteArray(MaxReleaseFileSize, 'a') + "\n", "maior que"},
+    };
+    for (const auto& row : rows) {
+        const QString failure = Failure([&] { ParseManifest(row.Text); });
+        EXPECT_TRUE(failure.startsWith(QString::fromUtf8("Manifesto da versão inválido")) && failure.contains(QString::fromUtf8(row.Why)))
+            << row.Text.left(200).toStdString() << " -> " << failure.toStdString();
+    }
+}
+
+TEST(Release, MinisignSignaturesVerified)
+{
+    TScratchDir dir;
+    const TKeyPair mine = MakeKey(dir, "mine"), other = MakeKey(dir, "other");
+    const QList<TPublicKey> trusted = ParsePublicKeys(mine.PublicText());
+    ASSERT_EQ(trusted.size(), 1);
+    const QByteArray manifest = ManifestText(4);
+    WriteBytes(dir.File("m.txt"), manifest);
+
+    for (const bool legacy : {true, false}) {
+        SCOPED_TRACE(legacy ? "legacy" : "prehashed");
+        const QByteArray signature = Sign(mine, dir.File("m.txt"), legacy);
+        EXPECT_TRUE(signature.split('\n')[1].startsWith(legacy ? "RW" : "RU")); // "Ed" or "ED"
+        const TSignedRelease release = VerifyRelease(manifest, signature, trusted);
+        EXPECT_EQ(release.Manifest.Serial, 4);
+        EXPECT_EQ(release.KeyId, mine.KeyId());
+        EXPECT_TRUE(release.TrustedComment.contains("file:m.txt"));
+
+        QByteArray changed = manifest;
+        changed[changed.size() - 3] = 'X';
+        QByteArray tampered = signature;
+        tampered.replace("file:m.txt", "file:n.txt");
+        QByteArray garbled = signature;
+        garbled.replace(garbled.indexOf('\n') + 5, 1, "!");
+        const struct {
+            QByteArray Manifest, Signature, Why;
+        } refused[] = {
+            {changed, signature, "o manifesto não confere"},
+            {manifest, tampered, "comentário confiável foi alterado"},
+            {manifest, "", "Assinatura da versão ausente"},
+            {manifest, garbled, "Assinatura da versão ilegível"},
+            {manifest, signature.left(signature.size() / 2), "Assinatura da versão ilegível"},
+            {manifest, Sign(other, dir.File("m.txt"), legacy), "chave desconhecida (" + other.KeyId().toLatin1() + ")"},
+        };
+        for (const auto& row : refused)
+            EXPECT_TRUE(Failure([&] { VerifyRelease(row.Manifest, row.Signature, trusted); }).contains(QString::fromUtf8(row.Why)))
+                << row.Why.toStdString();
+    }
+
+    // Well signed, badly formed: the manifest's own fault is named.
+    WriteBytes(dir.File("bad.txt"), "zembo-release 1\nserial 0\n");
+    EXPECT_TRUE(Failure([&] { VerifyRelease(ReadBytes(dir.File("bad.txt")), Sign(mine, dir.File("bad.txt"), false), trusted); })
+                    .startsWith(QString::fromUtf8("Manifesto da versão inválido")));
+}
+
+TEST(Release, TrustedKeysFromSettingAndRootOwnedFile)
+{
+    TScratchDir dir;
+    const TKeyPair a = MakeKey(dir, "a"), b = MakeKey(dir, "b"), c = MakeKey(dir, "c");
+    const QByteArray lineA = a.PublicText().split('\n')[1], lineB = b.PublicText().split('\n')[1];
+    const QString file = dir.File("release-keys.pub");
+    qputenv("ZEMBO_RELEASE_KEYS", QFile::encodeName(file));
+
+    EXPECT_EQ(TrustedKeys("").size(), 0); // a missing file adds none
+    EXPECT_EQ(TrustedKeys(" " + lineA + " ;" + lineB + "\n").size(), 2);
+    EXPECT_TRUE(Failure([&] { TrustedKeys(lineA + ";RWQ"); }).startsWith("Chaves compiladas no programa"));
+    WriteBytes(file, "# chaves da versão\n\n" + c.PublicText() + a.PublicText());
+    const QList<TPublicKey> keys = TrustedKeys(lineB);
+    ASSERT_EQ(keys.size(), 3);
+    EXPECT_EQ(keys[1].KeyId, ParsePublicKeys(c.PublicText())[0].KeyId);
+
+    const struct {
+        QFileDevice::Permissions Permissions;
+        uint Owner;
+        const char* Why;
+    } refused[] = {
+        {QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::WriteGroup, 0, "modo 660"},
+        {QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::WriteOther, 0, "modo 602"},
+        {QFileDevice::ReadOwner | QFileDevice::WriteOwner, 1234, "dono 1234"},
+    };
+    for (const auto& row : refused) {
+        WriteBytes(file, a.PublicText());
+        ASSERT_TRUE(QFile::setPermissions(file, row.Permissions));
+        if (row.Owner != 0 && RunProgram("chown", {QString::number(row.Owner), file}).ExitCode != 0)
+            continue; // not root: the test cannot give the file away
+        EXPECT_TRUE(Failure([] { TrustedKeys(""); }).contains(row.Why)) << row.Why;
+        QFile::remove(file);
+    }
+    WriteBytes(file, a.PublicText() + "RWQ-not-a-key\n");
+    EXPECT_TRUE(Failure([] { TrustedKeys(""); }).contains(QString::fromUtf8("ilegível (linha 3)")));
+    qunsetenv("ZEMBO_RELEASE_KEYS");
+}
+
+TEST(Release, OlderReleaseThanAcceptedRefused)
+{
+    TScratchDir dir;
+    EXPECT_EQ(LastAcceptedSerial(dir.Path()), 0);
+    AcceptRelease(dir.Path(), ManifestText(5));
+    EXPECT_EQ(LastAcceptedSerial(dir.Path()), 5);
+    EXPECT_EQ(ReadBytes(dir.File(AcceptedReleaseName)), ManifestText(5));
+    EXPECT_NO_THROW(CheckNotOlder(dir.Path(), ParseManifest(ManifestText(5))));
+    EXPECT_TRUE(Failure([&] { CheckNotOlder(dir.Path(), ParseManifest(ManifestText(4))); })
+                    .contains(QString::fromUtf8("Versão 4 recusada: é mais antiga que a versão 5")));
+    EXPECT_TRUE(Failure([&] { AcceptRelease(dir.Path(), ManifestText(4)); }).contains("Versão 4 recusada"));
+    AcceptRelease(dir.Path(), ManifestText(6));
+    EXPECT_EQ(LastAcceptedSerial(dir.Path()), 6);
+
+    WriteBytes(dir.File(AcceptedReleaseName), "zembo-release 1\n");
+    EXPECT_TRUE(Failure([&] { LastAcceptedSerial(dir.Path()); }).contains(QString::fromUtf8("última versão aceita")));
+}
+
+TEST(Release, DifferingFilesNamed)
+{
+    TScratchDir dir;
+    for (const char* name : {"igual", "mudado", "maior", "sumido"})
+        WriteBytes(dir.File(name), "conteudo");
+    const TManifest manifest = MakeManifest(dir.Path(), 1);
+    WriteBytes(dir.File("mudado"), "conteuDo");
+    WriteBytes(dir.File("maior"), "conteudo!");
+    QFile::remove(dir.File("sumido"));
+    WriteBytes(dir.File("novo"), "");
+    WriteBytes(dir.File(ReleaseManifestName), "");
+
+    const auto text = [](const QList<TFileDifference>& differences) {
+        QStringList out;
+        for (const TFileDifference& d : differences)
+            out.append(d.Name + u':' + QString::number(d.Kind));
+        return out;
+    };
+    EXPECT_EQ(text(DifferingFiles(manifest, dir.Path())), (QStringList{"maior:1", "mudado:2", "sumido:0"}));
+    EXPECT_EQ(text(DifferingFiles(manifest, dir.Path(), true)), (QStringList{"maior:1", "mudado:2", "sumido:0", "novo:3"}));
+}
+
+TEST(ZemboRelease, ManifestSignVerify)
+{
+    TScratchDir dir, keys;
+    const TKeyPair key = MakeKey(keys, "maker"), other = MakeKey(keys, "other");
+    const QString folder = dir.File("keldarin");
+    WriteBytes(folder + "/Quendarive.rar", "rar");
+    WriteBytes(folder + QString::fromUtf8("/Relatório anual.txt"), "texto");
+    const QString tool = QStringLiteral(ZEMBO_RELEASE_TOOL);
+
+    const TRun made = RunProgram(tool, {"manifest", folder, "--serial", "9"});
+    ASSERT_EQ(made.ExitCode, 0) << made.Out.toStdString();
+    EXPECT_EQ(made.Out.toUtf8(), ReadBytes(folder + "/zembo-release.txt"));
+    EXPECT_TRUE(made.Out.endsWith(QString::fromUtf8(" 5 Relatório anual.txt\n")));
+
+    EXPECT_EQ(RunProgram(tool, {"verify", folder, key.PublicFile}).ExitCode, 1); // not signed yet
+    Sign(key, folder + "/zembo-release.txt", false);
+    const TRun ok = RunProgram(tool, {"verify", folder, key.PublicFile});
+    EXPECT_EQ(ok.ExitCode, 0) << ok.Out.toStdString();
+    EXPECT_EQ(ok.Out, QString::fromUtf8("assinatura válida: versão 9, chave %1, 2 arquivos\n").arg(key.KeyId()));
+    EXPECT_EQ(RunProgram(tool, {"verify", folder, other.PublicFile}).ExitCode, 1);
+
+    WriteBytes(folder + "/Quendarive.rar", "RAR");
+    WriteBytes(folder + "/extra", "");
+    const TRun changed = RunProgram(tool, {"verify", folder, key.PublicFile});
+    EXPECT_EQ(changed.ExitCode, 1);
+    EXPECT_TRUE(changed.Out.endsWith("sha256\tQuendarive.rar\nfora do manifesto\textra\n")) << changed.Out.toStdString();
+
+    for (const QStringList& bad : {QStringList{}, QStringList{"manifest", folder}, QStringList{"verify", folder},
+                                   QStringList{"manifest", folder, "--serial", "0"}, QStringList{"sign", folder}})
+        EXPECT_EQ(RunProgram(tool, bad).ExitCode, 2) << bad.join(u' ').toStdString();
+}
