@@ -1,24 +1,14 @@
 #include "app/uaguarde.h"
 
 #include "app/unit2.h"
-#include "db/catalog.h"
-#include "db/ibdatabase.h"
-#include "platform/datetime.h"
-#include "platform/files.h"
-#include "platform/locale.h"
-#include "update/connections.h"
-#include "update/helpers.h"
 
 #include <QFrame>
 #include <QLabel>
-#include <QListWidget>
 #include <QProgressBar>
 #include <QThread>
 #include <QTimer>
 
-Taguarde* aguarde = nullptr;
-
-Taguarde::Taguarde(QWidget* owner, QListWidget* aliasList) : TFormDialog(owner), FAliasList(aliasList)
+Taguarde::Taguarde(QWidget* owner) : TFormDialog(owner)
 {
     setObjectName(QStringLiteral("aguarde"));
     setWindowTitle(QStringLiteral("Aviso"));
@@ -50,41 +40,13 @@ Taguarde::Taguarde(QWidget* owner, QListWidget* aliasList) : TFormDialog(owner),
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(100);
     connect(Timer1, &QTimer::timeout, this, &Taguarde::Timer1Timer);
-
-    Database1 = new TDatabase(this);
-    Database1->setObjectName(QStringLiteral("Database1"));
-    ConfiguraCatalogo(*Database1);
-
-    IBDatabase1 = new TIBDatabase(this);
-    IBDatabase1->setObjectName(QStringLiteral("IBDatabase1"));
-    ConfiguraBaseCliente(*IBDatabase1);
-
-    FRun = std::make_unique<TUpgradeRun>(*Database1, *IBDatabase1);
-    Query2 = FRun->Query2();
-    Query3 = FRun->Query3();
-    Table2 = FRun->Table2();
-    DBMemo1 = FRun->DBMemo1();
-    IBTransaction1 = FRun->IBTransaction1();
-    IBTransaction2 = FRun->IBTransaction2();
-    IBQuery1 = FRun->IBQuery1();
-    IBScript1 = FRun->IBScript1();
-
-    FormCreate();
 }
 
-Taguarde::~Taguarde()
+void Taguarde::Executa(const std::function<void()>& upgrade)
 {
-    // The run's statements and transactions go before the connection they use.
-    FRun.reset();
-    delete IBDatabase1;
-    if (aguarde == this)
-        aguarde = nullptr;
-}
-
-void Taguarde::FormCreate()
-{
-    tipo.clear();
-    Database1->SetParams(ParametrosCatalogo());
+    FUpgrade = upgrade;
+    exec();
+    FUpgrade = nullptr;
 }
 
 void Taguarde::FormShow()
@@ -95,19 +57,9 @@ void Taguarde::FormShow()
 void Taguarde::Timer1Timer()
 {
     Timer1->stop();
-    QStringList aliases;
-    if (FAliasList)
-        for (int i = 0; i < FAliasList->count(); ++i)
-            if (FAliasList->item(i)->checkState() == Qt::Checked)
-                aliases << FAliasList->item(i)->text();
-    FRun->Run(aliases, *this);
-    tipo.clear();
+    if (FUpgrade)
+        FUpgrade();
     close();
-}
-
-void Taguarde::Starting(const QString&, const QString& programa)
-{
-    tipo = programa;
 }
 
 void Taguarde::Progress(int position)
@@ -116,33 +68,10 @@ void Taguarde::Progress(int position)
     pb1->repaint();
 }
 
-// The message is already in the header of saved.
-void Taguarde::ScriptFailed(const QString& entry, const QString&, const QStringList& saved)
+void Taguarde::ScriptSaved(const QString& errorFile)
 {
-    Tag = 1;
-    const QString fileName = NomeArquivoErro(entry, Now());
-    try {
-        WriteAnsiLines(fileName, saved);
-        const std::unique_ptr<TForm2> notice(Form2 = new TForm2(this));
-        Form2->Label1->setText(QStringLiteral("SCRIPT EM EXECUÇÃO SALVO: ") + fileName);
-        Form2->exec();
-    } catch (const std::exception& error) {
-        Application()->HandleException(QString::fromUtf8(error.what()));
-    }
+    const std::unique_ptr<TForm2> notice(Form2 = new TForm2(this));
+    notice->Label1->setText(QStringLiteral("SCRIPT EM EXECUÇÃO SALVO: ") + errorFile);
+    notice->exec();
     QThread::msleep(1000);
-}
-
-void Taguarde::Finished(const TUpgradeOutcome& outcome)
-{
-    Concluido = outcome.Completed;
-    if (!outcome.Completed)
-        Application()->HandleException(outcome.Error);
-}
-
-QString NomeArquivoErro(const QString& entry, const TDateTime& moment)
-{
-    const QString date = TrocaCaractere(DateToStr(moment), QStringLiteral("/"), QStringLiteral("-"));
-    const QString time = TrocaCaractere(TimeToStr(moment), QStringLiteral(":"), QStringLiteral("-"));
-    return QStringLiteral("SCRIPT_ERRO_DT_") + date + QStringLiteral("_HR_") + time + QStringLiteral(" ") + entry +
-           QStringLiteral(".TXT");
 }

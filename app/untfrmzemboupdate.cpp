@@ -4,7 +4,6 @@
 #include "app/uaguarde.h"
 #include "app/unit1.h"
 #include "app/updatepictures.h"
-#include "db/catalog.h"
 #include "platform/shell.h"
 #include "update/helpers.h"
 
@@ -61,7 +60,7 @@ void Halt(int exitCode)
     std::_Exit(exitCode);
 }
 
-Tfrmzemboupdate::Tfrmzemboupdate(QWidget* owner) : QWidget(owner)
+Tfrmzemboupdate::Tfrmzemboupdate(QWidget* owner) : QWidget(owner), FSession(*this), ftpupdate(FSession.Ftp())
 {
     setObjectName(QStringLiteral("frmzemboupdate"));
     setWindowTitle(QStringLiteral("Atualização de Sistema"));
@@ -158,18 +157,10 @@ Tfrmzemboupdate::Tfrmzemboupdate(QWidget* owner) : QWidget(owner)
     Timer2->setInterval(100);
     connect(Timer2, &QTimer::timeout, this, &Tfrmzemboupdate::Timer2Timer);
 
-    AjustaFtp(ftpupdate);
-    ftpupdate.OnStatus = [this](TIdBaseComponent*, TIdStatus status, const QString& text) {
-        ftpupdateStatus(status, text);
-    };
-    ftpupdate.OnWorkBegin = [this](TIdBaseComponent*, TWorkMode, std::int64_t) { ftpupdateWorkBegin(); };
-    ftpupdate.OnWork = [this](TIdBaseComponent*, TWorkMode, std::int64_t count) { ftpupdateWork(count); };
-    ftpupdate.OnWorkEnd = [this](TIdBaseComponent*, TWorkMode mode) { ftpupdateWorkEnd(mode); };
 }
 
 Tfrmzemboupdate::~Tfrmzemboupdate()
 {
-    FormClose();
     if (frmzemboupdate == this)
         frmzemboupdate = nullptr;
 }
@@ -185,14 +176,13 @@ void Tfrmzemboupdate::showEvent(QShowEvent* event)
 // window closes once the run has unwound.
 void Tfrmzemboupdate::closeEvent(QCloseEvent* event)
 {
-    if (FRun) {
+    if (FSession.Executando()) {
         event->ignore();
         FCloseRequested = true;
-        FRun->Cancela();
+        FSession.Cancela();
         return;
     }
     QWidget::closeEvent(event);
-    FormClose();
 }
 
 void Tfrmzemboupdate::Falha(const TCheckFailure& failure)
@@ -207,33 +197,30 @@ void Tfrmzemboupdate::Falha(const TCheckFailure& failure)
 
 void Tfrmzemboupdate::FormShow()
 {
-    const std::optional<TCheckFailure> registry = VerificaProgramFiles(PROGR);
     // Without the operator's confirmation nothing may be checked or changed.
     if (!Form1 || Form1->Tag == 0) {
         Timer2->start();
         return;
     }
     delete Form1;
-    if (registry)
-        return Falha(*registry);
-
-    QString alias;
-    BytesToTransfer = 0;
-    if (const auto failure = VerificaArquivos(PROGR, alias))
-        return Falha(*failure);
-    SetText(Label9, Label9Ready);
-    SetLabelColour(Label9, Green);
-    auto* entry = new QListWidgetItem(alias, CheckListBox1);
-    entry->setFlags(entry->flags() | Qt::ItemIsUserCheckable);
-    entry->setCheckState(Qt::Unchecked);
-
-    aguarde = new Taguarde(this, CheckListBox1);
-    for (int i = 0; i < CheckListBox1->count(); ++i) {
-        QListWidgetItem* item = CheckListBox1->item(i);
-        if (const auto failure = VerificaBases(item->text(), *aguarde->Database1, *aguarde->IBDatabase1))
-            return Falha(*failure);
-        item->setCheckState(Qt::Checked);
+    // One update of a folder at a time, whoever runs it.
+    if (!FSession.Bloqueia()) {
+        ShowMessage(this, QStringLiteral("Outra atualização desta pasta está em andamento."));
+        Timer2->start();
+        return;
     }
+    BytesToTransfer = 0;
+    const std::optional<TCheckFailure> failure = FSession.Verifica();
+    PROGR = FSession.ProgramFiles();
+    if (FSession.ExecutavelVerificado()) {
+        SetText(Label9, Label9Ready);
+        SetLabelColour(Label9, Green);
+        auto* entry = new QListWidgetItem(FSession.Alias(), CheckListBox1);
+        entry->setFlags(entry->flags() | Qt::ItemIsUserCheckable);
+        entry->setCheckState(failure ? Qt::Unchecked : Qt::Checked);
+    }
+    if (failure)
+        return Falha(*failure);
     StatusPanel1->setText(QStringLiteral("Clique em Atualizar agora ou pressione <ENTER>."));
     Button1->setDefault(true);
     Button1->setFocus();
@@ -247,19 +234,18 @@ void Tfrmzemboupdate::Timer2Timer()
 
 void Tfrmzemboupdate::FormClose()
 {
-    delete aguarde;
 }
 
 void Tfrmzemboupdate::bfecharClick()
 {
-    if (!FRun && ftpupdate.Connected())
+    if (!FSession.Executando() && ftpupdate.Connected())
         ftpupdate.Disconnect();
     close();
 }
 
 void Tfrmzemboupdate::batualizarClick()
 {
-    if (FRun || ftpupdate.Connected()) {
+    if (FSession.Executando() || ftpupdate.Connected()) {
         ShowMessage(this, QStringLiteral("Conectado no FTP"));
         return;
     }
@@ -279,58 +265,17 @@ void Tfrmzemboupdate::Waiting()
     QCoreApplication::processEvents();
 }
 
-bool Tfrmzemboupdate::Label9Verde() const
-{
-    return Label9->palette().color(QPalette::WindowText) == Green;
-}
-
 void Tfrmzemboupdate::AtualizaArquivos()
 {
     SetText(lblstatus, QStringLiteral(" "));
     TreeView3->clear();
-    TUpdateRun run(ftpupdate, *this, PROGR);
-    FRun = &run;
-    bool cancelled = false;
-    try {
-        const TConfiguracao settings = LeConfiguracao();
-        const QString password = SenhaFtp(settings);
-        try {
-            run.Conecta(settings, password);
-        } catch (const EUpdateConnectError& error) {
-            ShowMessage(this, error.Message());
-            Halt(2);
-        }
-        if (Label9Verde())
-            run.Sincroniza(Label9->text().section(QStringLiteral(" - Será"), 0, 0));
-    } catch (const std::exception& error) {
-        cancelled = run.Cancelado();
-        if (!cancelled) {
-            // Nothing is fetched or replaced after an error the run did not expect.
-            run.MarcaErro();
-            Application()->HandleException(ErrorText(error));
-        }
-    }
-    run.Desconecta();
-    FRun = nullptr;
-
-    // A close request that came while the session closed still stops here.
-    cancelled = cancelled || run.Cancelado();
-    if (cancelled)
-        run.MarcaErro();
-    if (!run.Erro()) {
-        // The upgrade runs also when the checks never turned Label9 green.
-        if (!aguarde)
-            aguarde = new Taguarde(this, CheckListBox1);
-        aguarde->exec();
-        if (aguarde->Tag == 1)
-            Tag = 1;
-        if (aguarde->Tag == 1 || !aguarde->Concluido)
-            run.MarcaErro();
+    const TUpdateOutcome outcome = FSession.Atualiza();
+    if (outcome.Result == urSemConexao) {
+        ShowMessage(this, outcome.Causa);
+        Halt(2);
     }
     ResetDisplay();
-    SetText(lblstatus, TextoFinal(run.Erro(), Tag == 1));
-    if (run.Erro())
-        Tag = 0;
+    SetText(lblstatus, outcome.TextoFinal());
     SetText(lblcontador, QString());
     SetText(Label3, QString());
 }
@@ -411,6 +356,56 @@ void Tfrmzemboupdate::FileFailed(int, const QString& message)
 void Tfrmzemboupdate::ReplacementFailed(const QString& message)
 {
     ShowMessage(this, message);
+}
+
+void Tfrmzemboupdate::Status(TIdStatus status, const QString& text)
+{
+    ftpupdateStatus(status, text);
+}
+
+void Tfrmzemboupdate::TransferBegin()
+{
+    ftpupdateWorkBegin();
+}
+
+void Tfrmzemboupdate::TransferProgress(std::int64_t count)
+{
+    ftpupdateWork(count);
+}
+
+void Tfrmzemboupdate::TransferEnd(TWorkMode mode)
+{
+    ftpupdateWorkEnd(mode);
+}
+
+void Tfrmzemboupdate::Error(const QString& text)
+{
+    Application()->HandleException(text);
+}
+
+void Tfrmzemboupdate::Upgrade(const std::function<void()>& upgrade)
+{
+    Taguarde window(this);
+    aguarde = &window;
+    window.Executa(upgrade);
+    aguarde = nullptr;
+}
+
+void Tfrmzemboupdate::UpgradeProgress(int position)
+{
+    if (aguarde)
+        aguarde->Progress(position);
+}
+
+void Tfrmzemboupdate::ScriptSaved(const QString& errorFile)
+{
+    if (aguarde)
+        aguarde->ScriptSaved(errorFile);
+}
+
+void Tfrmzemboupdate::UpgradeFailed(const QString& text)
+{
+    Application()->HandleException(text);
 }
 
 // ------------------------------------------------------- transfer display

@@ -6,7 +6,7 @@
 #include "ftp/idftp.h"
 #include "platform/datetime.h"
 #include "update/progress.h"
-#include "update/updaterun.h"
+#include "update/session.h"
 
 #include <QList>
 #include <QPixmap>
@@ -22,13 +22,16 @@ class QStatusBar;
 class QTimer;
 class QTreeWidget;
 class TGauge;
+class Taguarde;
 
-class Tfrmzemboupdate : public QWidget, public TUpdateObserver {
+class Tfrmzemboupdate : public QWidget, public TSessionObserver {
+    // First, so the members below may refer to its parts.
+    TUpdateSession FSession;
+
 public:
     explicit Tfrmzemboupdate(QWidget* owner = nullptr);
     ~Tfrmzemboupdate() override;
 
-    int Tag = 0;
     TDateTime STime;
     quint32 BytesToTransfer = 0;
     QString PROGR;
@@ -57,7 +60,7 @@ public:
     QLabel* StatusPanel1; // the status bar's one panel
     QTimer* Timer2;
     QList<QPixmap> ImageList1;
-    TIdFTP ftpupdate;
+    Taguarde* aguarde = nullptr; // while the upgrade runs
 
     void FormShow();
     void Timer2Timer();
@@ -73,7 +76,9 @@ public:
 
     // The tree node's state picture, -1 without one.
     int NodeState(int index) const;
-    bool Running() const { return FRun != nullptr; }
+    bool Running() const { return FSession.Executando(); }
+    TUpdateSession& Session() { return FSession; }
+    TIdFTP& ftpupdate; // the session's FTP client
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -81,7 +86,6 @@ protected:
 
 private:
     void Falha(const TCheckFailure& failure);
-    bool Label9Verde() const;
     void SetNodeState(int index, int state);
     void ResetDisplay();
     void PlaceFileName();
@@ -94,9 +98,17 @@ private:
     void StateChanged(int index, TNodeState state) override;
     void FileFailed(int index, const QString& message) override;
     void ReplacementFailed(const QString& message) override;
+    void Status(TIdStatus status, const QString& text) override;
+    void TransferBegin() override;
+    void TransferProgress(std::int64_t count) override;
+    void TransferEnd(TWorkMode mode) override;
+    void Error(const QString& text) override;
+    void Upgrade(const std::function<void()>& upgrade) override;
+    void UpgradeProgress(int position) override;
+    void ScriptSaved(const QString& errorFile) override;
+    void UpgradeFailed(const QString& text) override;
 
     TTransferProgress FProgress;
-    TUpdateRun* FRun = nullptr;
     bool FCloseRequested = false;
 };
 

@@ -9,6 +9,12 @@
 #include <csignal>
 #include <sys/prctl.h>
 #endif
+#ifdef Q_OS_WIN
+#include <io.h>
+#define isatty _isatty
+#else
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -152,4 +158,9 @@ TProcessResult RunProcess(const QString& commandLine, const QString& workingFold
     if (process.exitStatus() == QProcess::CrashExit)
         return {peCrashed, -1, process.errorString()};
     return {peExited, process.exitCode(), {}};
+}
+
+bool StandardOutputIsTerminal()
+{
+    return isatty(1) != 0;
 }

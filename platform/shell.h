@@ -48,3 +48,7 @@ TProcessResult RunProcess(const QString& commandLine, const QString& workingFold
 // the path, as in ".\"). Returns the program and its
 // arguments, or an empty list when no program is found.
 QStringList SplitCommandLine(const QString& commandLine, const QString& workingFolder);
+
+// Whether standard output is a terminal (a progress line may rewrite itself
+// there) rather than a file or a pipe.
+bool StandardOutputIsTerminal();

@@ -43,6 +43,7 @@ const QString ScriptCondition =
 void TUpgradeObserver::Starting(const QString&, const QString&) {}
 void TUpgradeObserver::Progress(int) {}
 void TUpgradeObserver::ScriptFailed(const QString&, const QString&, const QStringList&) {}
+void TUpgradeObserver::ScriptDone(const QString&, const QString&, bool) {}
 void TUpgradeObserver::Finished(const TUpgradeOutcome&) {}
 
 TUpgradeRun::TUpgradeRun(TDatabase& catalog, TIBDatabase& customer)
@@ -209,6 +210,7 @@ bool TUpgradeRun::RunScript(const QString& entry, TUpgradeObserver& observer)
         message = MessageOf(error);
     }
     const bool ok = message.isEmpty();
+    observer.ScriptDone(entry, FQuery2->FieldByName(QStringLiteral("versao")).AsString(), ok);
     if (!ok) {
         QStringList& script = FIBScript1->Script();
         QStringList header{QStringLiteral("/* ERRO: "), QStringLiteral(" ")};

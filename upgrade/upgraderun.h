@@ -38,6 +38,8 @@ public:
     // A script failed with message; saved is the error header followed by
     // the script as the runner held it, the lines of the script error file.
     virtual void ScriptFailed(const QString& entry, const QString& message, const QStringList& saved);
+    // A script of the entry's database ran to its end (ok) or failed.
+    virtual void ScriptDone(const QString& entry, const QString& versao, bool ok);
     virtual void Finished(const TUpgradeOutcome& outcome);
 };
 

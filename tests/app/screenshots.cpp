@@ -96,7 +96,7 @@ int main(int argc, char** argv)
     SetClock({});
     delete update;
 
-    auto* upgrade = new Taguarde(nullptr, nullptr);
+    auto* upgrade = new Taguarde(nullptr);
     upgrade->pb1->setValue(38);
     ok &= upgrade->grab().save(out + QStringLiteral("/aguarde.png"));
     delete upgrade;

@@ -173,7 +173,7 @@ TEST(TextFit, NoticeKeepsItsThreeLines)
 
 TEST(TextFit, UpgradeWindow)
 {
-    Taguarde window(nullptr, nullptr);
+    Taguarde window(nullptr);
     EXPECT_EQ(Misfits(&window).join(u'\n'), QString());
     // the heading sits inside its bevel
     EXPECT_TRUE(window.Bevel1->geometry().contains(window.AGUARDE->geometry()));

@@ -249,7 +249,6 @@ TEST_F(UpdateWindow, ActiveModeAlternatePasswordAndAFailingScript)
     Run();
     EXPECT_EQ(ReadBytes(FWork.File("ATIVO.DLL")), "ativo");
     EXPECT_EQ(Final(), Contact);
-    EXPECT_EQ(w.Tag, 0);
     ASSERT_EQ(Messages.size(), 1);
     EXPECT_TRUE(Messages[0].startsWith("SCRIPT EM EXECUÇÃO SALVO: SCRIPT_ERRO_DT_"));
     Run();

@@ -1,16 +1,17 @@
-// The upgrade window end to end: the private MariaDB as the central
-// catalogue, embedded Firebird files as the customer databases, the window
-// shown modally offscreen, its notices and message boxes answered by the test.
+// The upgrade of an update session shown in the upgrade window, end to end:
+// the private MariaDB as the central catalogue, embedded Firebird files as
+// the customer databases, the window shown modally offscreen, its notices
+// answered by the test.
 #include "app/unit1.h"
 #include "app/unit2.h"
+#include "app/uaguarde.h"
 #include "db/catalog.h"
 #include "db/ibdatabase.h"
 #include "platform/datetime.h"
 #include "tests/db/catalogtest.h"
 #include "tests/db/fbtest.h"
 #include "tests/support/testenv.h"
-#include "upgrade/ibscript.h"
-#include "app/uaguarde.h"
+#include "update/session.h"
 
 #include <QDir>
 #include <QListWidget>
@@ -27,6 +28,25 @@ QString TestName()
 {
     return QString::fromLatin1(::testing::UnitTest::GetInstance()->current_test_info()->name()).toLower();
 }
+
+// What the update window does with the upgrade's reports: shows the
+// upgrade window around it; the errors it would show in a box are kept.
+class TUpgradeFace : public TSessionObserver {
+public:
+    std::unique_ptr<Taguarde> Window;
+    QStringList Errors;
+
+    void Upgrade(const std::function<void()>& upgrade) override
+    {
+        Window = std::make_unique<Taguarde>(nullptr);
+        Window->Executa(upgrade);
+        EXPECT_FALSE(Window->isVisible());
+    }
+    void UpgradeProgress(int position) override { Window->Progress(position); }
+    void ScriptSaved(const QString& errorFile) override { Window->ScriptSaved(errorFile); }
+    void Error(const QString& text) override { Errors << text; }
+    void UpgradeFailed(const QString& text) override { Errors << text; }
+};
 
 class Upgrade : public ::testing::Test {
 protected:
@@ -54,7 +74,7 @@ protected:
     }
     void TearDown() override
     {
-        delete aguarde;
+        FSession.reset();
         SetClock({});
         QLocale::setDefault(QLocale::c());
         FCustomers.clear();
@@ -79,17 +99,26 @@ protected:
         item->setCheckState(ticked ? Qt::Checked : Qt::Unchecked);
         return *(FCustomers[alias] = std::move(db));
     }
-    // Shows the window modally as the synchronisation run does, answering
-    // every notice and message box; returns when the window has closed.
+    // The upgrade of the ticked aliases in the upgrade window, as a run of
+    // the session does it; returns when the window has closed.
     void Run()
     {
-        if (!aguarde) {
-            aguarde = new Taguarde(nullptr, &FList);
-            aguarde->Database1->Open();
+        if (!FSession) {
+            FSession = std::make_unique<TUpdateSession>(FFace, QString());
+            FSession->Catalogo().Open();
         }
-        aguarde->exec();
-        EXPECT_FALSE(aguarde->isVisible());
+        QStringList ticked;
+        for (int i = 0; i < FList.count(); ++i)
+            if (FList.item(i)->checkState() == Qt::Checked)
+                ticked << FList.item(i)->text();
+        FFace.Errors.clear();
+        FOutcome = FSession->AtualizaBases(ticked);
+        Messages += FFace.Errors;
     }
+    bool ScriptFailed() const { return FOutcome.Result == urScriptFalhou; }
+    bool Completed() const { return FOutcome.Result != urErros; }
+    bool CustomerOpen() const { return FSession->BaseCliente().Connected(); }
+    const QProgressBar* Bar() const { return FFace.Window->pb1; }
     QStringList ErrorFiles() const { return QDir(FDir.Path()).entryList({"SCRIPT_ERRO*"}, QDir::Files | QDir::Dirs); }
 
     TScratchDir FDir;
@@ -98,6 +127,9 @@ protected:
     TCatalogTestDatabase FCatalog{"zembo_up_" + TestName().left(40)};
     QByteArray FAliases;
     QListWidget FList;
+    TUpgradeFace FFace;
+    std::unique_ptr<TUpdateSession> FSession;
+    TUpdateOutcome FOutcome;
     std::map<QString, std::unique_ptr<TFbTestDatabase>> FCustomers;
     QStringList Messages;
     QStringList Notices;
@@ -117,10 +149,9 @@ TEST_F(Upgrade, NothingNewerLeavesTheVersionAlone)
     Run();
     EXPECT_EQ(db.Scalar("SELECT VERSAO FROM VERSAO"), "9999");
     EXPECT_EQ(db.Scalar("SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'NUNCA'"), "0");
-    EXPECT_EQ(aguarde->pb1->value(), 100);
-    EXPECT_EQ(aguarde->Tag, 0);
-    EXPECT_TRUE(aguarde->Concluido);
-    EXPECT_TRUE(aguarde->tipo.isEmpty());
+    EXPECT_EQ(Bar()->value(), 100);
+    EXPECT_FALSE(ScriptFailed());
+    EXPECT_TRUE(Completed());
     EXPECT_TRUE(Messages.isEmpty() && Notices.isEmpty()) << Messages.join(" | ").toStdString();
     EXPECT_TRUE(ErrorFiles().isEmpty());
 }
@@ -150,9 +181,8 @@ TEST_F(Upgrade, MissingVersionTableIsCreatedAndScriptsRunInTextOrder)
         EXPECT_EQ(db->Scalar("SELECT COUNT(*) FROM VERSAO"), "1");
     }
     EXPECT_EQ(filial.Scalar("SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'VERSAO'"), "0");
-    EXPECT_EQ(aguarde->IBScript1->Terminator(), ";");
-    EXPECT_FALSE(aguarde->IBDatabase1->Connected());
-    EXPECT_TRUE(aguarde->Concluido);
+    EXPECT_FALSE(CustomerOpen());
+    EXPECT_TRUE(Completed());
     EXPECT_TRUE(Messages.isEmpty()) << Messages.join(" | ").toStdString();
 }
 
@@ -167,7 +197,7 @@ TEST_F(Upgrade, EmptyVersionTableRunsEverythingAndRecordsNothing)
     Run();
     EXPECT_EQ(db.Scalar("SELECT COUNT(*) FROM VERSAO"), "0");
     EXPECT_EQ(db.Scalar("SELECT CAST(LIST(X) AS VARCHAR(50)) FROM (SELECT X FROM T ORDER BY X)"), "1,1,2,2");
-    EXPECT_TRUE(aguarde->Concluido);
+    EXPECT_TRUE(Completed());
 }
 
 // A quote in a recorded or released version is part of the version.
@@ -212,9 +242,9 @@ TEST_F(Upgrade, FailedScriptIsSavedAndBlocksTheNextStart)
     EXPECT_EQ(db.Scalar("SELECT CAST(LIST(X) AS VARCHAR(50)) FROM (SELECT X FROM T ORDER BY X)"), "1,20,23");
     EXPECT_EQ(db.Scalar("SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME IN ('T1', 'T2')"), "2");
     EXPECT_EQ(db.Scalar("SELECT VERSAO FROM VERSAO"), "0002");
-    EXPECT_EQ(aguarde->Tag, 1);
-    EXPECT_EQ(aguarde->pb1->value(), 100);
-    EXPECT_TRUE(aguarde->Concluido);
+    EXPECT_TRUE(ScriptFailed());
+    EXPECT_EQ(Bar()->value(), 100);
+    EXPECT_TRUE(Completed());
     EXPECT_TRUE(Messages.isEmpty()) << Messages.join(" | ").toStdString();
 
     const QString name = QString::fromUtf8("SCRIPT_ERRO_DT_05-03-2024_HR_14-07-09 M-DADOS.TXT");
@@ -251,10 +281,10 @@ TEST_F(Upgrade, FailedScriptIsSavedAndBlocksTheNextStart)
     ASSERT_EQ(Notices.size(), 2);
     EXPECT_EQ(Notices[1], Notices[0]);
 
-    // A failure is never forgotten by the window, even after a clean run.
+    // A failure is never forgotten by the session, even after a clean run.
     Run();
     EXPECT_EQ(db.Scalar("SELECT VERSAO FROM VERSAO"), "0003");
-    EXPECT_EQ(aguarde->Tag, 1);
+    EXPECT_TRUE(ScriptFailed());
 }
 
 // Separators other than "/" and ":" stay as the locale writes them.
@@ -279,8 +309,8 @@ TEST_F(Upgrade, UnwritableErrorFileIsReported)
     Run();
     EXPECT_EQ(Messages.size(), 1);
     EXPECT_TRUE(Notices.isEmpty());
-    EXPECT_EQ(aguarde->Tag, 1);
-    EXPECT_TRUE(aguarde->Concluido);
+    EXPECT_TRUE(ScriptFailed());
+    EXPECT_TRUE(Completed());
     EXPECT_EQ(db.Scalar("SELECT VERSAO FROM VERSAO"), "0001");
 }
 
@@ -300,9 +330,9 @@ TEST_F(Upgrade, FailuresOutsideTheScriptsCloseTheWindowAndReportIt)
     Run();
     ASSERT_EQ(Messages.size(), 1);
     EXPECT_TRUE(Messages[0].contains("scripts")) << Messages[0].toStdString();
-    EXPECT_FALSE(aguarde->Concluido);
-    EXPECT_EQ(aguarde->Tag, 0);
-    EXPECT_FALSE(aguarde->IBDatabase1->Connected());
+    EXPECT_FALSE(Completed());
+    EXPECT_FALSE(ScriptFailed());
+    EXPECT_FALSE(CustomerOpen());
     // the run ended at the first database
     EXPECT_EQ(FCustomers["LOJA"]->Scalar("SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'VERSAO'"),
               "0");
@@ -312,7 +342,7 @@ TEST_F(Upgrade, FailuresOutsideTheScriptsCloseTheWindowAndReportIt)
     Messages.clear();
     Run();
     EXPECT_TRUE(Messages.isEmpty()) << Messages.join(" | ").toStdString();
-    EXPECT_TRUE(aguarde->Concluido);
+    EXPECT_TRUE(Completed());
     EXPECT_EQ(db.Scalar("SELECT VERSAO FROM VERSAO"), "0001");
 
     // the version cannot be recorded: a view that reads but takes no update
@@ -321,7 +351,7 @@ TEST_F(Upgrade, FailuresOutsideTheScriptsCloseTheWindowAndReportIt)
     Messages.clear();
     Run();
     ASSERT_EQ(Messages.size(), 1);
-    EXPECT_FALSE(aguarde->Concluido);
+    EXPECT_FALSE(Completed());
     EXPECT_EQ(db.Scalar("SELECT CAST(LIST(X) AS VARCHAR(50)) FROM (SELECT X FROM T ORDER BY X)"), "1,2");
 
     // the version cannot be read
@@ -332,7 +362,7 @@ TEST_F(Upgrade, FailuresOutsideTheScriptsCloseTheWindowAndReportIt)
     Run();
     ASSERT_EQ(Messages.size(), 1);
     EXPECT_TRUE(Messages[0].contains("versao ilegivel")) << Messages[0].toStdString();
-    EXPECT_FALSE(aguarde->Concluido);
+    EXPECT_FALSE(Completed());
 
     // the customer database is gone
     db.Database().Close();
@@ -340,8 +370,8 @@ TEST_F(Upgrade, FailuresOutsideTheScriptsCloseTheWindowAndReportIt)
     Messages.clear();
     Run();
     ASSERT_EQ(Messages.size(), 1);
-    EXPECT_FALSE(aguarde->Concluido);
-    EXPECT_FALSE(aguarde->IBDatabase1->Connected());
+    EXPECT_FALSE(Completed());
+    EXPECT_FALSE(CustomerOpen());
     EXPECT_TRUE(ErrorFiles().isEmpty());
 }
 

@@ -1,10 +1,7 @@
 #include "tools/zembo-check/check.h"
 
-#include "db/catalog.h"
-#include "db/ibdatabase.h"
-#include "ftp/idftp.h"
 #include "platform/files.h"
-#include "update/connections.h"
+#include "update/session.h"
 
 #include <algorithm>
 
@@ -14,27 +11,6 @@ void Passa(const std::optional<TCheckFailure>& failure)
 {
     if (failure)
         throw ECheckFailed(*failure);
-}
-
-// Connects as the run does, lists "keldarin" and judges each entry, then
-// leaves the session in an orderly way.
-TUpdatePlan PlanoDoServidor(const QString& progr)
-{
-    const TConfiguracao settings = LeConfiguracao();
-    const QString password = SenhaFtp(settings);
-    TIdFTP ftp;
-    AjustaFtp(ftp);
-    TUpdateObserver silent;
-    TUpdateRun run(ftp, silent, progr);
-    run.Conecta(settings, password);
-    try {
-        TUpdatePlan plan = run.Planeja();
-        run.Desconecta();
-        return plan;
-    } catch (...) {
-        run.Desconecta();
-        throw;
-    }
 }
 
 QList<TFileCheck> ArquivosListados(const TUpdatePlan& plan)
@@ -66,19 +42,14 @@ bool TCheckReport::Pending() const
 
 TCheckReport VerificaAtualizacao()
 {
-    QString progr, alias;
-    Passa(VerificaProgramFiles(progr));
-    Passa(VerificaArquivos(progr, alias));
-    TDatabase catalogue;
-    TIBDatabase customer;
-    ConfiguraConexoes(catalogue, customer);
-    Passa(VerificaBases(alias, catalogue, customer));
-
+    TSessionObserver silent;
+    TUpdateSession session(silent, QString()); // looks only: writes no log
+    Passa(session.Verifica());
     TCheckReport report;
-    const TUpdatePlan plan = PlanoDoServidor(progr);
+    const TUpdatePlan plan = session.PlanoDosArquivos();
     report.Files = ArquivosListados(plan);
     report.Replacement = plan.ReplacementExpected();
-    TUpgradeRun upgrade(catalogue, customer);
-    report.Aliases.append({alias, upgrade.Plan(alias)});
+    for (const QString& alias : session.Aliases())
+        report.Aliases.append({alias, session.PlanoDaBase(alias)});
     return report;
 }

@@ -1,0 +1,137 @@
+#include "tools/zembo-update/report.h"
+
+#include <cstdio>
+
+namespace {
+
+QString Kb(std::int64_t bytes)
+{
+    return QString::number(bytes / 1024) + QStringLiteral(" KB");
+}
+
+QString Clock(qint64 seconds)
+{
+    return QString::asprintf("%02lld:%02lld", seconds / 60, seconds % 60);
+}
+
+} // namespace
+
+TUpdateReport::TUpdateReport(bool terminal) : FTerminal(terminal) {}
+
+void TUpdateReport::Print(const QString& line)
+{
+    const QByteArray bytes = (line + u'\n').toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+// The window's messages break lines with CR alone, which a terminal would
+// print over each other.
+void TUpdateReport::PrintError(QString message)
+{
+    message.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
+    const QByteArray bytes = (message + u'\n').toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+}
+
+void TUpdateReport::EndProgressLine()
+{
+    if (FProgressShown)
+        std::fputs("\n", stdout);
+    FProgressShown = false;
+}
+
+void TUpdateReport::Stage(const QString& stage)
+{
+    EndProgressLine();
+    Print(QStringLiteral("== ") + stage);
+}
+
+void TUpdateReport::Planned(const TUpdatePlan& plan)
+{
+    FPlan = plan;
+    for (const TPlanItem& item : plan.Items)
+        if (item.Decision == fdAtualizado || item.Decision == fdNuncaBaixado || item.Decision == fdPasta)
+            Print(QStringLiteral("em dia     ") + item.Name);
+}
+
+void TUpdateReport::FileStarted(int, const QString& name)
+{
+    FFile = name;
+}
+
+void TUpdateReport::SizeKnown(std::uint32_t bytesToTransfer)
+{
+    FSize = bytesToTransfer == 0xFFFFFFFFu ? -1 : std::int64_t(bytesToTransfer);
+}
+
+void TUpdateReport::StateChanged(int index, TNodeState state)
+{
+    if (state != nsGreen)
+        return;
+    EndProgressLine();
+    const qint64 ms = FClock.isValid() ? FClock.elapsed() : 0;
+    Print(QStringLiteral("baixado    ") + FPlan.Items.value(index).Name + QStringLiteral(" (") +
+          (FSize >= 0 ? QString::number(FSize) + QStringLiteral(" bytes, ") : QString()) + QString::number(ms) +
+          QStringLiteral(" ms)"));
+}
+
+void TUpdateReport::FileFailed(int index, const QString& message)
+{
+    EndProgressLine();
+    Print(QStringLiteral("recusado   ") + FPlan.Items.value(index).Name + QStringLiteral(": ") + message);
+}
+
+void TUpdateReport::ReplacementFailed(const QString& message)
+{
+    EndProgressLine();
+    Print(QStringLiteral("substituição falhou: ") + message);
+}
+
+void TUpdateReport::TransferBegin()
+{
+    FClock.start();
+    FLastShown = -1;
+}
+
+// At most a few times a second, and only on a terminal: a log file gets the
+// file's line at its end, not a line per block.
+void TUpdateReport::TransferProgress(std::int64_t count)
+{
+    if (!FTerminal || FSize <= 0)
+        return;
+    const qint64 ms = FClock.elapsed();
+    if (FLastShown >= 0 && ms - FLastShown < 200 && count < FSize)
+        return;
+    FLastShown = ms;
+    const double rate = ms > 0 ? double(count) / 1024.0 / (double(ms) / 1000.0) : 0;
+    const qint64 left = rate > 0 ? qint64(double(FSize - count) / 1024.0 / rate) : 0;
+    const QString line = QStringLiteral("\r  %1  %2 de %3  %4 KB/s  restam %5")
+                             .arg(FFile, Kb(count), Kb(FSize))
+                             .arg(rate, 0, 'f', 0)
+                             .arg(Clock(left));
+    std::fputs(line.toUtf8().constData(), stdout);
+    std::fflush(stdout);
+    FProgressShown = true;
+}
+
+void TUpdateReport::Error(const QString& text)
+{
+    EndProgressLine();
+    PrintError(QStringLiteral("erro: ") + text);
+}
+
+void TUpdateReport::ScriptDone(const QString& entry, const QString& versao, bool ok)
+{
+    Print((ok ? QStringLiteral("script     ") : QStringLiteral("script com erro ")) + versao + QStringLiteral(" em ") + entry);
+}
+
+void TUpdateReport::ScriptSaved(const QString& errorFile)
+{
+    Print(QStringLiteral("SCRIPT EM EXECUÇÃO SALVO: ") + errorFile);
+}
+
+void TUpdateReport::UpgradeFailed(const QString& text)
+{
+    PrintError(QStringLiteral("atualização da base interrompida: ") + text);
+}

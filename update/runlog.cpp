@@ -1,0 +1,42 @@
+#include "update/runlog.h"
+
+#include "platform/datetime.h"
+#include "platform/files.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+
+TRunLog::TRunLog(QString path) : FPath(std::move(path)) {}
+
+void TRunLog::Line(const QString& event)
+{
+    if (FPath.isEmpty())
+        return;
+    QString text = event;
+    text.replace(QStringLiteral("\r\n"), QStringLiteral(" / ")).replace(u'\r', QStringLiteral(" / ")).replace(u'\n', QStringLiteral(" / "));
+    QFile file(FPath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return;
+    file.write((Now().ToQDateTime().toString(Qt::ISODate) + u' ' + text + u'\n').toUtf8());
+    const qint64 size = file.size();
+    file.close();
+    if (size > MaxSize)
+        Trim();
+}
+
+// The last KeptSize bytes from the first whole line on, written aside and
+// renamed, so a reader never sees half a log.
+void TRunLog::Trim()
+{
+    try {
+        const QByteArray all = ReadFileBytes(FPath);
+        QByteArray tail = all.right(KeptSize);
+        const qsizetype lineStart = tail.indexOf('\n');
+        if (lineStart >= 0 && all.size() > KeptSize)
+            tail = tail.mid(lineStart + 1);
+        WriteFileBytes(FPath, tail);
+    } catch (const std::exception&) {
+        // an untrimmed log is no reason to stop
+    }
+}

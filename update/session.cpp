@@ -1,0 +1,273 @@
+#include "update/session.h"
+
+#include "db/catalog.h"
+#include "db/ibdatabase.h"
+#include "platform/files.h"
+#include "platform/locale.h"
+#include "update/connections.h"
+#include "update/helpers.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLockFile>
+
+namespace {
+
+const QString LockName = QStringLiteral("zembo-update.lock");
+
+QString Plural(qsizetype n, const char* one, const char* many)
+{
+    return QString::number(n) + u' ' + QLatin1String(n == 1 ? one : many);
+}
+
+} // namespace
+
+QString TUpdateOutcome::TextoFinal() const
+{
+    return ::TextoFinal(Result != urSucesso, Result == urScriptFalhou);
+}
+
+QString NomeArquivoErro(const QString& entry, const TDateTime& moment)
+{
+    const QString date = TrocaCaractere(DateToStr(moment), QStringLiteral("/"), QStringLiteral("-"));
+    const QString time = TrocaCaractere(TimeToStr(moment), QStringLiteral(":"), QStringLiteral("-"));
+    return QStringLiteral("SCRIPT_ERRO_DT_") + date + QStringLiteral("_HR_") + time + QStringLiteral(" ") + entry +
+           QStringLiteral(".TXT");
+}
+
+QString ArquivoErroPendente()
+{
+    QStringList found;
+    for (const TSearchEntry& entry : FindEntries(QString(), QStringLiteral("SCRIPT_ERRO*.*")))
+        found.append(entry.Name);
+    SortTextLocale(found);
+    return found.value(0);
+}
+
+// The lock and the log live as long as the session.
+struct TUpdateSession::TLogs {
+    explicit TLogs(const QString& logFile)
+        : Lock(QDir::current().absoluteFilePath(LockName)),
+          Log(logFile.isEmpty() ? QString() : QDir::current().absoluteFilePath(logFile))
+    {
+        Lock.setStaleLockTime(0); // held until the process ends, however long the run
+    }
+    QLockFile Lock;
+    TRunLog Log;
+};
+
+// What the upgrade run reports, passed on to the session's observer, with
+// the failed script saved to its error file.
+namespace {
+
+class TUpgradeReports : public TUpgradeObserver {
+public:
+    TUpgradeReports(TSessionObserver& observer, const std::function<void(const QString&)>& log)
+        : FObserver(observer), FLog(log)
+    {
+    }
+    bool ScriptFailedHere = false;
+
+    void Progress(int position) override { FObserver.UpgradeProgress(position); }
+    void ScriptDone(const QString& entry, const QString& versao, bool ok) override
+    {
+        FLog(QStringLiteral("script ") + versao + QStringLiteral(" em ") + entry + (ok ? QStringLiteral(": executado") : QStringLiteral(": falhou")));
+        FObserver.ScriptDone(entry, versao, ok);
+    }
+    void ScriptFailed(const QString& entry, const QString& message, const QStringList& saved) override
+    {
+        ScriptFailedHere = true;
+        const QString fileName = NomeArquivoErro(entry, Now());
+        FLog(QStringLiteral("erro no script: ") + message);
+        try {
+            WriteAnsiLines(fileName, saved);
+        } catch (const std::exception& error) {
+            FLog(QStringLiteral("arquivo de erro não gravado: ") + ErrorText(error));
+            FObserver.Error(ErrorText(error));
+            return;
+        }
+        FLog(QStringLiteral("script salvo em ") + fileName);
+        FObserver.ScriptSaved(fileName);
+    }
+    void Finished(const TUpgradeOutcome& outcome) override
+    {
+        if (!outcome.Completed) {
+            FLog(QStringLiteral("atualização da base interrompida: ") + outcome.Error);
+            FObserver.UpgradeFailed(outcome.Error);
+        }
+    }
+
+private:
+    TSessionObserver& FObserver;
+    std::function<void(const QString&)> FLog;
+};
+
+} // namespace
+
+TUpdateSession::TUpdateSession(TSessionObserver& observer, const QString& logFile)
+    : FObserver(observer), FLogs(std::make_unique<TLogs>(logFile)), FCatalogue(std::make_unique<TDatabase>()),
+      FCustomer(std::make_unique<TIBDatabase>())
+{
+    ConfiguraConexoes(*FCatalogue, *FCustomer);
+    FUpgrade = std::make_unique<TUpgradeRun>(*FCatalogue, *FCustomer);
+    AjustaFtp(FFtp);
+    LigaFtp();
+}
+
+TUpdateSession::~TUpdateSession()
+{
+    // The run's statements and transactions go before the connections they use.
+    FUpgrade.reset();
+    FCustomer.reset();
+}
+
+void TUpdateSession::LigaFtp()
+{
+    FFtp.OnStatus = [this](TIdBaseComponent*, TIdStatus status, const QString& text) { FObserver.Status(status, text); };
+    FFtp.OnWorkBegin = [this](TIdBaseComponent*, TWorkMode, std::int64_t) { FObserver.TransferBegin(); };
+    FFtp.OnWork = [this](TIdBaseComponent*, TWorkMode, std::int64_t count) { FObserver.TransferProgress(count); };
+    FFtp.OnWorkEnd = [this](TIdBaseComponent*, TWorkMode mode) { FObserver.TransferEnd(mode); };
+}
+
+void TUpdateSession::Log(const QString& event)
+{
+    FLogs->Log.Line(event);
+}
+
+bool TUpdateSession::Bloqueia()
+{
+    return FLogs->Lock.isLocked() || FLogs->Lock.tryLock(0);
+}
+
+std::optional<TCheckFailure> TUpdateSession::Verifica()
+{
+    FObserver.Stage(QStringLiteral("Verificando a instalação"));
+    FExecutavelVerificado = false;
+    FAliases.clear();
+    FAlias.clear();
+    std::optional<TCheckFailure> failure = VerificaProgramFiles(FProgr);
+    if (!failure)
+        failure = VerificaArquivos(FProgr, FAlias);
+    if (!failure) {
+        FExecutavelVerificado = true;
+        failure = VerificaBases(FAlias, *FCatalogue, *FCustomer);
+    }
+    if (failure) {
+        Log(QStringLiteral("verificação falhou: ") + failure->Message);
+        return failure;
+    }
+    FAliases << FAlias;
+    return std::nullopt;
+}
+
+void TUpdateSession::Cancela()
+{
+    FCancelRequested = true;
+    if (FRun)
+        FRun->Cancela();
+    else
+        FFtp.Abort();
+}
+
+TUpdateOutcome TUpdateSession::Atualiza()
+{
+    FCancelRequested = false;
+    Log(QStringLiteral("início da atualização em ") + QDir::currentPath());
+    TUpdateRun run(FFtp, FObserver, FProgr);
+    FRun = &run;
+    TUpdateOutcome outcome = Sincroniza(run);
+    FRun = nullptr;
+    if (outcome.Result == urSucesso && FCancelRequested)
+        outcome = {urCancelada, QStringLiteral("Atualização interrompida.")};
+    if (outcome.Result == urSucesso)
+        outcome = AtualizaBases(FAliases);
+    Log(QStringLiteral("fim: ") + outcome.TextoFinal() + (outcome.Causa.isEmpty() ? QString() : QStringLiteral(" (") + outcome.Causa + u')'));
+    return outcome;
+}
+
+// Everything up to the upgrade: the connection, the files, the replacement;
+// the session closed in every case.
+TUpdateOutcome TUpdateSession::Sincroniza(TUpdateRun& run)
+{
+    TUpdateOutcome outcome;
+    try {
+        FObserver.Stage(QStringLiteral("Conectando"));
+        const TConfiguracao settings = LeConfiguracao();
+        Log(QStringLiteral("servidor ") + settings.Host + u':' + QString::number(settings.Port) +
+            (settings.Passive ? QStringLiteral(", modo passivo") : QStringLiteral(", modo ativo")) +
+            QStringLiteral(", senha de ") + settings.PasswordField());
+        const QString password = SenhaFtp(settings);
+        try {
+            run.Conecta(settings, password);
+        } catch (const EUpdateConnectError& error) {
+            Log(QStringLiteral("sem conexão: ") + error.Message());
+            return {urSemConexao, error.Message()};
+        }
+        if (FExecutavelVerificado) {
+            FObserver.Stage(QStringLiteral("Listando"));
+            const TUpdatePlan& plan = run.Planeja();
+            Log(QStringLiteral("listagem: ") + Plural(plan.Items.size(), "linha", "linhas"));
+            FObserver.Stage(QStringLiteral("Baixando"));
+            run.Executa(MainExecutable);
+            for (const TPlanItem& item : plan.Items)
+                if (item.Decision == fdBaixar || item.Decision == fdRecusado)
+                    Log(QStringLiteral("arquivo ") + item.Name + u' ' + DecisionText(item.Decision));
+            if (!run.Substituicao().CommandLine.isEmpty() || run.Substituicao().Failed)
+                Log(run.Substituicao().Failed ? QStringLiteral("substituição falhou: ") + run.Substituicao().Message
+                                              : QStringLiteral("substituição: ") + MainExecutable + QStringLiteral(" substituído"));
+        }
+    } catch (const std::exception& error) {
+        if (!run.Cancelado()) {
+            // Nothing is fetched or replaced after an error the run did not expect.
+            outcome = {urErros, ErrorText(error)};
+            Log(QStringLiteral("erro: ") + outcome.Causa);
+            FObserver.Error(outcome.Causa);
+        }
+    }
+    FObserver.Stage(QStringLiteral("Desconectando"));
+    run.Desconecta();
+    if (run.Cancelado() || FCancelRequested)
+        return {urCancelada, QStringLiteral("Atualização interrompida.")};
+    if (outcome.Result == urSucesso && run.Erro())
+        outcome = {urErros, run.Substituicao().Failed ? run.Substituicao().Message
+                                                       : QStringLiteral("Um ou mais arquivos não foram atualizados.")};
+    return outcome;
+}
+
+// A script that failed once in the session's life keeps every later run
+// from reporting success, so the operator calls the maker.
+TUpdateOutcome TUpdateSession::AtualizaBases(const QStringList& aliases)
+{
+    FObserver.Stage(QStringLiteral("Atualizando a base de dados"));
+    TUpgradeReports reports(FObserver, [this](const QString& event) { Log(event); });
+    TUpgradeOutcome upgrade;
+    FObserver.Upgrade([&] { upgrade = FUpgrade->Run(aliases, reports); });
+    if (reports.ScriptFailedHere)
+        FScriptFailed = true;
+    if (FScriptFailed)
+        return {urScriptFalhou, QStringLiteral("Um script falhou: veja o arquivo SCRIPT_ERRO.")};
+    if (!upgrade.Completed)
+        return {urErros, upgrade.Error};
+    return {};
+}
+
+TUpdatePlan TUpdateSession::PlanoDosArquivos()
+{
+    const TConfiguracao settings = LeConfiguracao();
+    const QString password = SenhaFtp(settings);
+    TUpdateRun run(FFtp, FObserver, FProgr);
+    run.Conecta(settings, password);
+    try {
+        TUpdatePlan plan = run.Planeja();
+        run.Desconecta();
+        return plan;
+    } catch (...) {
+        run.Desconecta();
+        throw;
+    }
+}
+
+TUpgradePlan TUpdateSession::PlanoDaBase(const QString& alias)
+{
+    return FUpgrade->Plan(alias);
+}

@@ -1,0 +1,135 @@
+// One update of the installation in the working folder, from the checks to
+// the upgraded customer database: the sequence that the update window and
+// the unattended run (zembo-update) share. It owns the FTP client and the
+// catalogue and customer connections, writes the run log and the script
+// error file, and reports through TSessionObserver; its outcome is a value.
+#pragma once
+
+#include "ftp/idftp.h"
+#include "update/runlog.h"
+#include "update/updaterun.h"
+#include "upgrade/upgraderun.h"
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class TDatabase;
+class TIBDatabase;
+
+enum TUpdateResult {
+    urSucesso,      // everything fetched, replaced and upgraded (or nothing to do)
+    urErros,        // a file, the replacement or the sequence failed
+    urScriptFalhou, // a script failed, in this run or an earlier one of the session
+    urCancelada,    // stopped on request
+    urSemConexao,   // the FTP server could not be reached
+};
+
+struct TUpdateOutcome {
+    TUpdateResult Result = urSucesso;
+    QString Causa; // what went wrong, as the operator was told
+    // The status text a window ends the run with.
+    QString TextoFinal() const;
+};
+
+// What the session reports, in the order it happens, besides the run's own
+// reports (TUpdateObserver).
+class TSessionObserver : public TUpdateObserver {
+public:
+    // A step of the sequence begins ("Verificando", "Conectando", ...).
+    virtual void Stage(const QString& stage) { (void)stage; }
+    // The FTP connection's state, and the progress of a transfer.
+    virtual void Status(TIdStatus status, const QString& text) { (void)status, (void)text; }
+    virtual void TransferBegin() {}
+    virtual void TransferProgress(std::int64_t count) { (void)count; }
+    virtual void TransferEnd(TWorkMode mode) { (void)mode; }
+    // An error that ends the run where no step expected one.
+    virtual void Error(const QString& text) { (void)text; }
+    // The database upgrade: runs `upgrade` (a window shows itself around it).
+    virtual void Upgrade(const std::function<void()>& upgrade) { upgrade(); }
+    virtual void UpgradeProgress(int position) { (void)position; }
+    virtual void ScriptDone(const QString& entry, const QString& versao, bool ok) { (void)entry, (void)versao, (void)ok; }
+    // A failed script was saved to the error file, which blocks later runs.
+    virtual void ScriptSaved(const QString& errorFile) { (void)errorFile; }
+    // A failure outside the scripts ended the upgrade.
+    virtual void UpgradeFailed(const QString& text) { (void)text; }
+};
+
+class TUpdateSession {
+public:
+    // logFile: the run log, relative to the working folder; empty keeps none.
+    explicit TUpdateSession(TSessionObserver& observer, const QString& logFile = RunLogName);
+    ~TUpdateSession();
+    TUpdateSession(const TUpdateSession&) = delete;
+    TUpdateSession& operator=(const TUpdateSession&) = delete;
+
+    // One update of a folder at a time: the lock file in the working
+    // folder, released when the process ends, also by a crash. False when
+    // another process holds it.
+    bool Bloqueia();
+
+    // The checks, in order: Program Files, the archiver, the main executable,
+    // Tolvenra.INI, the alias and both databases. On success the catalogue
+    // stays open and the alias is ready for the upgrade.
+    std::optional<TCheckFailure> Verifica();
+    // The main executable's check passed: files are fetched (the window's
+    // green Label9).
+    bool ExecutavelVerificado() const { return FExecutavelVerificado; }
+    // The alias Tolvenra.INI names, once the file checks passed.
+    const QString& Alias() const { return FAlias; }
+    // The aliases the upgrade processes (their databases opened in the checks).
+    const QStringList& Aliases() const { return FAliases; }
+    const QString& ProgramFiles() const { return FProgr; }
+
+    // One run: settings, password, connection, listing, downloads, the
+    // replacement, the upgrade. It may be started again after it ends.
+    TUpdateOutcome Atualiza();
+    // A stop request from any observer call (Waiting among them): the run
+    // ends as soon as it can, nothing further fetched, replaced or upgraded.
+    void Cancela();
+    bool Executando() const { return FRun != nullptr; }
+
+    // Changes nothing: what the run would fetch (connects, lists, judges,
+    // disconnects), and what the upgrade would run in the alias's database.
+    TUpdatePlan PlanoDosArquivos();
+    TUpgradePlan PlanoDaBase(const QString& alias);
+
+    TIdFTP& Ftp() { return FFtp; }
+    TDatabase& Catalogo() { return *FCatalogue; }
+    TIBDatabase& BaseCliente() { return *FCustomer; }
+
+private:
+    void Log(const QString& event);
+    void LigaFtp();
+    TUpdateOutcome Sincroniza(TUpdateRun& run);
+
+public:
+    // The upgrade alone, of these aliases (the catalogue open): part of
+    // every run, on its own for a test of the upgrade window.
+    TUpdateOutcome AtualizaBases(const QStringList& aliases);
+
+private:
+
+    TSessionObserver& FObserver;
+    struct TLogs;
+    std::unique_ptr<TLogs> FLogs;
+    TIdFTP FFtp;
+    std::unique_ptr<TDatabase> FCatalogue;
+    std::unique_ptr<TIBDatabase> FCustomer;
+    std::unique_ptr<TUpgradeRun> FUpgrade;
+    QString FProgr;
+    QString FAlias;
+    QStringList FAliases;
+    bool FExecutavelVerificado = false;
+    bool FScriptFailed = false; // sticky for the session's life
+    TUpdateRun* FRun = nullptr;
+    bool FCancelRequested = false;
+};
+
+// The script error file's name for a work-list entry ("M-" and the alias) at
+// a moment, in the user's short date and long time formats.
+QString NomeArquivoErro(const QString& entry, const TDateTime& moment);
+// The first script error file of the folder, if any: it blocks an update.
+QString ArquivoErroPendente();
