@@ -90,6 +90,14 @@ public:
     using EIdException::EIdException;
 };
 
+// TLS was asked for and could not be had: the server refused it, the
+// handshake failed, or the certificate did not verify. The message names the
+// reason; nothing more was sent in clear.
+class EIdTLSError : public EIdException {
+public:
+    explicit EIdTLSError(const QString& reason) : EIdException(QStringLiteral("TLS failure: ") + reason) {}
+};
+
 class EIdConnectTimeout : public EIdException {
 public:
     EIdConnectTimeout() : EIdException(QStringLiteral("Connect timed out.")) {}

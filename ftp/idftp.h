@@ -15,6 +15,7 @@
 
 class TIdSocket;
 class TIdListener;
+class TIdTlsContext;
 struct TIdWaitControl;
 class TDeadline;
 class TIdFTPListItems;
@@ -35,6 +36,14 @@ enum TIdStatus {
 QString StatusText(TIdStatus status, const QString& argument);
 
 enum TWorkMode { wmRead, wmWrite };
+// Explicit FTP over TLS. utRequireTLS: AUTH TLS before the login (a refusal
+// fails the connection: there is no fallback, and the password never goes
+// out in clear), then PBSZ 0 and PROT P, and every data connection
+// encrypted, resuming the control connection's TLS session. The server's
+// certificate must verify against the CA file named by $ZEMBO_FTP_CA, else
+// the system's CA store, and carry Host (a name, or for a dotted address
+// that IP address). Any TLS failure raises EIdTLSError with the reason.
+enum TIdUseTLS { utNoTLS, utRequireTLS };
 enum TIdFTPTransferType { ftASCII, ftBinary };
 
 using TIdStatusEvent = std::function<void(TIdBaseComponent* ASender, TIdStatus AStatus, const QString& AStatusText)>;
@@ -77,6 +86,7 @@ public:
     QString Account;
     TIdFTPClientIdentifier ClientInfo;
     bool UseMLIS = false;
+    TIdUseTLS UseTLS = utNoTLS;
     // Bounded waits in milliseconds; 0 waits without limit. A wait that
     // runs out fails the operation and closes the session.
     int ReadTimeout = 0;      // each reply on the control connection, all its lines
@@ -174,6 +184,9 @@ private:
     void CloseControl(); // without QUIT, with the two statuses
     void FeatureNegotiation();
     void SendTransferType();
+    void StartControlTls();
+    void ProtectDataConnections();
+    void StartDataTls(TIdSocket& data);
     QString LoginPassword(const TIdReplyFTP& userReply) const;
 
     QByteArray Encode(const QString& text) const;
@@ -199,6 +212,7 @@ private:
 
     std::unique_ptr<TIdWaitControl> FWaitControl; // handed to every socket of the session
     std::unique_ptr<TIdSocket> FSocket;
+    std::unique_ptr<TIdTlsContext> FTlsContext; // while UseTLS asks for it
     QByteArray FInput;
     qsizetype FInputPos = 0;
     bool FClosedByPeer = false;

@@ -16,6 +16,8 @@
 namespace {
 
 constexpr std::size_t BlockSize = 32768;
+// The TLS close of a data connection is a courtesy: never wait long for it.
+constexpr int TlsShutdownMs = 2000;
 
 void WriteBlock(QIODevice* destination, const char* data, std::size_t size)
 {
@@ -157,6 +159,16 @@ std::unique_ptr<TIdSocket> TIdFTP::ConnectPassive(const QString& command)
     return data;
 }
 
+// On an encrypted session the data connection is encrypted too, as the TLS
+// client in both modes, resuming the control connection's session (servers
+// refuse data connections that do not). The server starts its side once it
+// has taken the transfer command, so the handshake comes after its reply.
+void TIdFTP::StartDataTls(TIdSocket& data)
+{
+    if (FSocket->IsTls())
+        data.StartTls(*FTlsContext, FSocket->TlsSession(), TransferTimeout);
+}
+
 std::unique_ptr<TIdListener> TIdFTP::ListenActive()
 {
     auto listener = std::make_unique<TIdListener>(FSocket->LocalAddress(), DataPort, FWaitControl.get());
@@ -225,7 +237,9 @@ void TIdFTP::Transfer(const QString& command, QIODevice* destination, bool resum
                     if (!data)
                         throw EIdAcceptTimeout();
                 }
+                StartDataTls(*data);
                 received = ReceiveData(*data, destination);
+                data->ShutdownTls(TlsShutdownMs);
             }
             data->Close();
         } catch (const EIdFTPAborted&) {

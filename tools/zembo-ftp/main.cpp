@@ -1,5 +1,5 @@
 // zembo-ftp: checks the connection to an update server from the command line.
-//   zembo-ftp [--active] [--status] [--progress] [--timeout SECONDS]
+//   zembo-ftp [--active] [--tls] [--status] [--progress] [--timeout SECONDS]
 //             ftp://[USER[:PASSWORD]@]HOST[:PORT][/DIR] COMMAND
 // COMMAND: ls | size NAME | get NAME [LOCAL]
 #include "ftp/idftp.h"
@@ -20,7 +20,7 @@ void Err(const QString& text)
 int Usage(const QString& problem)
 {
     Err(QStringLiteral("zembo-ftp: ") + problem);
-    Err(QStringLiteral("usage: zembo-ftp [--active] [--status] [--progress] [--timeout SECONDS] "
+    Err(QStringLiteral("usage: zembo-ftp [--active] [--tls] [--status] [--progress] [--timeout SECONDS] "
                        "ftp://[USER[:PASSWORD]@]HOST[:PORT][/DIR] ls | size NAME | get NAME [LOCAL]"));
     return 2;
 }
@@ -31,12 +31,14 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
-    bool active = false, status = false, progress = false;
+    bool active = false, tls = false, status = false, progress = false;
     int timeout = 30;
     while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
         const QString option = args.takeFirst();
         if (option == QLatin1String("--active"))
             active = true;
+        else if (option == QLatin1String("--tls"))
+            tls = true;
         else if (option == QLatin1String("--status"))
             status = true;
         else if (option == QLatin1String("--progress"))
@@ -98,6 +100,7 @@ int main(int argc, char** argv)
     ftp.Username = url.userName().isEmpty() ? QStringLiteral("anonymous") : url.userName();
     ftp.Password = url.password();
     ftp.Passive = !active;
+    ftp.UseTLS = tls ? utRequireTLS : utNoTLS;
     if (status)
         ftp.OnStatus = [](TIdBaseComponent*, TIdStatus, const QString& text) { Err(text); };
     if (progress) {
