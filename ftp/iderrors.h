@@ -26,6 +26,12 @@ private:
     int FErrorCode;
 };
 
+// REST was not answered by 350: the download may start over instead.
+class EIdFTPRestRefused : public EIdReplyRFCError {
+public:
+    using EIdReplyRFCError::EIdReplyRFCError;
+};
+
 // 421: the server is closing the session.
 class EIdFTPServiceNotAvailable : public EIdReplyRFCError {
 public:

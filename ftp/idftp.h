@@ -6,6 +6,7 @@
 #include "ftp/idcomponent.h"
 #include "ftp/iderrors.h"
 
+#include <QFileDevice>
 #include <QIODevice>
 #include <QString>
 #include <QStringList>
@@ -120,8 +121,8 @@ public:
     bool Connected();
     // Asks the running operation to stop: a transfer at its next block, any
     // wait on the network (connect, reply, data) at once. The operation
-    // fails with EIdFTPAborted, a transfer keeps no partial data, and the
-    // session is closed. Only sets a flag, so the notification handlers and
+    // fails with EIdFTPAborted and the session is closed; a download keeps
+    // no partial data, except GetResumable's partial file. Only sets a flag, so the notification handlers and
     // OnWait may call it; requested while nothing runs, it makes the next
     // wait or transfer fail at once.
     void Abort();
@@ -154,6 +155,21 @@ public:
     // (with AResume, the size counts the stream's bytes before its position).
     void Get(const QString& sourceFile, QIODevice* destination, bool AResume = false,
              std::int64_t AExpectedSize = -1);
+
+    // Resumes an interrupted download through a partial file beside it
+    // (which may be missing): when the server announces REST STREAM and the
+    // partial file is shorter than AExpectedSize, REST asks for the rest,
+    // which is appended; otherwise, or when REST is refused, the download
+    // starts over. A transfer cut off (lost connection, abort, time-out)
+    // keeps the partial file for a later call. Once the file is complete and
+    // exactly AExpectedSize bytes long (required, >= 0), it replaces
+    // destinationFile in one rename; any other length removes the partial
+    // file and fails with EIdFTPSizeMismatch. Binary mode. Returns the bytes
+    // received by this call.
+    std::int64_t GetResumable(const QString& sourceFile, const QString& destinationFile,
+                              const QString& partialFile, std::int64_t AExpectedSize);
+    // FEAT announced "REST STREAM".
+    bool SupportsRestStream() const;
 
     const QStringList& ListResult() const { return FListResult; }
     bool ListResultDetails() const { return FListDetails; }
@@ -209,6 +225,8 @@ private:
     std::unique_ptr<TIdSocket> AcceptFromServer(TIdListener& listener);
     // The bytes received.
     std::int64_t ReceiveData(TIdSocket& data, QIODevice* destination);
+    // RETR into the open partial file from its end (resume) or from empty.
+    void RetrieveInto(const QString& sourceFile, QFileDevice& partial, bool resume, std::int64_t expectedSize);
 
     std::unique_ptr<TIdWaitControl> FWaitControl; // handed to every socket of the session
     std::unique_ptr<TIdSocket> FSocket;

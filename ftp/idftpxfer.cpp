@@ -12,6 +12,7 @@
 #include <QFileDevice>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <filesystem>
 
 namespace {
 
@@ -220,8 +221,8 @@ void TIdFTP::Transfer(const QString& command, QIODevice* destination, bool resum
                 data = ConnectPassive(command);
             else
                 listener = ListenActive();
-            if (resume)
-                SendCmd(rest, {350});
+            if (resume && SendCmd(rest) != 350)
+                throw EIdFTPRestRefused(FLastCmdResult.NumericCode(), ReplyMessage(FLastCmdResult));
             QList<int> allowed{125, 150, 154};
             if (Passive && kind == tkListing)
                 allowed << 450;
@@ -369,4 +370,58 @@ void TIdFTP::Get(const QString& sourceFile, const QString& destinationFile, bool
     Transfer(QStringLiteral("RETR ") + sourceFile, &file, append, tkFile, AExpectedSize);
     if (!file.commit())
         throw EFCreateError(fullPath, file.errorString());
+}
+
+bool TIdFTP::SupportsRestStream() const
+{
+    for (const QString& line : FCapabilities)
+        if (TrimControl(line).compare(QLatin1String("REST STREAM"), Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
+void TIdFTP::RetrieveInto(const QString& sourceFile, QFileDevice& partial, bool resume, std::int64_t expectedSize)
+{
+    if (!resume && !partial.resize(0))
+        throw EInOutError(partial.errorString());
+    if (!partial.seek(resume ? partial.size() : 0))
+        throw EInOutError(partial.errorString());
+    Transfer(QStringLiteral("RETR ") + sourceFile, &partial, resume, tkFile, expectedSize);
+}
+
+std::int64_t TIdFTP::GetResumable(const QString& sourceFile, const QString& destinationFile,
+                                  const QString& partialFile, std::int64_t AExpectedSize)
+{
+    CheckCommandText(QStringLiteral("The file name"), sourceFile, FUTF8);
+    CheckDestinationFile(destinationFile);
+    CheckDestinationFile(partialFile);
+    if (sourceFile.isEmpty() || AExpectedSize < 0)
+        throw EIdFTPBadArgument(QStringLiteral("A resumable download needs a file name and its size; nothing was sent."));
+    TTypeScope type(*this, ftBinary);
+    QFile partial(partialFile);
+    if (!partial.open(QIODevice::ReadWrite))
+        throw EFCreateError(QDir::current().absoluteFilePath(partialFile), partial.errorString());
+    const std::int64_t had = partial.size();
+    bool resume = had > 0 && had < AExpectedSize && SupportsRestStream();
+    try {
+        try {
+            RetrieveInto(sourceFile, partial, resume, AExpectedSize);
+        } catch (const EIdFTPRestRefused&) {
+            resume = false;
+            RetrieveInto(sourceFile, partial, false, AExpectedSize);
+        }
+    } catch (const EIdFTPSizeMismatch&) {
+        // Not the file it was taken for: nothing of it is worth resuming.
+        partial.remove();
+        throw;
+    }
+    const std::int64_t received = partial.size() - (resume ? had : 0);
+    partial.close();
+    std::error_code ec;
+    std::filesystem::rename(std::filesystem::path(partialFile.toStdU16String()),
+                            std::filesystem::path(destinationFile.toStdU16String()), ec);
+    if (ec)
+        throw EFCreateError(QDir::current().absoluteFilePath(destinationFile), QString::fromStdString(ec.message()));
+    type.Restore();
+    return received;
 }
