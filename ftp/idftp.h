@@ -163,8 +163,8 @@ public:
     // starts over. A transfer cut off (lost connection, abort, time-out)
     // keeps the partial file for a later call. Once the file is complete and
     // exactly AExpectedSize bytes long (required, >= 0), it replaces
-    // destinationFile in one rename; any other length removes the partial
-    // file and fails with EIdFTPSizeMismatch. Binary mode. Returns the bytes
+    // destinationFile in one rename; another length fails with
+    // EIdFTPSizeMismatch (more bytes than expected also remove the partial file). Binary mode. Returns the bytes
     // received by this call.
     std::int64_t GetResumable(const QString& sourceFile, const QString& destinationFile,
                               const QString& partialFile, std::int64_t AExpectedSize);

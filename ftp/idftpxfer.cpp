@@ -411,8 +411,10 @@ std::int64_t TIdFTP::GetResumable(const QString& sourceFile, const QString& dest
             RetrieveInto(sourceFile, partial, false, AExpectedSize);
         }
     } catch (const EIdFTPSizeMismatch&) {
-        // Not the file it was taken for: nothing of it is worth resuming.
-        partial.remove();
+        // More than the file's size: not the file it was taken for, nothing
+        // of it is worth resuming. Fewer bytes: cut off, kept for the rest.
+        if (partial.size() > AExpectedSize)
+            partial.remove();
         throw;
     }
     const std::int64_t received = partial.size() - (resume ? had : 0);

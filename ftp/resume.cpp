@@ -80,13 +80,7 @@ std::int64_t TPartialDownload::Fetch(TIdFTP& ftp, const QString& sourceFile, TDa
     if (!(Load() && Matches(listedTime, size)))
         Discard();
     Save(listedTime, size);
-    std::int64_t received = 0;
-    try {
-        received = ftp.GetResumable(sourceFile, FDestination, PartialFile(), size);
-    } catch (const EIdFTPSizeMismatch&) {
-        Discard();
-        throw;
-    }
+    const std::int64_t received = ftp.GetResumable(sourceFile, FDestination, PartialFile(), size);
     QFile::remove(RecordFile());
     return received;
 }
