@@ -122,9 +122,9 @@ public:
     // Asks the running operation to stop: a transfer at its next block, any
     // wait on the network (connect, reply, data) at once. The operation
     // fails with EIdFTPAborted and the session is closed; a download keeps
-    // no partial data, except GetResumable's partial file. Only sets a flag, so the notification handlers and
-    // OnWait may call it; requested while nothing runs, it makes the next
-    // wait or transfer fail at once.
+    // no partial data, except GetResumable's partial file. Only sets a
+    // flag, so the notification handlers and OnWait may call it; requested
+    // while nothing runs, it makes the next wait or transfer fail at once.
     void Abort();
 
     // Refuses (EIdFTPBadArgument, naming `what`) text meant for a command
