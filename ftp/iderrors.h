@@ -26,6 +26,12 @@ private:
     int FErrorCode;
 };
 
+// REST was not answered by 350: the download may start over instead.
+class EIdFTPRestRefused : public EIdReplyRFCError {
+public:
+    using EIdReplyRFCError::EIdReplyRFCError;
+};
+
 // 421: the server is closing the session.
 class EIdFTPServiceNotAvailable : public EIdReplyRFCError {
 public:
@@ -88,6 +94,14 @@ public:
 class EIdReadTimeout : public EIdException {
 public:
     using EIdException::EIdException;
+};
+
+// TLS was asked for and could not be had: the server refused it, the
+// handshake failed, or the certificate did not verify. The message names the
+// reason; nothing more was sent in clear.
+class EIdTLSError : public EIdException {
+public:
+    explicit EIdTLSError(const QString& reason) : EIdException(QStringLiteral("TLS failure: ") + reason) {}
 };
 
 class EIdConnectTimeout : public EIdException {

@@ -391,6 +391,8 @@ void TIdFTP::Connect()
             ReadGreeting();
             greeted = true;
         }
+        if (UseTLS == utRequireTLS)
+            StartControlTls();
         if (AutoLogin)
             Login();
         ReadSystem();
@@ -414,6 +416,8 @@ QString TIdFTP::LoginPassword(const TIdReplyFTP& userReply) const
 
 void TIdFTP::Login()
 {
+    if (UseTLS == utRequireTLS && !FSocket->IsTls())
+        throw EIdTLSError(QStringLiteral("the control connection is not encrypted; the login was not sent."));
     const QString greeting = FGreeting.Text.join(QLatin1Char(' '));
     bool xaut = false;
     std::uint32_t challenge = 0;
@@ -439,6 +443,8 @@ void TIdFTP::Login()
             throw EIdReplyRFCError(FLastCmdResult.NumericCode(), ReplyMessage(FLastCmdResult));
         SendCmd(QStringLiteral("ACCT ") + Account, {202, 230, 500});
     }
+    if (UseTLS == utRequireTLS)
+        ProtectDataConnections();
     if (AutoIssueFEAT)
         FeatureNegotiation();
     SendTransferType();
@@ -473,6 +479,37 @@ void TIdFTP::FeatureNegotiation()
     }
     if (SupportsFeature(QStringLiteral("UTF8")))
         FUTF8 = true;
+}
+
+// AUTH TLS and the handshake on the control connection. A refusal or a
+// failed handshake ends the session without QUIT: nothing more goes out.
+void TIdFTP::StartControlTls()
+{
+    const QByteArray ace = QUrl::toAce(Host);
+    FTlsContext = std::make_unique<TIdTlsContext>(ace.isEmpty() ? Host : QString::fromLatin1(ace));
+    try {
+        if (SendCmd(QStringLiteral("AUTH TLS")) != 234)
+            throw EIdTLSError(QStringLiteral("the server refused AUTH TLS: %1")
+                                  .arg(ReplyMessage(FLastCmdResult).trimmed()));
+        // Bytes sent after the reply would be read as if they came encrypted.
+        if (FInputPos < FInput.size())
+            throw EIdTLSError(QStringLiteral("the server sent data before the TLS handshake."));
+        FSocket->StartTls(*FTlsContext, nullptr, ReadTimeout);
+    } catch (const EIdFTPAborted&) {
+        EndAborted();
+    } catch (const Exception&) {
+        CloseControl();
+        throw;
+    }
+}
+
+// PBSZ 0 and PROT P: data connections encrypted too.
+void TIdFTP::ProtectDataConnections()
+{
+    for (const char* command : {"PBSZ 0", "PROT P"})
+        if (SendCmd(QLatin1String(command)) != 200)
+            throw EIdTLSError(QStringLiteral("the server refused %1: %2")
+                                  .arg(QLatin1String(command), ReplyMessage(FLastCmdResult).trimmed()));
 }
 
 void TIdFTP::SendTransferType()

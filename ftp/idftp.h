@@ -6,6 +6,7 @@
 #include "ftp/idcomponent.h"
 #include "ftp/iderrors.h"
 
+#include <QFileDevice>
 #include <QIODevice>
 #include <QString>
 #include <QStringList>
@@ -15,6 +16,7 @@
 
 class TIdSocket;
 class TIdListener;
+class TIdTlsContext;
 struct TIdWaitControl;
 class TDeadline;
 class TIdFTPListItems;
@@ -35,6 +37,14 @@ enum TIdStatus {
 QString StatusText(TIdStatus status, const QString& argument);
 
 enum TWorkMode { wmRead, wmWrite };
+// Explicit FTP over TLS. utRequireTLS: AUTH TLS before the login (a refusal
+// fails the connection: there is no fallback, and the password never goes
+// out in clear), then PBSZ 0 and PROT P, and every data connection
+// encrypted, resuming the control connection's TLS session. The server's
+// certificate must verify against the CA file named by $ZEMBO_FTP_CA, else
+// the system's CA store, and carry Host (a name, or for a dotted address
+// that IP address). Any TLS failure raises EIdTLSError with the reason.
+enum TIdUseTLS { utNoTLS, utRequireTLS };
 enum TIdFTPTransferType { ftASCII, ftBinary };
 
 using TIdStatusEvent = std::function<void(TIdBaseComponent* ASender, TIdStatus AStatus, const QString& AStatusText)>;
@@ -77,6 +87,7 @@ public:
     QString Account;
     TIdFTPClientIdentifier ClientInfo;
     bool UseMLIS = false;
+    TIdUseTLS UseTLS = utNoTLS;
     // Bounded waits in milliseconds; 0 waits without limit. A wait that
     // runs out fails the operation and closes the session.
     int ReadTimeout = 0;      // each reply on the control connection, all its lines
@@ -110,10 +121,10 @@ public:
     bool Connected();
     // Asks the running operation to stop: a transfer at its next block, any
     // wait on the network (connect, reply, data) at once. The operation
-    // fails with EIdFTPAborted, a transfer keeps no partial data, and the
-    // session is closed. Only sets a flag, so the notification handlers and
-    // OnWait may call it; requested while nothing runs, it makes the next
-    // wait or transfer fail at once.
+    // fails with EIdFTPAborted and the session is closed; a download keeps
+    // no partial data, except GetResumable's partial file. Only sets a
+    // flag, so the notification handlers and OnWait may call it; requested
+    // while nothing runs, it makes the next wait or transfer fail at once.
     void Abort();
 
     // Refuses (EIdFTPBadArgument, naming `what`) text meant for a command
@@ -145,6 +156,21 @@ public:
     void Get(const QString& sourceFile, QIODevice* destination, bool AResume = false,
              std::int64_t AExpectedSize = -1);
 
+    // Resumes an interrupted download through a partial file beside it
+    // (which may be missing): when the server announces REST STREAM and the
+    // partial file is shorter than AExpectedSize, REST asks for the rest,
+    // which is appended; otherwise, or when REST is refused, the download
+    // starts over. A transfer cut off (lost connection, abort, time-out)
+    // keeps the partial file for a later call. Once the file is complete and
+    // exactly AExpectedSize bytes long (required, >= 0), it replaces
+    // destinationFile in one rename; another length fails with
+    // EIdFTPSizeMismatch (more bytes than expected also remove the partial file). Binary mode. Returns the bytes
+    // received by this call.
+    std::int64_t GetResumable(const QString& sourceFile, const QString& destinationFile,
+                              const QString& partialFile, std::int64_t AExpectedSize);
+    // FEAT announced "REST STREAM".
+    bool SupportsRestStream() const;
+
     const QStringList& ListResult() const { return FListResult; }
     bool ListResultDetails() const { return FListDetails; }
     // The parsed form of ListResult, built on first use after each List.
@@ -174,6 +200,9 @@ private:
     void CloseControl(); // without QUIT, with the two statuses
     void FeatureNegotiation();
     void SendTransferType();
+    void StartControlTls();
+    void ProtectDataConnections();
+    void StartDataTls(TIdSocket& data);
     QString LoginPassword(const TIdReplyFTP& userReply) const;
 
     QByteArray Encode(const QString& text) const;
@@ -196,9 +225,12 @@ private:
     std::unique_ptr<TIdSocket> AcceptFromServer(TIdListener& listener);
     // The bytes received.
     std::int64_t ReceiveData(TIdSocket& data, QIODevice* destination);
+    // RETR into the open partial file from its end (resume) or from empty.
+    void RetrieveInto(const QString& sourceFile, QFileDevice& partial, bool resume, std::int64_t expectedSize);
 
     std::unique_ptr<TIdWaitControl> FWaitControl; // handed to every socket of the session
     std::unique_ptr<TIdSocket> FSocket;
+    std::unique_ptr<TIdTlsContext> FTlsContext; // while UseTLS asks for it
     QByteArray FInput;
     qsizetype FInputPos = 0;
     bool FClosedByPeer = false;

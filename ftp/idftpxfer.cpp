@@ -12,10 +12,13 @@
 #include <QFileDevice>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <filesystem>
 
 namespace {
 
 constexpr std::size_t BlockSize = 32768;
+// The TLS close of a data connection is a courtesy: never wait long for it.
+constexpr int TlsShutdownMs = 2000;
 
 void WriteBlock(QIODevice* destination, const char* data, std::size_t size)
 {
@@ -157,6 +160,16 @@ std::unique_ptr<TIdSocket> TIdFTP::ConnectPassive(const QString& command)
     return data;
 }
 
+// On an encrypted session the data connection is encrypted too, as the TLS
+// client in both modes, resuming the control connection's session (servers
+// refuse data connections that do not). The server starts its side once it
+// has taken the transfer command, so the handshake comes after its reply.
+void TIdFTP::StartDataTls(TIdSocket& data)
+{
+    if (FSocket->IsTls())
+        data.StartTls(*FTlsContext, FSocket->TlsSession(), TransferTimeout);
+}
+
 std::unique_ptr<TIdListener> TIdFTP::ListenActive()
 {
     auto listener = std::make_unique<TIdListener>(FSocket->LocalAddress(), DataPort, FWaitControl.get());
@@ -208,8 +221,8 @@ void TIdFTP::Transfer(const QString& command, QIODevice* destination, bool resum
                 data = ConnectPassive(command);
             else
                 listener = ListenActive();
-            if (resume)
-                SendCmd(rest, {350});
+            if (resume && SendCmd(rest) != 350)
+                throw EIdFTPRestRefused(FLastCmdResult.NumericCode(), ReplyMessage(FLastCmdResult));
             QList<int> allowed{125, 150, 154};
             if (Passive && kind == tkListing)
                 allowed << 450;
@@ -225,7 +238,9 @@ void TIdFTP::Transfer(const QString& command, QIODevice* destination, bool resum
                     if (!data)
                         throw EIdAcceptTimeout();
                 }
+                StartDataTls(*data);
                 received = ReceiveData(*data, destination);
+                data->ShutdownTls(TlsShutdownMs);
             }
             data->Close();
         } catch (const EIdFTPAborted&) {
@@ -355,4 +370,60 @@ void TIdFTP::Get(const QString& sourceFile, const QString& destinationFile, bool
     Transfer(QStringLiteral("RETR ") + sourceFile, &file, append, tkFile, AExpectedSize);
     if (!file.commit())
         throw EFCreateError(fullPath, file.errorString());
+}
+
+bool TIdFTP::SupportsRestStream() const
+{
+    for (const QString& line : FCapabilities)
+        if (TrimControl(line).compare(QLatin1String("REST STREAM"), Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
+void TIdFTP::RetrieveInto(const QString& sourceFile, QFileDevice& partial, bool resume, std::int64_t expectedSize)
+{
+    if (!resume && !partial.resize(0))
+        throw EInOutError(partial.errorString());
+    if (!partial.seek(resume ? partial.size() : 0))
+        throw EInOutError(partial.errorString());
+    Transfer(QStringLiteral("RETR ") + sourceFile, &partial, resume, tkFile, expectedSize);
+}
+
+std::int64_t TIdFTP::GetResumable(const QString& sourceFile, const QString& destinationFile,
+                                  const QString& partialFile, std::int64_t AExpectedSize)
+{
+    CheckCommandText(QStringLiteral("The file name"), sourceFile, FUTF8);
+    CheckDestinationFile(destinationFile);
+    CheckDestinationFile(partialFile);
+    if (sourceFile.isEmpty() || AExpectedSize < 0)
+        throw EIdFTPBadArgument(QStringLiteral("A resumable download needs a file name and its size; nothing was sent."));
+    TTypeScope type(*this, ftBinary);
+    QFile partial(partialFile);
+    if (!partial.open(QIODevice::ReadWrite))
+        throw EFCreateError(QDir::current().absoluteFilePath(partialFile), partial.errorString());
+    const std::int64_t had = partial.size();
+    bool resume = had > 0 && had < AExpectedSize && SupportsRestStream();
+    try {
+        try {
+            RetrieveInto(sourceFile, partial, resume, AExpectedSize);
+        } catch (const EIdFTPRestRefused&) {
+            resume = false;
+            RetrieveInto(sourceFile, partial, false, AExpectedSize);
+        }
+    } catch (const EIdFTPSizeMismatch&) {
+        // More than the file's size: not the file it was taken for, nothing
+        // of it is worth resuming. Fewer bytes: cut off, kept for the rest.
+        if (partial.size() > AExpectedSize)
+            partial.remove();
+        throw;
+    }
+    const std::int64_t received = partial.size() - (resume ? had : 0);
+    partial.close();
+    std::error_code ec;
+    std::filesystem::rename(std::filesystem::path(partialFile.toStdU16String()),
+                            std::filesystem::path(destinationFile.toStdU16String()), ec);
+    if (ec)
+        throw EFCreateError(QDir::current().absoluteFilePath(destinationFile), QString::fromStdString(ec.message()));
+    type.Restore();
+    return received;
 }

@@ -33,49 +33,6 @@ TSocketErrorText WindowsSocketError(const std::error_code& e)
     return {e.value(), nullptr};
 }
 
-// Starts an asynchronous operation on the context and runs it until it ends
-// or the wait (milliseconds, 0 no limit) runs out, when `cancel` stops it
-// (its own error ignored). The wait goes in slices, between which the
-// control's Idle runs and its abort is looked at: an abort cancels the
-// operation and raises EIdFTPAborted. False when the wait ran out; `ec`
-// holds the operation's result otherwise.
-template <class TStart, class TCancel>
-bool RunLimited(asio::io_context& context, const TIdWaitControl* control, int timeoutMs, std::error_code& ec,
-                TStart start, TCancel cancel)
-{
-    bool done = false;
-    start([&](const std::error_code& e) {
-        done = true;
-        ec = e;
-    });
-    const TDeadline deadline(timeoutMs);
-    bool aborted = false;
-    context.restart();
-    for (;;) {
-        const int left = deadline.Remaining();
-        if (left < 0)
-            break;
-        context.run_for(std::chrono::milliseconds(left == 0 ? WaitSliceMs : std::min(left, WaitSliceMs)));
-        if (done)
-            return true;
-        if (control && control->Idle)
-            control->Idle();
-        if (control && control->Abort && *control->Abort) {
-            aborted = true;
-            break;
-        }
-        context.restart();
-    }
-    std::error_code ignored;
-    cancel(ignored);
-    // Let the cancelled operation's handler run before its state goes.
-    context.restart();
-    context.run();
-    if (aborted)
-        throw EIdFTPAborted();
-    return false;
-}
-
 } // namespace
 
 EIdSocketError::EIdSocketError(int lastError, const QString& text)
@@ -175,6 +132,8 @@ void TIdSocket::Connect(const asio::ip::address_v4& address, std::uint16_t port,
 
 std::size_t TIdSocket::Receive(char* buffer, std::size_t max, int timeoutMs, const QString& timeoutText)
 {
+    if (FTls)
+        return ReceiveTls(buffer, max, timeoutMs, timeoutText);
     for (;;) {
         std::error_code ec;
         const std::size_t n = FSocket.read_some(asio::buffer(buffer, max), ec);
@@ -196,6 +155,8 @@ bool TIdSocket::WaitReadable(int timeoutMs)
 
 std::ptrdiff_t TIdSocket::ReceiveNow(char* buffer, std::size_t max)
 {
+    if (FTls)
+        return ReceiveTlsNow(buffer, max);
     std::error_code ec;
     const std::size_t n = FSocket.read_some(asio::buffer(buffer, max), ec);
     if (!ec)
@@ -209,6 +170,8 @@ std::ptrdiff_t TIdSocket::ReceiveNow(char* buffer, std::size_t max)
 
 void TIdSocket::Send(const char* data, std::size_t size, int timeoutMs, const QString& timeoutText)
 {
+    if (FTls)
+        return SendTls(data, size, timeoutMs, timeoutText);
     while (size > 0) {
         std::error_code ec;
         const std::size_t n = FSocket.write_some(asio::buffer(data, size), ec);
@@ -231,6 +194,7 @@ void TIdSocket::Close()
         FSocket.shutdown(asio::socket_base::shutdown_both, ec);
         FSocket.close(ec);
     }
+    FTls.reset();
 }
 
 asio::ip::address_v4 TIdSocket::LocalAddress() const

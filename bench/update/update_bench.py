@@ -3,9 +3,11 @@
 `mirror --only-newer` of the same folder: 1 000 listed files with nothing to
 fetch, and 200 files of 100 KB to fetch. Prints the wall time and the number
 of FTP commands each client sent (counted by a relay on the control
-connection). Usage: update_bench.py BENCH_UPDATE_RUN
+connection), on loopback and again through a pyftpdlib of the script's own
+that answers every command 25 ms late (a WAN round trip, slow_ftpd.py).
+Usage: update_bench.py BENCH_UPDATE_RUN
 (needs ZEMBO_PYFTPD_PORT, ZEMBO_PYFTPD_ROOT, ZEMBO_FTP_USER, ZEMBO_FTP_PASSWORD)"""
-import os, shutil, socket, subprocess, sys, tempfile, threading, time
+import atexit, os, shutil, socket, subprocess, sys, tempfile, threading, time
 
 runner = sys.argv[1]
 port = int(os.environ["ZEMBO_PYFTPD_PORT"])
@@ -20,7 +22,8 @@ class Relay:
     """Forwards control connections to the server and counts the command
     lines the client sends."""
 
-    def __init__(self):
+    def __init__(self, port):
+        self.server_port = port
         self.commands = 0
         self.lock = threading.Lock()
         self.listener = socket.socket()
@@ -32,7 +35,7 @@ class Relay:
     def accept(self):
         while True:
             client, _ = self.listener.accept()
-            server = socket.create_connection(("127.0.0.1", port))
+            server = socket.create_connection(("127.0.0.1", self.server_port))
             threading.Thread(target=self.pump, args=(client, server, True), daemon=True).start()
             threading.Thread(target=self.pump, args=(server, client, False), daemon=True).start()
 
@@ -87,22 +90,34 @@ def measure(relay, cmd, cwd):
     return took, relay.take(), p.stdout.strip()
 
 
-relay = Relay()
+def slow_server():
+    """The 25 ms server on the same folder; ended with the script."""
+    p = subprocess.Popen(["/usr/bin/python3", os.path.join(os.path.dirname(__file__), "slow_ftpd.py"),
+                          root, user, password], stdout=subprocess.PIPE, text=True)
+    atexit.register(p.kill)
+    return int(p.stdout.readline())
+
+
+servers = [("pyftpdlib on loopback", port), ("pyftpdlib, every reply 25 ms late", slow_server())]
 cases = [("1000 files, nothing to fetch", 1000, 1024, True),
          ("200 files of 100 KB to fetch", 200, 100 * 1024, False)]
-for title, count, size, local_copies in cases:
-    print(title)
-    local = serve(count, size, local_copies)
-    took, commands, out = measure(relay, [runner, "127.0.0.1", str(relay.port), password], local)
-    print("  update run:   %7.3f s  %5d FTP commands  (%s)" % (took, commands, out))
-    mirror = tempfile.mkdtemp(prefix="bench-lftp-")
-    if local_copies:
+for server_title, server_port in servers:
+    relay = Relay(server_port)
+    print("== %s" % server_title)
+    for title, count, size, local_copies in cases:
+        print(title)
+        local = serve(count, size, local_copies)
+        took, commands, out = measure(relay, [runner, "127.0.0.1", str(relay.port), password], local)
+        print("  update run:   %7.3f s  %5d FTP commands  (%s)" % (took, commands, out))
+        mirror = tempfile.mkdtemp(prefix="bench-lftp-")
+        if local_copies:
+            shutil.rmtree(mirror)
+            shutil.copytree(local, mirror)
+        script = ("set ftp:passive-mode on; set net:max-retries 1; set cmd:fail-exit yes; "
+                  "open -u %s,%s -p %d 127.0.0.1; mirror --only-newer keldarin %s"
+                  % (user, password, relay.port, mirror))
+        took, commands, _ = measure(relay, ["lftp", "-c", script], local)
+        print("  lftp mirror:  %7.3f s  %5d FTP commands" % (took, commands))
+        shutil.rmtree(local)
         shutil.rmtree(mirror)
-        shutil.copytree(local, mirror)
-    script = ("set ftp:passive-mode on; set net:max-retries 1; set cmd:fail-exit yes; "
-              "open -u %s,%s -p %d 127.0.0.1; mirror --only-newer keldarin %s" % (user, password, relay.port, mirror))
-    took, commands, _ = measure(relay, ["lftp", "-c", script], local)
-    print("  lftp mirror:  %7.3f s  %5d FTP commands" % (took, commands))
-    shutil.rmtree(local)
-    shutil.rmtree(mirror)
 shutil.rmtree(served, ignore_errors=True)

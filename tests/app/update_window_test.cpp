@@ -245,7 +245,7 @@ TEST_F(UpdateWindow, ActiveModeAlternatePasswordAndAFailingScript)
     Serve(svVsftpd, "ATIVO.DLL", "ativo");
     FCatalog.AddScript("KELDARIN", "0001", "S", "CREATE TABLE T1 (X INTEGER);\r\nINSERT INTO NADA VALUES (1);");
     Config(svVsftpd, true);
-    Tfrmzemboupdate& w = Open();
+    Open();
     Run();
     EXPECT_EQ(ReadBytes(FWork.File("ATIVO.DLL")), "ativo");
     EXPECT_EQ(Final(), Contact);

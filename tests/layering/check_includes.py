@@ -24,9 +24,12 @@ ALLOWED = {
     "tools": {"tools", "update", "release", "upgrade", "ftp", "db", "platform", "settings", "QtSql"},
 }
 # Headers private to one library: only its own sources and private headers
-# may include them, so asio, the InterBase client header and libsodium stay inside.
+# may include them, so asio, OpenSSL, the InterBase client header and
+# libsodium stay inside. A key ending in "/" stands for every header of that folder.
 PRIVATE = {
     "asio.hpp": ("ftp/", "ftp/idsocket.h"),
+    "asio/": ("ftp/", "ftp/idsocket.h"),
+    "openssl/": ("ftp/", None),
     "ftp/idsocket.h": ("ftp/", None),
     "ibase.h": ("db/", "db/ibclient.h"),
     "db/ibclient.h": ("db/", None),
@@ -59,9 +62,10 @@ def used_folder(kind, header):
 
 def private_fault(path, header):
     """Why path may not include header, or None."""
-    if header not in PRIVATE:
+    key = header if header in PRIVATE else header.split("/")[0] + "/"
+    if key not in PRIVATE:
         return None
-    folder, private_header = PRIVATE[header]
+    folder, private_header = PRIVATE[key]
     if path.startswith(folder) and (path.endswith(".cpp") or path == private_header):
         return None
     return f"{header} is private to {folder}"

@@ -1,13 +1,17 @@
 // zembo-ftp: checks the connection to an update server from the command line.
-//   zembo-ftp [--active] [--status] [--progress] [--timeout SECONDS]
+//   zembo-ftp [--active] [--tls] [--continue] [--status] [--progress] [--timeout SECONDS]
 //             ftp://[USER[:PASSWORD]@]HOST[:PORT][/DIR] COMMAND
 // COMMAND: ls | size NAME | get NAME [LOCAL]
+// --continue: get resumes what an interrupted get left in LOCAL.zembo-parcial.
 #include "ftp/idftp.h"
+#include "ftp/listing/ftplist.h"
+#include "ftp/resume.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QUrl>
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -20,9 +24,39 @@ void Err(const QString& text)
 int Usage(const QString& problem)
 {
     Err(QStringLiteral("zembo-ftp: ") + problem);
-    Err(QStringLiteral("usage: zembo-ftp [--active] [--status] [--progress] [--timeout SECONDS] "
+    Err(QStringLiteral("usage: zembo-ftp [--active] [--tls] [--continue] [--status] [--progress] [--timeout SECONDS] "
                        "ftp://[USER[:PASSWORD]@]HOST[:PORT][/DIR] ls | size NAME | get NAME [LOCAL]"));
     return 2;
+}
+
+// SIZE gave no size: the file is not there (or not a file).
+int Missing(TIdFTP& ftp, const QString& name)
+{
+    Err(QStringLiteral("%1: no such file on the server").arg(name));
+    ftp.Disconnect();
+    return 1;
+}
+
+// The listing's time of the file, which the partial file's record must match.
+std::optional<TDateTime> ListedTime(TIdFTP& ftp, const QString& name)
+{
+    ftp.List(nullptr);
+    const TIdFTPListItems& items = ftp.DirectoryListing();
+    for (int i = 0; i < items.Count(); ++i)
+        if (items.Items(i).FileName() == name)
+            return items.Items(i).ModifiedDate();
+    return std::nullopt;
+}
+
+// False when the server has no such file.
+bool GetResumable(TIdFTP& ftp, const QString& name, const QString& local)
+{
+    const std::int64_t size = ftp.Size(name);
+    const std::optional<TDateTime> time = size < 0 ? std::nullopt : ListedTime(ftp, name);
+    if (!time)
+        return false;
+    TPartialDownload(local).Fetch(ftp, name, *time, size);
+    return true;
 }
 
 } // namespace
@@ -31,12 +65,16 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
-    bool active = false, status = false, progress = false;
+    bool active = false, tls = false, resume = false, status = false, progress = false;
     int timeout = 30;
     while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
         const QString option = args.takeFirst();
         if (option == QLatin1String("--active"))
             active = true;
+        else if (option == QLatin1String("--tls"))
+            tls = true;
+        else if (option == QLatin1String("--continue"))
+            resume = true;
         else if (option == QLatin1String("--status"))
             status = true;
         else if (option == QLatin1String("--progress"))
@@ -98,6 +136,7 @@ int main(int argc, char** argv)
     ftp.Username = url.userName().isEmpty() ? QStringLiteral("anonymous") : url.userName();
     ftp.Password = url.password();
     ftp.Passive = !active;
+    ftp.UseTLS = tls ? utRequireTLS : utNoTLS;
     if (status)
         ftp.OnStatus = [](TIdBaseComponent*, TIdStatus, const QString& text) { Err(text); };
     if (progress) {
@@ -118,7 +157,13 @@ int main(int argc, char** argv)
             for (const QString& line : lines)
                 std::puts(line.toLocal8Bit().constData());
         } else if (command == QLatin1String("size")) {
-            std::printf("%lld\n", static_cast<long long>(ftp.Size(args.first())));
+            const std::int64_t size = ftp.Size(args.first());
+            if (size < 0)
+                return Missing(ftp, args.first());
+            std::printf("%lld\n", static_cast<long long>(size));
+        } else if (resume) {
+            if (!GetResumable(ftp, args.first(), local))
+                return Missing(ftp, args.first());
         } else {
             ftp.Get(args.first(), local, true, false);
         }
