@@ -164,10 +164,13 @@ public:
     // keeps the partial file for a later call. Once the file is complete and
     // exactly AExpectedSize bytes long (required, >= 0), it replaces
     // destinationFile in one rename; another length fails with
-    // EIdFTPSizeMismatch (more bytes than expected also remove the partial file). Binary mode. Returns the bytes
-    // received by this call.
+    // EIdFTPSizeMismatch (more bytes than expected also remove the partial
+    // file). AVerify, when given, judges the complete file before the
+    // rename; when it raises, the partial file is removed and the error
+    // passes on. Binary mode. Returns the bytes received by this call.
     std::int64_t GetResumable(const QString& sourceFile, const QString& destinationFile,
-                              const QString& partialFile, std::int64_t AExpectedSize);
+                              const QString& partialFile, std::int64_t AExpectedSize,
+                              const std::function<void(const QString& file)>& AVerify = {});
     // FEAT announced "REST STREAM".
     bool SupportsRestStream() const;
 

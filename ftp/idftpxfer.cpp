@@ -390,7 +390,8 @@ void TIdFTP::RetrieveInto(const QString& sourceFile, QFileDevice& partial, bool 
 }
 
 std::int64_t TIdFTP::GetResumable(const QString& sourceFile, const QString& destinationFile,
-                                  const QString& partialFile, std::int64_t AExpectedSize)
+                                  const QString& partialFile, std::int64_t AExpectedSize,
+                                  const std::function<void(const QString& file)>& AVerify)
 {
     CheckCommandText(QStringLiteral("The file name"), sourceFile, FUTF8);
     CheckDestinationFile(destinationFile);
@@ -419,6 +420,14 @@ std::int64_t TIdFTP::GetResumable(const QString& sourceFile, const QString& dest
     }
     const std::int64_t received = partial.size() - (resume ? had : 0);
     partial.close();
+    if (AVerify) {
+        try {
+            AVerify(partialFile);
+        } catch (...) {
+            partial.remove();
+            throw;
+        }
+    }
     std::error_code ec;
     std::filesystem::rename(std::filesystem::path(partialFile.toStdU16String()),
                             std::filesystem::path(destinationFile.toStdU16String()), ec);

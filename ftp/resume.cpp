@@ -75,12 +75,20 @@ void TPartialDownload::Discard() const
     QFile::remove(RecordFile());
 }
 
-std::int64_t TPartialDownload::Fetch(TIdFTP& ftp, const QString& sourceFile, TDateTime listedTime, std::int64_t size)
+std::int64_t TPartialDownload::Fetch(TIdFTP& ftp, const QString& sourceFile, TDateTime listedTime, std::int64_t size,
+                                     const std::function<void(const QString& file)>& check)
 {
     if (!(Load() && Matches(listedTime, size)))
         Discard();
     Save(listedTime, size);
-    const std::int64_t received = ftp.GetResumable(sourceFile, FDestination, PartialFile(), size);
+    std::int64_t received = 0;
+    try {
+        received = ftp.GetResumable(sourceFile, FDestination, PartialFile(), size, check);
+    } catch (...) {
+        if (!QFile::exists(PartialFile())) // refused whole: nothing is left to resume
+            QFile::remove(RecordFile());
+        throw;
+    }
     QFile::remove(RecordFile());
     return received;
 }

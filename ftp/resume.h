@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 
 class TIdFTP;
 
@@ -33,8 +34,11 @@ public:
     // The whole step: resumes the partial file when its record matches (the
     // server's REST STREAM permitting), else starts over; on success the
     // file replaces the destination and the record goes. An interrupted
-    // transfer keeps both for the next run. Returns the bytes received now.
-    std::int64_t Fetch(TIdFTP& ftp, const QString& sourceFile, TDateTime listedTime, std::int64_t size);
+    // transfer keeps both for the next run. check, when given, judges the
+    // whole file before it replaces the destination: when it raises, the
+    // file is discarded and the error passes on. Returns the bytes received now.
+    std::int64_t Fetch(TIdFTP& ftp, const QString& sourceFile, TDateTime listedTime, std::int64_t size,
+                       const std::function<void(const QString& file)>& check = {});
 
 private:
     QString FDestination;

@@ -4,9 +4,12 @@
 #include "db/ibdatabase.h"
 #include "platform/files.h"
 #include "platform/locale.h"
+#include "release/release.h"
+#include "settings.h"
 #include "update/connections.h"
 #include "update/helpers.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
@@ -14,6 +17,26 @@
 namespace {
 
 const QString LockName = QStringLiteral("zembo-update.lock");
+
+// Holds what the server sends up to a limit; one byte more fails the
+// transfer instead of filling the memory.
+class TBoundedBuffer : public QBuffer {
+public:
+    explicit TBoundedBuffer(qint64 limit) : FLimit(limit) { open(QIODevice::ReadWrite); }
+
+protected:
+    qint64 writeData(const char* data, qint64 size) override
+    {
+        if (pos() + size > FLimit) {
+            setErrorString(QStringLiteral("mais de %1 bytes").arg(FLimit));
+            return -1;
+        }
+        return QBuffer::writeData(data, size);
+    }
+
+private:
+    qint64 FLimit;
+};
 
 QString Plural(qsizetype n, const char* one, const char* many)
 {
@@ -203,6 +226,9 @@ TUpdateOutcome TUpdateSession::Sincroniza(TUpdateRun& run)
             Log(QStringLiteral("sem conexão: ") + error.Message());
             return {urSemConexao, error.Message()};
         }
+        const std::unique_ptr<TSignedRelease> release = VerificaVersao();
+        if (release)
+            run.UsaManifesto(&release->Manifest);
         if (FExecutavelVerificado) {
             FObserver.Stage(QStringLiteral("Listando"));
             const TUpdatePlan& plan = run.Planeja();
@@ -216,6 +242,8 @@ TUpdateOutcome TUpdateSession::Sincroniza(TUpdateRun& run)
                 Log(run.Substituicao().Failed ? QStringLiteral("substituição falhou: ") + run.Substituicao().Message
                                               : QStringLiteral("substituição: ") + MainExecutable + QStringLiteral(" substituído"));
         }
+        if (release && !run.Erro())
+            AcceptRelease(QDir::currentPath(), FManifestBytes);
     } catch (const std::exception& error) {
         if (!run.Cancelado()) {
             // Nothing is fetched or replaced after an error the run did not expect.
@@ -249,6 +277,32 @@ TUpdateOutcome TUpdateSession::AtualizaBases(const QStringList& aliases)
     if (!upgrade.Completed)
         return {urErros, upgrade.Error};
     return {};
+}
+
+// The release's signed manifest, read and checked before anything is
+// fetched; nothing without a trusted key. A missing, unsigned, altered,
+// unknown-key or older release raises EReleaseError, which ends the run.
+std::unique_ptr<TSignedRelease> TUpdateSession::VerificaVersao()
+{
+    const QList<TPublicKey> keys = TrustedKeys(Settings::ReleasePublicKeys);
+    if (keys.isEmpty())
+        return nullptr;
+    FObserver.Stage(QStringLiteral("Conferindo a assinatura da versão"));
+    const auto fetch = [this](const char* name) {
+        TBoundedBuffer buffer(MaxReleaseFileSize);
+        try {
+            FFtp.Get(QLatin1String(name), &buffer);
+        } catch (const EIdReplyRFCError&) {
+            return QByteArray(); // not published: VerifyRelease says what is missing
+        }
+        return buffer.data();
+    };
+    FManifestBytes = fetch(ReleaseManifestName);
+    const QByteArray signature = fetch(ReleaseSignatureName);
+    auto release = std::make_unique<TSignedRelease>(VerifyRelease(FManifestBytes, signature, keys));
+    CheckNotOlder(QDir::currentPath(), release->Manifest);
+    Log(QStringLiteral("versão %1 assinada pela chave %2").arg(release->Manifest.Serial).arg(release->KeyId));
+    return release;
 }
 
 TUpdatePlan TUpdateSession::PlanoDosArquivos()

@@ -18,6 +18,7 @@
 
 class TDatabase;
 class TIBDatabase;
+struct TSignedRelease;
 
 enum TUpdateResult {
     urSucesso,      // everything fetched, replaced and upgraded (or nothing to do)
@@ -104,6 +105,7 @@ private:
     void Log(const QString& event);
     void LigaFtp();
     TUpdateOutcome Sincroniza(TUpdateRun& run);
+    std::unique_ptr<TSignedRelease> VerificaVersao();
 
 public:
     // The upgrade alone, of these aliases (the catalogue open): part of
@@ -124,6 +126,7 @@ private:
     QStringList FAliases;
     bool FExecutavelVerificado = false;
     bool FScriptFailed = false; // sticky for the session's life
+    QByteArray FManifestBytes;  // of the release being installed
     TUpdateRun* FRun = nullptr;
     bool FCancelRequested = false;
 };

@@ -4,11 +4,13 @@
 #include "db/ibdatabase.h"
 #include "ftp/idftp.h"
 #include "ftp/listing/ftplist.h"
+#include "ftp/resume.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/locale.h"
 #include "platform/shell.h"
 #include "platform/text.h"
+#include "release/release.h"
 #include "settings.h"
 #include "update/helpers.h"
 
@@ -160,6 +162,7 @@ TConfiguracao LeConfiguracao()
     settings.Port = std::uint16_t(port);
     settings.Passive = UpperCase(line(2)) != QStringLiteral("FALSE");
     settings.SenhaAlternativa = !line(3).isEmpty();
+    settings.Tls = UpperCase(TrimControl(line(4))) == QStringLiteral("TLS");
     return settings;
 }
 
@@ -199,6 +202,8 @@ QString DecisionText(TFileDecision decision)
         return QStringLiteral("recusado");
     case fdPasta:
         return QStringLiteral("pasta");
+    case fdManifesto:
+        return QStringLiteral("manifesto");
     case fdSemItem:
         break;
     }
@@ -214,6 +219,7 @@ TNodeState TPlanItem::State() const
     case fdAtualizado:
     case fdNuncaBaixado:
     case fdPasta:
+    case fdManifesto:
         return nsGreen;
     case fdSemItem:
         break;
@@ -262,7 +268,7 @@ bool ArquivoDiferente(const QString& name, TDateTime remoteTime)
     return ToTheMinute(local) != ToTheMinute(remoteTime);
 }
 
-TUpdatePlan PlanejaAtualizacao(const QStringList& lines, const TIdFTPListItems& items)
+TUpdatePlan PlanejaAtualizacao(const QStringList& lines, const TIdFTPListItems& items, const TManifest* manifest)
 {
     TUpdatePlan plan;
     int next = 0;
@@ -280,6 +286,13 @@ TUpdatePlan PlanejaAtualizacao(const QStringList& lines, const TIdFTPListItems& 
                 entry.Decision = fdNuncaBaixado;
             else if (item.ItemType() == ditDirectory)
                 entry.Decision = fdPasta;
+            else if (manifest && (entry.Name == QLatin1String(ReleaseManifestName) ||
+                                  entry.Name == QLatin1String(ReleaseSignatureName)))
+                entry.Decision = fdManifesto;
+            else if (manifest && entry.Reason.isEmpty() && !manifest->Find(entry.Name)) {
+                entry.Decision = fdRecusado;
+                entry.Reason = QStringLiteral("o arquivo não consta do manifesto assinado da versão");
+            }
             else if (!entry.Reason.isEmpty())
                 entry.Decision = fdRecusado;
             else
@@ -295,9 +308,15 @@ bool SubstituicaoNecessaria(bool downloaded, bool failed)
     return (downloaded || !FileExists(MainExecutable)) && !failed && FileExists(MainArchive);
 }
 
-void BaixaArquivo(TIdFTP& ftp, const TPlanItem& item, std::int64_t expectedSize)
+void BaixaArquivo(TIdFTP& ftp, const TPlanItem& item, std::int64_t expectedSize, const TFileCheck& check)
 {
-    ftp.Get(item.Name, item.Name, true, false, expectedSize);
+    if (expectedSize >= 0)
+        TPartialDownload(item.Name).Fetch(ftp, item.Name, item.RemoteTime, expectedSize, check);
+    else if (check) // a file to be judged is held to its size
+        throw Exception(QStringLiteral("O servidor não informou o tamanho de ") + item.Name +
+                        QStringLiteral(": o arquivo não pode ser conferido."));
+    else
+        ftp.Get(item.Name, item.Name, true, false, expectedSize);
     FileSetDate(item.Name, item.RemoteTime); // outside 1980..2107 the file keeps its time
 }
 
@@ -451,6 +470,7 @@ void TUpdateRun::Conecta(const TConfiguracao& settings, const QString& password)
     FFtp.Username = QLatin1String(Settings::FtpUser);
     FFtp.Password = password;
     FFtp.Passive = settings.Passive;
+    FFtp.UseTLS = settings.Tls ? utRequireTLS : utNoTLS;
     try {
         CheckCancelled();
         FFtp.Connect();
@@ -486,7 +506,7 @@ const TUpdatePlan& TUpdateRun::Planeja()
     }
     CheckCancelled();
     FObserver.Listed(lines);
-    FPlan = PlanejaAtualizacao(lines, FFtp.DirectoryListing());
+    FPlan = PlanejaAtualizacao(lines, FFtp.DirectoryListing(), FManifest);
     FObserver.Planned(FPlan);
     return FPlan;
 }
@@ -515,7 +535,7 @@ void TUpdateRun::Executa(const QString& mainExecutable)
             Baixa(i);
     }
     CheckCancelled();
-    if (SubstituicaoNecessaria(FDownloaded, FError)) {
+    if (SubstituicaoNecessaria(FDownloaded, FError) && ArquivoConfere()) {
         FReplacement = SubstituiExecutavel(mainExecutable, FProgr, [this] {
             FObserver.Waiting();
             return !FCancelled;
@@ -536,11 +556,23 @@ void TUpdateRun::Baixa(int index)
 {
     const TPlanItem& item = FPlan.Items.at(index);
     FDownloaded = true;
-    const std::int64_t size = FFtp.Size(item.Name);
+    std::int64_t size = FFtp.Size(item.Name);
     FObserver.SizeKnown(std::uint32_t(size));
+    TFileCheck check;
+    if (FManifest) {
+        const TManifestEntry* entry = FManifest->Find(item.Name);
+        if (size < 0)
+            size = entry->Size;
+        check = [entry](const QString& file) {
+            if (FileDifference(*entry, file))
+                throw EReleaseError(QStringLiteral("Arquivo ") + entry->Name +
+                                    QStringLiteral(" recusado: não confere com o manifesto assinado da versão "
+                                                   "(tamanho ou SHA-256). A cópia anterior foi mantida."));
+        };
+    }
     try {
         FObserver.StateChanged(index, nsOrange);
-        BaixaArquivo(FFtp, item, size);
+        BaixaArquivo(FFtp, item, size, check);
         FObserver.StateChanged(index, nsGreen);
     } catch (const std::exception& error) {
         CheckCancelled();
@@ -548,6 +580,22 @@ void TUpdateRun::Baixa(int index)
         FObserver.StateChanged(index, nsRed);
         FObserver.FileFailed(index, ErrorText(error));
     }
+}
+
+bool TUpdateRun::ArquivoConfere()
+{
+    if (!FManifest)
+        return true;
+    const TManifestEntry* entry = FManifest->Find(MainArchive);
+    if (entry && !FileDifference(*entry, MainArchive))
+        return true;
+    DeleteFile(MainArchive); // so the next run fetches it again
+    FError = true;
+    FReplacement.Failed = true;
+    FReplacement.Message = QStringLiteral("Não foi possível substituir ") + MainExecutable + QStringLiteral(": ") + MainArchive +
+                           QStringLiteral(" não confere com o manifesto assinado da versão. O programa anterior foi mantido.");
+    FObserver.ReplacementFailed(FReplacement.Message);
+    return false;
 }
 
 void TUpdateRun::Desconecta()

@@ -17,6 +17,7 @@
 #include <functional>
 #include <optional>
 
+struct TManifest;
 class TDatabase;
 class TIBDatabase;
 class TIdFTP;
@@ -78,6 +79,7 @@ struct TConfiguracao {
     std::uint16_t Port = 21;
     bool Passive = true;
     bool SenhaAlternativa = false; // password from senha_ftp2
+    bool Tls = false;              // line 5 reads "TLS": encrypted, or no connection
     QString PasswordField() const;  // "senha_ftp" or "senha_ftp2"
 };
 
@@ -101,6 +103,7 @@ enum TFileDecision {
     fdRecusado,     // a name that would write outside the folder
     fdSemItem,      // a listing line that names no entry
     fdPasta,        // a folder of the listing (".", ".." among them): never fetched
+    fdManifesto,    // the signed release's manifest or signature: read apart
 };
 QString DecisionText(TFileDecision decision); // "baixar", "atualizado", ...
 
@@ -126,8 +129,10 @@ struct TUpdatePlan {
 };
 
 // Pairs each line with the entry parsed from it (entries keep their line)
-// and judges each entry against the local file.
-TUpdatePlan PlanejaAtualizacao(const QStringList& lines, const TIdFTPListItems& items);
+// and judges each entry against the local file. With a signed release's
+// manifest, a listed file it does not name is refused.
+TUpdatePlan PlanejaAtualizacao(const QStringList& lines, const TIdFTPListItems& items,
+                               const TManifest* manifest = nullptr);
 // Whether the local file must be fetched: both times as "dd/mm/yyyy HH:mm"
 // differ; a missing file counts as today at 00:00.
 bool ArquivoDiferente(const QString& name, TDateTime remoteTime);
@@ -136,10 +141,15 @@ QString MotivoRecusa(const QString& name);
 // (anything fetched or the main executable missing), no error, and the archive here.
 bool SubstituicaoNecessaria(bool downloaded, bool failed);
 
+// Runs on a fetched file before it replaces the local copy; raises to refuse it.
+using TFileCheck = std::function<void(const QString& fetchedFile)>;
 // Fetches the file over its local copy, which survives any failure; a
-// length other than expectedSize (when known) fails the download. Then
-// stamps it with the listing's time (a failed stamping is ignored).
-void BaixaArquivo(TIdFTP& ftp, const TPlanItem& item, std::int64_t expectedSize);
+// length other than expectedSize (when known) fails the download. With a
+// known size an interrupted download is kept aside and resumed by the next
+// run while the server's time and size still match. check, when given,
+// judges the whole file before it replaces the local copy. Then stamps it
+// with the listing's time (a failed stamping is ignored).
+void BaixaArquivo(TIdFTP& ftp, const TPlanItem& item, std::int64_t expectedSize, const TFileCheck& check = {});
 
 // ----------------------------------------------------------- replacement
 
@@ -214,6 +224,10 @@ public:
     // Settings, login, binary, "keldarin". A failed connection raises
     // EUpdateConnectError; other errors pass through.
     void Conecta(const TConfiguracao& settings, const QString& password);
+    // From now on every file is held to the signed release's manifest
+    // (which must outlive the run): unlisted files are refused, fetched
+    // ones and the archive checked before they are used.
+    void UsaManifesto(const TManifest* manifest) { FManifest = manifest; }
     // Lists "keldarin" and judges every line against the local files;
     // changes nothing (what a check tool shows).
     const TUpdatePlan& Planeja();
@@ -240,6 +254,8 @@ public:
 
 private:
     void Baixa(int index);
+    // The archive is the one the manifest names, also when an earlier run fetched it.
+    bool ArquivoConfere();
     void CheckCancelled() const;
 
     TIdFTP& FFtp;
@@ -247,6 +263,7 @@ private:
     QString FProgr;
     TUpdatePlan FPlan;
     TSubstituicao FReplacement;
+    const TManifest* FManifest = nullptr;
     bool FError = false;
     bool FDownloaded = false;
     bool FCancelled = false;
