@@ -5,6 +5,7 @@
 #include "app/unit1.h"
 #include "app/updatepictures.h"
 #include "db/catalog.h"
+#include "platform/errors.h"
 #include "platform/shell.h"
 #include "update/helpers.h"
 

@@ -5,6 +5,7 @@
 #include "ftp/idftp.h"
 #include "ftp/listing/ftplist.h"
 #include "platform/codepage.h"
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/locale.h"
 #include "platform/shell.h"
