@@ -39,9 +39,9 @@ int VerifyFolder(const QString& folder, const QString& keyFile)
                         ReadReleaseFile(dir.filePath(QString::fromLatin1(ReleaseSignatureName))),
                         ParsePublicKeys(ReadFileBytes(keyFile)));
     WriteText(stdout, QStringLiteral("assinatura válida: versão %1, chave %2, %3 arquivos\n")
-                      .arg(release.Manifest.Serial)
-                      .arg(release.KeyId)
-                      .arg(release.Manifest.Files.size()));
+                          .arg(release.Manifest.Serial)
+                          .arg(release.KeyId)
+                          .arg(release.Manifest.Files.size()));
     static const char* const KindNames[] = {"ausente", "tamanho", "sha256", "fora do manifesto"};
     const QList<TFileDifference> differences = DifferingFiles(release.Manifest, folder, true);
     for (const TFileDifference& d : differences)
