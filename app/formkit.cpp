@@ -1,6 +1,7 @@
 #include "app/formkit.h"
 
 #include "app/fonts.h"
+#include "platform/scoped.h"
 #include "platform/errors.h"
 
 #include <QKeyEvent>
@@ -29,9 +30,8 @@ int TApplication::Run(QWidget* mainWindow)
     mainWindow->show();
     int code = 0;
     if (!FTerminated) {
-        FRunning = true;
+        const TScopedFlag running(FRunning);
         code = exec();
-        FRunning = false;
     }
     FTerminated = false;
     return code;

@@ -4,6 +4,7 @@
 #include "app/uaguarde.h"
 #include "app/unit1.h"
 #include "app/updatepictures.h"
+#include "platform/errors.h"
 #include "platform/shell.h"
 #include "update/helpers.h"
 

@@ -4,6 +4,7 @@
 #include "db/iberror.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/scoped.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -553,10 +554,11 @@ void TIBDatabase::ForceClose()
     if (BeforeDisconnect)
         BeforeDisconnect();
     // The statements see the connection closed and make no client calls.
-    FHandleHidden = true;
-    BeginDisconnect(true);
-    EndDisconnect(true, false);
-    FHandleHidden = false;
+    {
+        const TScopedFlag handleHidden(FHandleHidden);
+        BeginDisconnect(true);
+        EndDisconnect(true, false);
+    }
     if (AfterDisconnect)
         AfterDisconnect();
 }
@@ -703,14 +705,10 @@ void TIBTransaction::EndTransaction(TTransactionAction action, bool force)
     if (!force)
         CheckInTransaction();
     const bool commit = action == taCommit || action == taCommitRetaining;
-    FStopSuspended = true;
-    try {
+    {
+        const TScopedFlag stopSuspended(FStopSuspended);
         Notify(FSQLObjects, &TIBBase::BeforeTransactionEnd, force);
-    } catch (...) {
-        FStopSuspended = false;
-        throw;
     }
-    FStopSuspended = false;
     IGDSLibrary& library = FirstDatabase()->GDSLibrary();
     TIBStatus status;
     const ISC_STATUS result = commit ? library.isc_commit_transaction(status, &FHandle)

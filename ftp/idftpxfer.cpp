@@ -5,6 +5,7 @@
 #include "ftp/idreply.h"
 #include "ftp/idsocket.h"
 #include "ftp/listing/ftplist.h"
+#include "platform/scoped.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -211,7 +212,7 @@ void TIdFTP::Transfer(const QString& command, QIODevice* destination, bool resum
     // The server owes a completion reply only once it took the transfer command.
     bool commandTaken = false;
     {
-        TFlagRestore inTransfer(FInTransfer, true);
+        TScopedFlag inTransfer(FInTransfer);
         try {
             if (FAbortRequested)
                 throw EIdFTPAborted();

@@ -29,16 +29,3 @@ std::int64_t AnnouncedTransferSize(const TIdReplyFTP& reply);
 
 // The argument of the XAUT single-command login.
 QString XAutCredentials(const QString& username, const QString& password, std::uint32_t challenge);
-
-// Sets a flag for a scope and puts the old value back however the scope ends.
-class TFlagRestore {
-public:
-    TFlagRestore(bool& flag, bool value) : FFlag(flag), FOld(flag) { flag = value; }
-    ~TFlagRestore() { FFlag = FOld; }
-    TFlagRestore(const TFlagRestore&) = delete;
-    TFlagRestore& operator=(const TFlagRestore&) = delete;
-
-private:
-    bool& FFlag;
-    bool FOld;
-};

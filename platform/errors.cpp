@@ -12,3 +12,10 @@ QString SysErrorMessage(int code)
     default: return QStringLiteral("System error.  Code: %1.").arg(code);
     }
 }
+
+QString ErrorText(const std::exception& error)
+{
+    if (const auto* e = dynamic_cast<const Exception*>(&error))
+        return e->Message();
+    return QString::fromUtf8(error.what());
+}

@@ -40,6 +40,9 @@ public:
 // The system's text for an error code, as the Windows message table words it.
 QString SysErrorMessage(int code);
 
+// The text of any error: an Exception's message, else what() read as UTF-8.
+QString ErrorText(const std::exception& error);
+
 // Error codes the stand-ins report.
 enum : int {
     osErrorFileNotFound = 2,

@@ -22,13 +22,6 @@ QString ArchiverPath(const QString& folder)
     return folder + QStringLiteral("/winrar/winrar.exe");
 }
 
-QString ErrorText(const std::exception& error)
-{
-    if (const auto* e = dynamic_cast<const Exception*>(&error))
-        return e->Message();
-    return QString::fromUtf8(error.what());
-}
-
 QString DecodificaTexto(const QString& scrambled)
 {
     if (scrambled.isEmpty())

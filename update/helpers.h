@@ -7,7 +7,6 @@
 #include <QByteArray>
 #include <QString>
 #include <QVariant>
-#include <exception>
 
 // Digit-shift descrambling: the first character is the shift digit k (any
 // other character means 0); every later code unit is lowered by 3*k, with
@@ -25,9 +24,6 @@ QVariant LeRegistro(THKey root, const QString& keyPath, const QString& valueName
 
 // The archiver under a Program Files folder.
 QString ArchiverPath(const QString& folder);
-
-// The text of any error that reaches a run.
-QString ErrorText(const std::exception& error);
 
 // The last blank-separated word of a trimmed line, at most 1000 characters.
 QString UltimaPalavra(const QString& line);

@@ -6,6 +6,7 @@
 #include "ftp/listing/ftplist.h"
 #include "ftp/resume.h"
 #include "platform/codepage.h"
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/locale.h"
 #include "platform/shell.h"

@@ -3,6 +3,7 @@
 #include "db/iberror.h"
 #include "db/ibsql.h"
 #include "platform/errors.h"
+#include "platform/scoped.h"
 #include "platform/text.h"
 
 namespace {
@@ -103,16 +104,16 @@ void TIBScript::EndRun()
 
 void TIBScript::RunParser(const std::function<void()>& body)
 {
-    FRunning = true;
-    try {
-        body();
-    } catch (...) {
-        FRunning = false;
-        FParamCheckPending = false;
-        EndRun();
-        throw;
+    {
+        const TScopedFlag running(FRunning);
+        try {
+            body();
+        } catch (...) {
+            FParamCheckPending = false;
+            EndRun();
+            throw;
+        }
     }
-    FRunning = false;
     // A statement held back by OnParamCheck needs the run's statement object.
     if (!FParamCheckPending)
         EndRun();

@@ -4,6 +4,7 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/locale.h"
+#include "platform/scoped.h"
 #include "platform/text.h"
 
 #include <QFileInfo>
@@ -97,11 +98,7 @@ QString TIBSQLParser::TokenAsWritten(int index) const
 
 void TIBSQLParser::RunLoop()
 {
-    struct TLoopGuard {
-        bool& Flag;
-        explicit TLoopGuard(bool& flag) : Flag(flag) { Flag = true; }
-        ~TLoopGuard() { Flag = false; }
-    } guard(FLooping);
+    const TScopedFlag looping(FLooping);
 
     while ((FScriptIndex < FScript.size() || !WorkBlank() || FImportIndex < FInput.size()) && !FPaused) {
         const QString text = TakeStatement();

@@ -26,14 +26,6 @@ constexpr int BarMaximum = 100;
 // Every work-list entry begins with "M", which selects this program.
 const QString Keldarin = QStringLiteral("KELDARIN");
 
-// The text of any error that reaches the run.
-QString MessageOf(const std::exception& error)
-{
-    if (const auto* e = dynamic_cast<const Exception*>(&error))
-        return e->Message();
-    return QString::fromUtf8(error.what());
-}
-
 // The version goes in as a value, never as text of the statement.
 const QString ScriptCondition =
     QStringLiteral(" from scripts where programa=? and versao>? and liberado='S' order by versao");
@@ -98,7 +90,7 @@ TUpgradeOutcome TUpgradeRun::Run(const QStringList& aliases, TUpgradeObserver& o
         // Nothing the run left half-open may survive it: the next run starts
         // from a closed database.
         CloseAll();
-        outcome = {false, MessageOf(error)};
+        outcome = {false, ErrorText(error)};
     }
     FTipo.clear();
     observer.Finished(outcome);
@@ -207,7 +199,7 @@ bool TUpgradeRun::RunScript(const QString& entry, TUpgradeObserver& observer)
         // as applied.
         message = FParseError;
     } catch (const std::exception& error) {
-        message = MessageOf(error);
+        message = ErrorText(error);
     }
     const bool ok = message.isEmpty();
     observer.ScriptDone(entry, FQuery2->FieldByName(QStringLiteral("versao")).AsString(), ok);

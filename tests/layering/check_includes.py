@@ -1,16 +1,21 @@
 #!/usr/bin/python3
 """Fails when a source file includes a header of a folder its layer may not use.
 
+    check_includes.py SOURCE_ROOT QT_INCLUDE_DIR
+
 Folders depend in one direction, from platform/ at the bottom to the windows
 in app/ at the top; the table below is the one the README's development notes
 show. Qt modules count as folders too: Widgets and Gui only for the windows
-and the display controls, Sql only for the database layer.
+and the display controls, Sql only for the database layer. Qt's include
+folder (the one holding QtCore/) comes from the build; without it a Qt
+header could not be told apart, so a missing folder is an error.
 """
 import os
 import re
 import sys
 
-# folder -> what its files may include (besides the C++ and Qt Core headers)
+# folder or file -> what its files may include (besides the C++ and Qt Core
+# headers); the longest key that a path starts with is its rule.
 ALLOWED = {
     "platform": {"platform"},
     "ftp": {"ftp", "platform"},
@@ -22,6 +27,13 @@ ALLOWED = {
     "app": {"app", "update", "release", "upgrade", "ftp", "db", "widgets", "platform", "settings",
             "QtGui", "QtWidgets", "QtSql"},
     "tools": {"tools", "update", "release", "upgrade", "ftp", "db", "platform", "settings", "QtSql"},
+    # The demo's generator and driver use what the program and the tools use,
+    # and the tests' RAR writer for the demo's archive.
+    "demo": {"demo", "app", "tools", "update", "release", "upgrade", "ftp", "db", "widgets", "platform",
+             "settings", "QtGui", "QtWidgets", "QtSql", "tests/support"},
+    "tests/support": {"tests/support", "platform"},
+    # The main of the window tests starts the program's own application object.
+    "tests/support/appmain.cpp": {"tests/support", "platform", "app"},
 }
 # Headers private to one library: only its own sources and private headers
 # may include them, so asio, OpenSSL, the InterBase client header and
@@ -36,28 +48,36 @@ PRIVATE = {
     "sodium.h": ("release/", "release/crypto.h"),
     "release/crypto.h": ("release/", None),
 }
-QT_INCLUDE = "/usr/include/x86_64-linux-gnu/qt6"
 QT_MODULES = ("QtGui", "QtWidgets", "QtSql")
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 
 
-def qt_module(header):
+def qt_module(qt_include, header):
     """The Qt module a <QName> or <QtModule/...> header belongs to, if watched."""
     first = header.split("/")[0]
     if first in QT_MODULES:
         return first
     for module in QT_MODULES:
-        if os.path.isfile(os.path.join(QT_INCLUDE, module, header)):
+        if os.path.isfile(os.path.join(qt_include, module, header)):
             return module
     return None
 
 
-def used_folder(kind, header):
+def rule_of(path):
+    """The key of ALLOWED that governs a path: the longest one it starts with."""
+    keys = [key for key in ALLOWED if path == key or path.startswith(key + "/")]
+    return max(keys, key=len) if keys else None
+
+
+def used_folder(qt_include, kind, header):
     if kind == '"':
         if header == "settings.h":
             return "settings"
-        return header.split("/")[0] if "/" in header else None
-    return qt_module(header)
+        if "/" not in header:
+            return None
+        folder = rule_of(os.path.dirname(header))
+        return folder if folder else header.split("/")[0]
+    return qt_module(qt_include, header)
 
 
 def private_fault(path, header):
@@ -71,26 +91,39 @@ def private_fault(path, header):
     return f"{header} is private to {folder}"
 
 
-def main(root):
-    faults = []
-    for layer, allowed in ALLOWED.items():
-        for folder, _, files in os.walk(os.path.join(root, layer)):
-            for name in sorted(files):
-                if not name.endswith((".h", ".cpp")):
-                    continue
-                path = os.path.join(folder, name)
-                with open(path, encoding="utf-8", errors="replace") as source:
-                    for number, line in enumerate(source, 1):
-                        match = INCLUDE.match(line)
-                        if not match:
-                            continue
-                        relative = os.path.relpath(path, root)
-                        used = used_folder(*match.groups())
-                        if used and used not in allowed:
-                            faults.append(f"{relative}:{number}: {layer}/ may not include {match.group(2)} ({used})")
-                        why = private_fault(relative, match.group(2))
-                        if why:
-                            faults.append(f"{relative}:{number}: {why}")
+def sources(root):
+    """Every header and source file under the folders of ALLOWED, relative to root."""
+    found = set()
+    for key in ALLOWED:
+        for folder, _, files in os.walk(os.path.join(root, key)):
+            found.update(os.path.relpath(os.path.join(folder, name), root)
+                         for name in files if name.endswith((".h", ".cpp")))
+    return sorted(found)
+
+
+def faults_of(root, qt_include, relative):
+    rule = rule_of(relative)
+    allowed = ALLOWED[rule]
+    with open(os.path.join(root, relative), encoding="utf-8", errors="replace") as source:
+        for number, line in enumerate(source, 1):
+            match = INCLUDE.match(line)
+            if not match:
+                continue
+            used = used_folder(qt_include, *match.groups())
+            if used and used not in allowed:
+                yield f"{relative}:{number}: {rule} may not include {match.group(2)} ({used})"
+            why = private_fault(relative, match.group(2))
+            if why:
+                yield f"{relative}:{number}: {why}"
+
+
+def main(root, qt_include):
+    missing = [module for module in ("QtCore",) + QT_MODULES
+               if not os.path.isdir(os.path.join(qt_include, module))]
+    if missing:
+        print(f"Qt's include folder {qt_include!r} lacks {', '.join(missing)}: cannot tell Qt headers apart")
+        return 2
+    faults = [fault for relative in sources(root) for fault in faults_of(root, qt_include, relative)]
     for fault in faults:
         print(fault)
     print(f"{len(faults)} forbidden includes")
@@ -98,4 +131,6 @@ def main(root):
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "..")))
+    if len(sys.argv) != 3:
+        sys.exit(__doc__)
+    sys.exit(main(sys.argv[1], sys.argv[2]))

@@ -7,6 +7,7 @@
 //       runs the script as the upgrade does
 //
 // SCRIPT is read in the ANSI code page; "-" reads standard input.
+#include "tools/cli.h"
 #include "tools/escape.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
@@ -25,10 +26,6 @@ namespace {
 
 enum : int { exitOk = 0, exitFailed = 1, exitUsage = 2 };
 
-const char* const Usage = "usage: zembo-isql --split [--term X] SCRIPT\n"
-                          "       zembo-isql [--user U] [--password P] [--dialect N]\n"
-                          "                  [--server-type IBServer|IBEmbedded] DATABASE SCRIPT\n";
-
 struct TOptions {
     bool Split = false;
     std::optional<QString> Term;
@@ -39,51 +36,31 @@ struct TOptions {
     QStringList Operands;
 };
 
-class EUsage : public Exception {
-public:
-    using Exception::Exception;
-};
-
-TOptions ReadOptions(const QStringList& args)
+std::optional<QString> ValueOf(const TCommandLine& cli, const QString& name)
 {
-    TOptions o;
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        const QString& a = args[i];
-        const auto value = [&]() -> QString {
-            if (i + 1 >= args.size())
-                throw EUsage(a + " needs a value");
-            return args[++i];
-        };
-        if (a == u"--split") {
-            o.Split = true;
-        } else if (a == u"--term") {
-            o.Term = value();
-        } else if (a == u"--user") {
-            o.User = value();
-        } else if (a == u"--password") {
-            o.Password = value();
-        } else if (a == u"--dialect") {
-            bool ok = false;
-            o.Dialect = value().toInt(&ok);
-            if (!ok || *o.Dialect < 1 || *o.Dialect > 3)
-                throw EUsage("--dialect takes 1, 2 or 3");
-        } else if (a == u"--server-type") {
-            o.ServerType = value();
-            if (*o.ServerType != u"IBServer" && *o.ServerType != u"IBEmbedded")
-                throw EUsage("--server-type takes IBServer or IBEmbedded");
-        } else if (a.startsWith(u"--")) {
-            throw EUsage("unknown option " + a);
-        } else {
-            o.Operands << a;
-        }
+    return cli.IsSet(name) ? std::optional(cli.Value(name)) : std::nullopt;
+}
+
+// The parsed command line as the two forms want it; raises EUsage.
+TOptions ReadOptions(const TCommandLine& cli)
+{
+    TOptions o{cli.IsSet("split"), ValueOf(cli, "term"), ValueOf(cli, "user"), ValueOf(cli, "password"),
+               std::nullopt, ValueOf(cli, "server-type"), cli.Operands()};
+    if (cli.IsSet("dialect")) {
+        bool ok = false;
+        o.Dialect = cli.Value("dialect").toInt(&ok);
+        if (!ok || *o.Dialect < 1 || *o.Dialect > 3)
+            throw EUsage("--dialect aceita 1, 2 ou 3");
     }
+    if (o.ServerType && *o.ServerType != u"IBServer" && *o.ServerType != u"IBEmbedded")
+        throw EUsage("--server-type aceita IBServer ou IBEmbedded");
     if (o.Split) {
         if (o.Operands.size() != 1 || o.User || o.Password || o.Dialect || o.ServerType)
-            throw EUsage("--split takes one SCRIPT and no connection options");
+            throw EUsage("--split quer um SCRIPT e nenhuma opção de conexão");
         if (o.Term && o.Term->isEmpty())
-            throw EUsage("--term needs a terminator");
+            throw EUsage("--term precisa de um terminador");
     } else if (o.Operands.size() != 2 || o.Term) {
-        throw EUsage("DATABASE and SCRIPT expected");
+        throw EUsage("faltam BANCO e SCRIPT");
     }
     return o;
 }
@@ -180,16 +157,26 @@ int RunScript(const TOptions& o, QTextStream& out, QTextStream& err)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
+    TCommandLine cli("zembo-isql",
+                     {"--split [--term X] SCRIPT",
+                      "[--user U] [--password P] [--dialect N] [--server-type IBServer|IBEmbedded] BANCO SCRIPT"},
+                     "Lista os comandos de um script do catálogo, ou o executa no BANCO como a atualização faz"
+                     " (SCRIPT na página de código ANSI; \"-\" lê a entrada padrão).");
+    cli.AddOptions({{"split", "só lista os comandos e os erros de análise"},
+                    {"term", "o terminador inicial (padrão: ;)", "X"},
+                    {"user", "o usuário do banco", "U"},
+                    {"password", "a senha do banco", "P"},
+                    {"dialect", "o dialeto SQL: 1, 2 ou 3 (padrão: 1)", "N"},
+                    {"server-type", "IBServer ou IBEmbedded (padrão: IBServer)", "TIPO"}});
+    if (const std::optional<int> end = cli.Parse(app.arguments()))
+        return *end;
     QTextStream out(stdout);
     QTextStream err(stderr);
     try {
-        const TOptions o = ReadOptions(app.arguments());
-        if (o.Split)
-            return SplitScript(o, out);
-        return RunScript(o, out, err);
+        const TOptions o = ReadOptions(cli);
+        return o.Split ? SplitScript(o, out) : RunScript(o, out, err);
     } catch (const EUsage& e) {
-        err << "zembo-isql: " << e.Message() << '\n' << Usage;
-        return exitUsage;
+        return cli.Usage(e.Message());
     } catch (const EInOutError& e) {
         err << "zembo-isql: " << e.Message() << '\n';
         return exitUsage;

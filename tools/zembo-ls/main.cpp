@@ -1,9 +1,11 @@
 // zembo-ls: shows how the updater reads a server's directory listing.
 //   zembo-ls [--syst TEXT] [--now YYYY-MM-DDTHH:MM:SS] [--utf8] [FILE]
+#include "tools/cli.h"
 #include "tools/escape.h"
 #include "ftp/listing/ftplist.h"
 #include "platform/errors.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QStringList>
@@ -24,47 +26,13 @@ QString DateText(TDateTime value)
 
 void Print(const QString& line)
 {
-    const QByteArray bytes = (line + u'\n').toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    WriteText(stdout, line + u'\n');
 }
 
-int Usage(const char* why)
+// Reads the listing and prints it: exit 0 read, 1 a line could not be read,
+// 2 the input cannot be opened.
+int ShowListing(const QString& file, const QString& syst, bool utf8, TDateTime now)
 {
-    std::fprintf(stderr, "zembo-ls: %s\nusage: zembo-ls [--syst TEXT] [--now YYYY-MM-DDTHH:MM:SS] [--utf8] [FILE]\n",
-                 why);
-    return 2;
-}
-
-} // namespace
-
-int main(int argc, char** argv)
-{
-    QString syst, file;
-    bool utf8 = false;
-    TDateTime now = Now();
-    for (int i = 1; i < argc; ++i) {
-        const QString arg = QString::fromLocal8Bit(argv[i]);
-        if (arg == u"--utf8") {
-            utf8 = true;
-        } else if (arg == u"--syst" || arg == u"--now") {
-            if (++i >= argc)
-                return Usage("option needs a value");
-            const QString value = QString::fromLocal8Bit(argv[i]);
-            if (arg == u"--syst") {
-                syst = value;
-            } else {
-                const QDateTime t = QDateTime::fromString(value, Qt::ISODate);
-                if (!t.isValid())
-                    return Usage("--now wants YYYY-MM-DDTHH:MM:SS");
-                now = TDateTime::FromQDateTime(t);
-            }
-        } else if (arg.startsWith(u"--") || !file.isEmpty()) {
-            return Usage("unknown argument");
-        } else {
-            file = arg;
-        }
-    }
-
     QFile in;
     const bool opened = file.isEmpty() ? in.open(stdin, QIODevice::ReadOnly) : (in.setFileName(file), in.open(QIODevice::ReadOnly));
     if (!opened) {
@@ -100,4 +68,28 @@ int main(int argc, char** argv)
         return 1;
     }
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    TCommandLine cli("zembo-ls", {"[--syst TEXTO] [--now AAAA-MM-DDTHH:MM:SS] [--utf8] [ARQUIVO]"},
+                     "Mostra como o atualizador lê a listagem de diretório em ARQUIVO (ou na entrada padrão).");
+    cli.AddOptions({{"syst", "a resposta do servidor ao SYST", "TEXTO"},
+                    {"now", "o momento da leitura (padrão: agora)", "DATA"},
+                    {"utf8", "lê os nomes em UTF-8 em vez de 8 bits"}});
+    if (const std::optional<int> end = cli.Parse(app.arguments()))
+        return *end;
+    if (cli.Operands().size() > 1)
+        return cli.Usage("um ARQUIVO no máximo");
+    TDateTime now = Now();
+    if (cli.IsSet("now")) {
+        const QDateTime t = QDateTime::fromString(cli.Value("now"), Qt::ISODate);
+        if (!t.isValid())
+            return cli.Usage("--now quer AAAA-MM-DDTHH:MM:SS");
+        now = TDateTime::FromQDateTime(t);
+    }
+    return ShowListing(cli.Operands().value(0), cli.Value("syst"), cli.IsSet("utf8"), now);
 }

@@ -2,36 +2,19 @@
 //   zembo-release manifest FOLDER --serial N   writes FOLDER/zembo-release.txt
 //   zembo-release verify FOLDER KEYFILE        checks the folder against its signed manifest
 // Exit 0 done (verify: everything matches), 1 failed or differs, 2 bad usage.
+#include "tools/cli.h"
 #include "tools/escape.h"
 #include "release/release.h"
 #include "platform/files.h"
 
-#include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QDir>
 #include <cstdio>
 
 namespace {
 
-void Write(FILE* to, const QString& text)
+int MakeManifestFile(const QString& folder, qint64 serial)
 {
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), to);
-}
-
-int Usage(const QString& why)
-{
-    Write(stderr, QStringLiteral("zembo-release: %1\nuso: zembo-release manifest PASTA --serial N\n"
-                                 "     zembo-release verify PASTA ARQUIVO_DE_CHAVES\n")
-                      .arg(why));
-    return 2;
-}
-
-int MakeManifestFile(const QString& folder, const QString& serialText)
-{
-    bool ok = false;
-    const qint64 serial = serialText.toLongLong(&ok);
-    if (!ok || serial <= 0)
-        return Usage(QStringLiteral("--serial quer um inteiro positivo"));
     const QByteArray text = FormatManifest(MakeManifest(folder, serial));
     WriteFileBytes(QDir(folder).filePath(QString::fromLatin1(ReleaseManifestName)), text);
     std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
@@ -55,14 +38,14 @@ int VerifyFolder(const QString& folder, const QString& keyFile)
         = VerifyRelease(ReadReleaseFile(dir.filePath(QString::fromLatin1(ReleaseManifestName))),
                         ReadReleaseFile(dir.filePath(QString::fromLatin1(ReleaseSignatureName))),
                         ParsePublicKeys(ReadFileBytes(keyFile)));
-    Write(stdout, QStringLiteral("assinatura válida: versão %1, chave %2, %3 arquivos\n")
-                      .arg(release.Manifest.Serial)
-                      .arg(release.KeyId)
-                      .arg(release.Manifest.Files.size()));
+    WriteText(stdout, QStringLiteral("assinatura válida: versão %1, chave %2, %3 arquivos\n")
+                          .arg(release.Manifest.Serial)
+                          .arg(release.KeyId)
+                          .arg(release.Manifest.Files.size()));
     static const char* const KindNames[] = {"ausente", "tamanho", "sha256", "fora do manifesto"};
     const QList<TFileDifference> differences = DifferingFiles(release.Manifest, folder, true);
     for (const TFileDifference& d : differences)
-        Write(stdout, QStringLiteral("%1\t%2\n").arg(QString::fromLatin1(KindNames[d.Kind]), Escaped(d.Name)));
+        WriteText(stdout, QStringLiteral("%1\t%2\n").arg(QString::fromLatin1(KindNames[d.Kind]), Escaped(d.Name)));
     return differences.isEmpty() ? 0 : 1;
 }
 
@@ -70,24 +53,25 @@ int VerifyFolder(const QString& folder, const QString& keyFile)
 
 int main(int argc, char** argv)
 {
-    QStringList args;
-    for (int i = 0; i < argc; ++i)
-        args.append(QString::fromLocal8Bit(argv[i]));
-    QCommandLineParser parser;
-    const QCommandLineOption serial(QStringLiteral("serial"), QStringLiteral("número da versão"), QStringLiteral("N"));
-    parser.addOption(serial);
-    if (!parser.parse(args))
-        return Usage(parser.errorText());
-    const QStringList positional = parser.positionalArguments();
-    const QString command = positional.value(0);
+    QCoreApplication app(argc, argv);
+    TCommandLine cli("zembo-release", {"manifest PASTA --serial N", "verify PASTA ARQUIVO_DE_CHAVES"},
+                     "Escreve o manifesto de uma versão, ou confere a pasta com o manifesto assinado.");
+    cli.AddOptions({{"serial", "o número da versão, inteiro positivo", "N"}});
+    if (const std::optional<int> end = cli.Parse(app.arguments()))
+        return *end;
+    const QStringList operands = cli.Operands();
+    const QString command = operands.value(0);
+    bool serialOk = false;
+    const qint64 serial = cli.Value("serial").toLongLong(&serialOk);
     try {
-        if (command == u"manifest" && positional.size() == 2 && parser.isSet(serial))
-            return MakeManifestFile(positional[1], parser.value(serial));
-        if (command == u"verify" && positional.size() == 3 && !parser.isSet(serial))
-            return VerifyFolder(positional[1], positional[2]);
+        if (command == u"manifest" && operands.size() == 2 && cli.IsSet("serial"))
+            return serialOk && serial > 0 ? MakeManifestFile(operands[1], serial)
+                                          : cli.Usage("--serial quer um inteiro positivo");
+        if (command == u"verify" && operands.size() == 3 && !cli.IsSet("serial"))
+            return VerifyFolder(operands[1], operands[2]);
     } catch (const Exception& e) {
-        Write(stderr, QStringLiteral("zembo-release: %1\n").arg(e.Message()));
+        cli.Fail(e.Message());
         return 1;
     }
-    return Usage(QStringLiteral("argumentos inválidos"));
+    return cli.Usage("argumentos inválidos");
 }
