@@ -309,7 +309,7 @@ bool SubstituicaoNecessaria(bool downloaded, bool failed)
     return (downloaded || !FileExists(MainExecutable)) && !failed && FileExists(MainArchive);
 }
 
-void BaixaArquivo(TIdFTP& ftp, const TPlanItem& item, std::int64_t expectedSize, const TFileCheck& check)
+void BaixaArquivo(TIdFTP& ftp, const TPlanItem& item, std::int64_t expectedSize, const TFetchedFileCheck& check)
 {
     if (expectedSize >= 0)
         TPartialDownload(item.Name).Fetch(ftp, item.Name, item.RemoteTime, expectedSize, check);
@@ -559,7 +559,7 @@ void TUpdateRun::Baixa(int index)
     FDownloaded = true;
     std::int64_t size = FFtp.Size(item.Name);
     FObserver.SizeKnown(std::uint32_t(size));
-    TFileCheck check;
+    TFetchedFileCheck check;
     if (FManifest) {
         const TManifestEntry* entry = FManifest->Find(item.Name);
         if (size < 0)

@@ -142,14 +142,14 @@ QString MotivoRecusa(const QString& name);
 bool SubstituicaoNecessaria(bool downloaded, bool failed);
 
 // Runs on a fetched file before it replaces the local copy; raises to refuse it.
-using TFileCheck = std::function<void(const QString& fetchedFile)>;
+using TFetchedFileCheck = std::function<void(const QString& fetchedFile)>;
 // Fetches the file over its local copy, which survives any failure; a
 // length other than expectedSize (when known) fails the download. With a
 // known size an interrupted download is kept aside and resumed by the next
 // run while the server's time and size still match. check, when given,
 // judges the whole file before it replaces the local copy. Then stamps it
 // with the listing's time (a failed stamping is ignored).
-void BaixaArquivo(TIdFTP& ftp, const TPlanItem& item, std::int64_t expectedSize, const TFileCheck& check = {});
+void BaixaArquivo(TIdFTP& ftp, const TPlanItem& item, std::int64_t expectedSize, const TFetchedFileCheck& check = {});
 
 // ----------------------------------------------------------- replacement
 
