@@ -93,6 +93,8 @@ Tfrmzemboupdate::Tfrmzemboupdate(QWidget* owner) : QWidget(owner), FSession(*thi
                       PixelFont(Sans(), 13, true), Qt::red, lfTransparent);
 
     ImageList1 = StateBalls();
+    for (const QPixmap& ball : ImageList1)
+        FStateIcons << QIcon(ball);
     TreeView3 = new QTreeWidget(Panel2);
     TreeView3->setObjectName(QStringLiteral("TreeView3"));
     TreeView3->setGeometry(11, 36, 886, 35);
@@ -307,11 +309,14 @@ int Tfrmzemboupdate::NodeState(int index) const
 
 void Tfrmzemboupdate::SetNodeState(int index, int state)
 {
-    QTreeWidgetItem* node = TreeView3->topLevelItem(index);
-    if (!node)
-        return;
+    if (QTreeWidgetItem* node = TreeView3->topLevelItem(index))
+        SetNodeState(node, state);
+}
+
+void Tfrmzemboupdate::SetNodeState(QTreeWidgetItem* node, int state)
+{
     node->setData(0, Qt::UserRole, state);
-    node->setIcon(0, state >= 0 && state < ImageList1.size() ? QIcon(ImageList1.at(state)) : QIcon());
+    node->setIcon(0, state >= 0 && state < FStateIcons.size() ? FStateIcons.at(state) : QIcon());
 }
 
 // ------------------------------------------------------ what the run reports
@@ -324,10 +329,14 @@ void Tfrmzemboupdate::Listed(const QStringList& lines)
 
 void Tfrmzemboupdate::Planned(const TUpdatePlan& plan)
 {
-    for (int i = 0; i < plan.Items.size(); ++i) {
-        new QTreeWidgetItem(TreeView3, {plan.Items.at(i).Line});
-        SetNodeState(i, plan.Items.at(i).State());
+    // One batch: a large listing costs one layout, not one per line.
+    QList<QTreeWidgetItem*> nodes;
+    nodes.reserve(plan.Items.size());
+    for (const TPlanItem& item : plan.Items) {
+        nodes << new QTreeWidgetItem(QStringList{item.Line});
+        SetNodeState(nodes.back(), item.State());
     }
+    TreeView3->addTopLevelItems(nodes);
     TreeView3->repaint();
 }
 
@@ -364,18 +373,31 @@ void Tfrmzemboupdate::Status(TIdStatus status, const QString& text)
     ftpupdateStatus(status, text);
 }
 
+// The display follows a transfer at most every ProgressIntervalMs: a fast
+// line delivers thousands of blocks a second, and painting each would
+// slow the transfer itself. The last count is always shown.
 void Tfrmzemboupdate::TransferBegin()
 {
+    FProgressShown.invalidate();
+    FPendingCount = -1;
     ftpupdateWorkBegin();
 }
 
 void Tfrmzemboupdate::TransferProgress(std::int64_t count)
 {
+    FPendingCount = count;
+    if (FProgressShown.isValid() && FProgressShown.elapsed() < ProgressIntervalMs)
+        return;
+    FProgressShown.start();
+    FPendingCount = -1;
     ftpupdateWork(count);
 }
 
 void Tfrmzemboupdate::TransferEnd(TWorkMode mode)
 {
+    if (FPendingCount >= 0)
+        ftpupdateWork(FPendingCount);
+    FPendingCount = -1;
     ftpupdateWorkEnd(mode);
 }
 

@@ -8,6 +8,8 @@
 #include "update/progress.h"
 #include "update/session.h"
 
+#include <QElapsedTimer>
+#include <QIcon>
 #include <QList>
 #include <QPixmap>
 #include <QString>
@@ -21,6 +23,7 @@ class QPushButton;
 class QStatusBar;
 class QTimer;
 class QTreeWidget;
+class QTreeWidgetItem;
 class TGauge;
 class Taguarde;
 
@@ -87,6 +90,7 @@ protected:
 private:
     void Falha(const TCheckFailure& failure);
     void SetNodeState(int index, int state);
+    void SetNodeState(QTreeWidgetItem* node, int state);
     void ResetDisplay();
     void PlaceFileName();
 
@@ -109,6 +113,10 @@ private:
     void UpgradeFailed(const QString& text) override;
 
     TTransferProgress FProgress;
+    static constexpr int ProgressIntervalMs = 50;
+    QElapsedTimer FProgressShown;
+    std::int64_t FPendingCount = -1;
+    QList<QIcon> FStateIcons; // ImageList1's pictures, made once
     bool FCloseRequested = false;
 };
 

@@ -282,6 +282,8 @@ TUpdatePlan PlanejaAtualizacao(const QStringList& lines, const TIdFTPListItems& 
             const TIdFTPListItem& item = items.Items(next++);
             entry.Name = item.FileName();
             entry.RemoteTime = item.ModifiedDate();
+            if (item.SizeAvail())
+                entry.ListedSize = item.Size();
             entry.Reason = MotivoRecusa(entry.Name);
             if (entry.Name == DllsEntry)
                 entry.Decision = fdNuncaBaixado;
@@ -549,15 +551,16 @@ void TUpdateRun::Executa(const QString& mainExecutable)
     }
 }
 
-// The size is asked only of a file that is fetched: it feeds the counter
-// and holds the download to its length. A refused SIZE reads as unknown
-// (-1, shown as 4 294 967 295 bytes); a lost session or a stop request
-// raises there and ends the run.
+// The file's size feeds the counter and holds the download to its length.
+// The listing's own figure serves; SIZE is asked only of a fetched file the
+// listing gave none for, so a run costs the server no command per file it
+// already has. A refused SIZE reads as unknown (-1, shown as 4 294 967 295
+// bytes); a lost session or a stop request raises there and ends the run.
 void TUpdateRun::Baixa(int index)
 {
     const TPlanItem& item = FPlan.Items.at(index);
     FDownloaded = true;
-    std::int64_t size = FFtp.Size(item.Name);
+    std::int64_t size = item.ListedSize >= 0 ? item.ListedSize : FFtp.Size(item.Name);
     FObserver.SizeKnown(std::uint32_t(size));
     TFetchedFileCheck check;
     if (FManifest) {

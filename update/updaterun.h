@@ -115,6 +115,7 @@ struct TPlanItem {
     QString Line;         // the raw listing line, the tree node's text
     QString Name;         // the listed name; empty without an entry
     TDateTime RemoteTime; // the listing's modification time
+    std::int64_t ListedSize = -1; // the listing's size, when it gives one
     TFileDecision Decision = fdSemItem;
     QString Reason;       // why a name is refused
     TNodeState State() const;
