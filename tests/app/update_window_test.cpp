@@ -12,10 +12,12 @@
 #include "platform/shell.h"
 #include "tests/db/catalogtest.h"
 #include "tests/db/fbtest.h"
+#include "tests/ftp/fakeftpserver.h"
 #include "tests/support/rar4writer.h"
 #include "tests/support/testenv.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QListWidget>
 #include <QLocale>
@@ -26,6 +28,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <atomic>
 #include <cstdio>
 #include <gtest/gtest.h>
 
@@ -57,6 +60,32 @@ QString ToTheMinute(const QString& path)
 }
 
 enum TServer { svPyftpd, svVsftpd };
+
+// A Unix listing line: 'd' a folder, '-' a file.
+QByteArray UnixLine(char kind, const QByteArray& name, int size = 5)
+{
+    return kind + QByteArray("rwxr-xr-x   1 ftp      ftp      ") + QByteArray::number(size).rightJustified(8) +
+           " Mar 15 10:20 " + name + "\r\n";
+}
+
+// The scripted server's answers to a login into "keldarin".
+void LogsIn(TFakeSession& s)
+{
+    s.Reply("220 pronto");
+    s.Login();
+    s.Always("CWD", "250 ok");
+    s.OnPasv();
+}
+
+void LoginAndList(TFakeSession& s, const QByteArray& listing)
+{
+    LogsIn(s);
+    s.On("LIST", [listing](TFakeSession& session, const QByteArray&) {
+        session.Reply("150 listagem");
+        session.SendData(listing);
+        session.Reply("226 fim");
+    });
+}
 
 class UpdateWindow : public ::testing::Test {
 protected:
@@ -159,6 +188,17 @@ protected:
         return -2;
     }
     QString Final() const { return frmzemboupdate->lblstatus->text(); }
+    QString VersaoTables() const
+    {
+        return FCustomer->Scalar("SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'VERSAO'");
+    }
+    // atualiza.cfg naming the scripted server.
+    std::unique_ptr<TFakeFtpServer> Fake(TFakeFtpServer::TScript script, int connections = 1)
+    {
+        auto server = std::make_unique<TFakeFtpServer>(std::move(script), connections);
+        Config(svPyftpd, false, QString::number(server->Port()));
+        return server;
+    }
 
     TScratchDir FWork;
     TScratchDir FPrograms;
@@ -410,6 +450,191 @@ TEST_F(UpdateWindow, CloseDuringATransferStopsCleanly)
     EXPECT_FALSE(QFileInfo::exists("Quendarive.old"));
     EXPECT_EQ(FCustomer->Scalar("SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'VERSAO'"), "0");
     EXPECT_TRUE(Messages.isEmpty()) << Messages.join(" | ").toStdString();
+}
+
+// "&Sair" in each phase where the run waits: the window closes within a
+// second, nothing more is fetched, replaced or upgraded, the session ends.
+TEST_F(UpdateWindow, CloseInEveryPhaseOfTheRun)
+{
+    // The archiver unpacks the new program, then takes its time.
+    WriteBytes(FPrograms.File("winrar/winrar.exe"),
+               "#!/bin/sh\nfor a; do d=$a; done\nprintf 'programa novo' > \"$d/Quendarive.exe\"\n"
+               "echo $$ > '" + FPrograms.File("archiver.pid").toUtf8() + "'\nexec sleep 30\n");
+    QFile::setPermissions(FPrograms.File("winrar/winrar.exe"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    WriteRar4(Root(svPyftpd) + "Quendarive.rar", {{"Quendarive.exe", "programa novo", QDateTime(QDate(2024, 3, 15), QTime(10, 20))}});
+    FCatalog.AddScript("KELDARIN", "0001", "S", "CREATE TABLE T1 (X INTEGER);");
+    std::atomic<bool> reached{false};
+    const auto reach = [&reached](TFakeSession&, const QByteArray&) { reached = true; };
+    const QByteArray twoFiles = UnixLine('-', "A.DLL") + UnixLine('-', "B.DLL");
+    struct TPhase {
+        const char* Name;
+        std::function<std::unique_ptr<TFakeFtpServer>()> Start;
+        std::function<bool()> Reached;
+    };
+    const auto wasReached = [&reached] { return bool(reached); };
+    const QList<TPhase> phases = {
+        {"connect", [&] { return Fake([&](TFakeSession&, int) { reached = true; }); }, wasReached},
+        {"listing",
+         [&] {
+             return Fake([&](TFakeSession& s, int) {
+                 LogsIn(s);
+                 s.On("LIST", [&](TFakeSession& session, const QByteArray&) {
+                     session.Reply("150 listagem");
+                     reached = true;
+                 });
+             });
+         },
+         wasReached},
+        {"size",
+         [&] {
+             return Fake([&](TFakeSession& s, int) {
+                 LoginAndList(s, twoFiles);
+                 s.On("SIZE", reach);
+             });
+         },
+         wasReached},
+        {"replacement",
+         [&] {
+             Config(svPyftpd, false);
+             return nullptr;
+         },
+         [&] { return FileExists(FWork.File(StagingFolder + "/Quendarive.exe")); }},
+        {"quit",
+         [&] {
+             return Fake([&](TFakeSession& s, int) {
+                 LoginAndList(s, {});
+                 s.On("QUIT", [&](TFakeSession& session, const QByteArray&) {
+                     reached = true;
+                     session.Pause(2000);
+                     session.Reply("221 tchau");
+                 });
+             });
+         },
+         wasReached},
+    };
+    for (const TPhase& phase : phases) {
+        SCOPED_TRACE(phase.Name);
+        reached = false;
+        std::unique_ptr<TFakeFtpServer> server = phase.Start();
+        Tfrmzemboupdate& w = Open();
+        QElapsedTimer sinceReached, sinceClick;
+        QTimer closer;
+        closer.setInterval(10);
+        QObject::connect(&closer, &QTimer::timeout, [&] {
+            if (!sinceReached.isValid() && phase.Reached())
+                sinceReached.start();
+            if (sinceReached.isValid() && sinceReached.elapsed() >= 300) { // well inside the wait
+                closer.stop();
+                sinceClick.start();
+                QTest::mouseClick(w.Button3, Qt::LeftButton);
+            }
+        });
+        closer.start();
+        Run();
+        const qint64 took = sinceClick.isValid() ? sinceClick.elapsed() : -1;
+        std::fprintf(stderr, "closed in the %s phase %lld ms after the click\n", phase.Name, (long long)took);
+        ASSERT_TRUE(sinceClick.isValid());
+        EXPECT_FALSE(w.isVisible());
+        EXPECT_LT(took, 1000);
+        EXPECT_FALSE(w.ftpupdate.Connected());
+        EXPECT_NE(Final(), Success);
+        EXPECT_TRUE(Messages.isEmpty()) << Messages.join(" | ").toStdString();
+        EXPECT_EQ(ReadBytes(FWork.File("Quendarive.exe")), "programa antigo");
+        EXPECT_TRUE(!FileExists("Quendarive.old") || ReadBytes(FWork.File("Quendarive.old")) == "programa antigo");
+        EXPECT_FALSE(QFileInfo::exists(StagingFolder));
+        EXPECT_FALSE(FileExists("A.DLL") || FileExists("B.DLL"));
+        EXPECT_EQ(VersaoTables(), "0");
+        EXPECT_TRUE(!server || server->Commands().filter("RETR").isEmpty());
+        delete frmzemboupdate;
+    }
+    const QByteArray archiver = ReadBytes(FPrograms.File("archiver.pid")).trimmed();
+    ASSERT_FALSE(archiver.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists("/proc/" + archiver)); // stopped, not left to sleep
+}
+
+// Folders of the listing ("." and ".." among them) are green and never
+// fetched; after the run "&Atualizar agora" has the focus, so Enter starts
+// the next one.
+TEST_F(UpdateWindow, FoldersAreNeverFetchedAndEnterStartsTheNextRun)
+{
+    const QByteArray listing =
+        UnixLine('d', ".") + UnixLine('d', "..") + UnixLine('d', "sub") + UnixLine('-', "NOVO.DLL");
+    auto server = Fake(
+        [listing](TFakeSession& s, int) {
+            LoginAndList(s, listing);
+            s.Always("SIZE", "213 5");
+            s.OnPasv();
+            s.On("RETR", [](TFakeSession& session, const QByteArray&) {
+                session.Reply("150 arquivo");
+                session.SendData("novo!");
+                session.Reply("226 fim");
+            });
+        },
+        2);
+    Tfrmzemboupdate& w = Open();
+    Run();
+    EXPECT_EQ(Final(), Success);
+    EXPECT_TRUE(Messages.isEmpty()) << Messages.join(" | ").toStdString();
+    for (const char* folder : {".", "..", "sub"})
+        EXPECT_EQ(StateOf(folder), nsGreen) << folder;
+    EXPECT_EQ(ReadBytes(FWork.File("NOVO.DLL")), "novo!");
+    EXPECT_EQ(w.focusWidget(), w.Button1);
+    w.activateWindow(); // the upgrade window was the last active one
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    ASSERT_EQ(QApplication::focusWidget(), w.Button1);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(Final(), Success);
+    const QStringList commands = server->Commands();
+    EXPECT_EQ(commands.filter("USER").size(), 2); // the second run came
+    EXPECT_EQ(commands.filter("RETR"), QStringList{"RETR NOVO.DLL"});
+    EXPECT_TRUE(commands.filter("SIZE").size() == 1 && server->Unexpected().isEmpty())
+        << commands.join(" | ").toStdString();
+}
+
+// A window whose Label9 is not green and that has no upgrade window (the
+// one made by the checks, which holds the open catalogue, is set aside):
+// nothing is listed or fetched, and the upgrade still runs.
+TEST_F(UpdateWindow, UpgradeRunsWhenTheMainExecutableWasNotChecked)
+{
+    Serve(svPyftpd, "NUNCA.DLL", "x");
+    FCatalog.AddScript("KELDARIN", "0001", "S", "CREATE TABLE T1 (X INTEGER);");
+    Config(svPyftpd, false);
+    Tfrmzemboupdate& w = Open();
+    SetLabelColour(w.Label9, Qt::red);
+    Taguarde* checks = aguarde;
+    aguarde = nullptr;
+    Run();
+    EXPECT_TRUE(Messages.isEmpty()) << Messages.join(" | ").toStdString();
+    EXPECT_EQ(Final(), Success);
+    EXPECT_EQ(w.TreeView3->topLevelItemCount(), 0);
+    EXPECT_FALSE(FileExists("NUNCA.DLL"));
+    EXPECT_EQ(FCustomer->Scalar("SELECT VERSAO FROM VERSAO"), "0001");
+    EXPECT_TRUE(aguarde && aguarde != checks); // made by the run
+}
+
+// The counter and the file's name never run into each other while a large
+// file arrives.
+TEST_F(UpdateWindow, CounterAndFileNameNeverOverlap)
+{
+    Serve(svPyftpd, "ARQUIVO_GRANDE.BIN", QByteArray(48 * 1024 * 1024, 'g'));
+    Config(svPyftpd, false);
+    Tfrmzemboupdate& w = Open();
+    int samples = 0;
+    QStringList overlaps;
+    QTimer watch;
+    watch.setInterval(1);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (w.Label3->text().trimmed().isEmpty() || !w.lblcontador->text().contains(" Kb de "))
+            return;
+        ++samples;
+        if (w.lblcontador->geometry().intersects(w.Label3->geometry()))
+            overlaps << w.lblcontador->text();
+    });
+    watch.start();
+    Run();
+    EXPECT_EQ(Final(), Success);
+    EXPECT_GT(samples, 0);
+    EXPECT_TRUE(overlaps.isEmpty()) << overlaps.size() << " overlaps, first at " << overlaps.value(0).toStdString();
 }
 
 // A wrong password or a refused port ends the real process with exit code 2
