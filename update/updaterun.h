@@ -115,9 +115,9 @@ struct TPlanItem {
     QString Line;         // the raw listing line, the tree node's text
     QString Name;         // the listed name; empty without an entry
     TDateTime RemoteTime; // the listing's modification time
-    std::int64_t ListedSize = -1; // the listing's size, when it gives one
     TFileDecision Decision = fdSemItem;
     QString Reason;       // why a name is refused
+    std::int64_t ListedSize = -1; // the listing's size, when it gives one
     TNodeState State() const;
 };
 

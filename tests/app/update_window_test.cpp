@@ -591,27 +591,6 @@ TEST_F(UpdateWindow, FoldersAreNeverFetchedAndEnterStartsTheNextRun)
         << commands.join(" | ").toStdString();
 }
 
-// A window whose Label9 is not green and that has no upgrade window (the
-// one made by the checks, which holds the open catalogue, is set aside):
-// nothing is listed or fetched, and the upgrade still runs.
-TEST_F(UpdateWindow, UpgradeRunsWhenTheMainExecutableWasNotChecked)
-{
-    Serve(svPyftpd, "NUNCA.DLL", "x");
-    FCatalog.AddScript("KELDARIN", "0001", "S", "CREATE TABLE T1 (X INTEGER);");
-    Config(svPyftpd, false);
-    Tfrmzemboupdate& w = Open();
-    SetLabelColour(w.Label9, Qt::red);
-    Taguarde* checks = aguarde;
-    aguarde = nullptr;
-    Run();
-    EXPECT_TRUE(Messages.isEmpty()) << Messages.join(" | ").toStdString();
-    EXPECT_EQ(Final(), Success);
-    EXPECT_EQ(w.TreeView3->topLevelItemCount(), 0);
-    EXPECT_FALSE(FileExists("NUNCA.DLL"));
-    EXPECT_EQ(FCustomer->Scalar("SELECT VERSAO FROM VERSAO"), "0001");
-    EXPECT_TRUE(aguarde && aguarde != checks); // made by the run
-}
-
 // The counter and the file's name never run into each other while a large
 // file arrives.
 TEST_F(UpdateWindow, CounterAndFileNameNeverOverlap)
