@@ -305,15 +305,19 @@ std::unique_ptr<TSignedRelease> TUpdateSession::VerificaVersao()
     return release;
 }
 
-TUpdatePlan TUpdateSession::PlanoDosArquivos()
+TUpdatePlan TUpdateSession::PlanoDosArquivos(std::optional<TSignedRelease>* release)
 {
     const TConfiguracao settings = LeConfiguracao();
     const QString password = SenhaFtp(settings);
     TUpdateRun run(FFtp, FObserver, FProgr);
     run.Conecta(settings, password);
     try {
+        const std::unique_ptr<TSignedRelease> verified = VerificaVersao();
+        run.UsaManifesto(verified ? &verified->Manifest : nullptr);
         TUpdatePlan plan = run.Planeja();
         run.Desconecta();
+        if (release && verified)
+            *release = *verified;
         return plan;
     } catch (...) {
         run.Desconecta();

@@ -92,9 +92,12 @@ public:
     void Cancela();
     bool Executando() const { return FRun != nullptr; }
 
-    // Changes nothing: what the run would fetch (connects, lists, judges,
+    // Changes nothing: what the run would fetch (connects, verifies the
+    // signed release as the run does when a key is trusted, lists, judges,
     // disconnects), and what the upgrade would run in the alias's database.
-    TUpdatePlan PlanoDosArquivos();
+    // release, when given, receives the verified release (none without a
+    // trusted key); a release the run would refuse raises EReleaseError.
+    TUpdatePlan PlanoDosArquivos(std::optional<TSignedRelease>* release = nullptr);
     TUpgradePlan PlanoDaBase(const QString& alias);
 
     TIdFTP& Ftp() { return FFtp; }

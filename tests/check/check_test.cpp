@@ -1,7 +1,9 @@
 // zembo-check run as the operator runs it, in an installation folder, against
 // a private pyftpdlib serving "keldarin", the services' MariaDB as the central
 // catalogue and an embedded Firebird customer database: what it reports, its
-// exit codes, the update window's messages, and that nothing changes.
+// exit codes, the update window's messages, and that nothing changes; with a
+// release signed by the real minisign, the release and each file against it.
+#include "release/release.h"
 #include "tests/db/catalogtest.h"
 #include "tests/db/fbtest.h"
 #include "tests/support/testenv.h"
@@ -164,6 +166,7 @@ protected:
         env.insert(QStringLiteral("ZEMBO_REGISTRY"), FDir.File("registry.ini"));
         env.insert(QStringLiteral("ZEMBO_ALIASES"), FDir.File("aliases.ini"));
         env.insert(QStringLiteral("TZ"), QStringLiteral("UTC")); // the server lists UTC times
+        env.insert(QStringLiteral("ZEMBO_RELEASE_KEYS"), KeyFile()); // none until a test trusts one
         tool.setProcessEnvironment(env);
         tool.setWorkingDirectory(Install());
         tool.start(QStringLiteral(ZEMBO_CHECK), arguments);
@@ -173,6 +176,40 @@ protected:
         result.Out = QString::fromUtf8(tool.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
         result.Err = QString::fromUtf8(tool.readAllStandardError()).trimmed();
         return result;
+    }
+
+    QString KeyFile() const { return FDir.File("release-keys.pub"); }
+
+    // A key pair made by minisign without password: NAME.pub, NAME.key.
+    QString Key(const QString& name)
+    {
+        const QString pub = FDir.File(name + ".pub");
+        if (!QFile::exists(pub))
+            Minisign({"-G", "-W", "-p", pub, "-s", FDir.File(name + ".key")});
+        return pub;
+    }
+    void Trust(const QString& name) { WriteBytes(KeyFile(), ReadBytes(Key(name))); }
+    // The id minisign prints in the public key's comment.
+    QString KeyId(const QString& name) { return QString::fromLatin1(ReadBytes(Key(name)).split('\n')[0]).section(u' ', -1); }
+
+    // The server's folder released as the maker does: the manifest of the
+    // release library, signed by minisign.
+    void SignRelease(qint64 serial, const QString& signer = QStringLiteral("maker"))
+    {
+        Key(signer);
+        const QString manifest = Server(ReleaseManifestName);
+        QFile::remove(manifest);
+        WriteBytes(manifest, FormatManifest(MakeManifest(Server(), serial)));
+        Minisign({"-S", "-s", FDir.File(signer + ".key"), "-m", manifest});
+    }
+
+    static void Minisign(const QStringList& arguments)
+    {
+        QProcess minisign;
+        minisign.setProcessChannelMode(QProcess::MergedChannels);
+        minisign.start(QStringLiteral("minisign"), arguments);
+        ASSERT_TRUE(minisign.waitForFinished(20000));
+        ASSERT_EQ(minisign.exitCode(), 0) << minisign.readAll().constData();
     }
 
     TScratchDir FDir;
@@ -210,7 +247,8 @@ TEST_F(ZemboCheck, ListsPendingFilesAndScriptsInOrderAndChangesNothing)
                                                     "versao\tKELDARIN\t0001",
                                                     "script\tKELDARIN\tKELDARIN\t0002",
                                                     "script\tKELDARIN\tKELDARIN\t0003",
-                                                    "script\tKELDARIN\tKELDARIN\t0010"}));
+                                                    "script\tKELDARIN\tKELDARIN\t0010",
+                                                    "assinatura\tnão verificada (nenhuma chave configurada)"}));
 
     EXPECT_EQ(Snapshot(Install()), install);
     EXPECT_EQ(Snapshot(FDir.File("ftp")), server);
@@ -237,7 +275,7 @@ TEST_F(ZemboCheck, NothingToDoExitsZero)
     Scripts("0010");
     const TResult r = Run();
     EXPECT_EQ(r.Exit, 0) << r.Err.toStdString();
-    EXPECT_EQ(r.Out.mid(2), QStringList({"substituicao\tQuendarive.exe\tnão", "versao\tKELDARIN\t0010"}));
+    EXPECT_EQ(r.Out.mid(2), QStringList({"substituicao\tQuendarive.exe\tnão", "versao\tKELDARIN\t0010", "assinatura\tnão verificada (nenhuma chave configurada)"}));
 }
 
 TEST_F(ZemboCheck, WithoutVersaoListsTheScriptsAfterZeroAndCreatesNothing)
@@ -249,7 +287,7 @@ TEST_F(ZemboCheck, WithoutVersaoListsTheScriptsAfterZeroAndCreatesNothing)
     const TResult r = Run();
     EXPECT_EQ(r.Exit, 3) << r.Err.toStdString();
     EXPECT_EQ(r.Out, QStringList({"substituicao\tQuendarive.exe\tsim", "versao\tKELDARIN\tsem VERSAO",
-                                  "script\tKELDARIN\tKELDARIN\t0002"}));
+                                  "script\tKELDARIN\tKELDARIN\t0002", "assinatura\tnão verificada (nenhuma chave configurada)"}));
     EXPECT_EQ(FCustomer.Scalar("SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'VERSAO'"), "0");
 }
 
@@ -259,7 +297,7 @@ TEST_F(ZemboCheck, RefusedNameWithItsReason)
     WriteFileAt(Server("Quendarive.rar"), "archive", Released());
     Scripts("0010");
     const TResult r = Run();
-    ASSERT_EQ(r.Out.size(), 4) << r.Out.join(u'\n').toStdString() << r.Err.toStdString();
+    ASSERT_EQ(r.Out.size(), 5) << r.Out.join(u'\n').toStdString() << r.Err.toStdString();
     const QStringList refused = r.Out.filter(QStringLiteral("..\\\\fora.dll")); // escaped backslash
     ASSERT_EQ(refused.size(), 1);
     const QStringList fields = refused.first().split(u'\t');
@@ -322,5 +360,79 @@ TEST_F(ZemboCheck, UnreachableServerWrongPasswordAndBadUsage)
 
     const TResult usage = Run({QStringLiteral("--json")});
     EXPECT_EQ(usage.Exit, 2);
-    EXPECT_TRUE(usage.Err.contains("usage: zembo-check")) << usage.Err.toStdString();
+    EXPECT_TRUE(usage.Err.contains("uso: zembo-check")) << usage.Err.toStdString();
+}
+
+// With a trusted key: the release's serial, the key that signed it, and each
+// of its files against the local copy; a file served after signing is
+// refused, one installed from a tampered server does not match; a release
+// signed by another key fails the check.
+TEST_F(ZemboCheck, SignedReleaseAndEachFileAgainstIt)
+{
+    const QDateTime released = Released();
+    WriteFileAt(Server("lib.dll"), "version 2", released);
+    WriteFileAt(Install("lib.dll"), "version 2", released);
+    WriteFileAt(Server("Quendarive.rar"), "archive", released);
+    Scripts("0010");
+    const QString id = KeyId("maker");
+    const QString valid = "assinatura\tválida\tversão 7\tchave " + id;
+    struct TRow {
+        const char* Case;
+        std::function<void()> Do;
+        int Exit;
+        QStringList Records; // assinatura, manifesto and refused arquivo records
+    };
+    const QList<TRow> rows = {
+        {"intact", [&] { SignRelease(7); Trust("maker"); }, 3,
+         {valid, "manifesto\tQuendarive.rar\tausente", "manifesto\tlib.dll\tconfere"}},
+        {"another key", [&] { SignRelease(7, "other"); }, 1, {}},
+        {"tampered",
+         [&] {
+             SignRelease(7);
+             // changed on the server after signing, and fetched before the key was trusted
+             WriteFileAt(Server("lib.dll"), "version 3", released);
+             WriteFileAt(Install("lib.dll"), "version 3", released);
+             WriteFileAt(Server("extra.dll"), "unsigned", released);
+         },
+         3,
+         {"arquivo\textra.dll\t" + Shown(released) + "\t-\trecusado\to arquivo não consta do manifesto assinado da versão",
+          valid, "manifesto\tQuendarive.rar\tausente", "manifesto\tlib.dll\tsha256"}},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Case);
+        row.Do();
+        const TResult r = Run();
+        EXPECT_EQ(r.Exit, row.Exit) << r.Err.toStdString();
+        EXPECT_EQ(r.Out.filter(QRegularExpression("^(assinatura|manifesto|arquivo\t.*\trecusado)\t")), row.Records)
+            << r.Out.join(u'\n').toStdString();
+        EXPECT_EQ(r.Err.isEmpty(), row.Exit != 1) << r.Err.toStdString();
+    }
+}
+
+// --verify: the installed files against the last accepted release, with no
+// server and no database; the Arquivos_dlls entry is never judged.
+TEST_F(ZemboCheck, VerifyNamesTheInstalledFilesThatDiffer)
+{
+    QFile::remove(FDir.File("aliases.ini"));
+    WriteBytes(Install("atualiza.cfg"), "127.0.0.1\r\n1\r\n");
+    const QStringList verify{QStringLiteral("--verify"), QStringLiteral("--tsv")};
+    TResult r = Run(verify);
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_TRUE(r.Err.startsWith("Nenhuma versão assinada foi aceita nesta pasta")) << r.Err.toStdString();
+
+    for (const char* name : {"lib.dll", "Quendarive.rar", "Arquivos_dlls"})
+        WriteBytes(FDir.File(QStringLiteral("release/") + name), QByteArray("content of ") + name);
+    AcceptRelease(Install(), FormatManifest(MakeManifest(FDir.File("release"), 5)));
+    for (const char* name : {"lib.dll", "Quendarive.rar"})
+        QFile::copy(FDir.File(QStringLiteral("release/") + name), Install(name));
+    r = Run(verify);
+    EXPECT_EQ(r.Exit, 0) << r.Err.toStdString();
+    EXPECT_EQ(r.Out, QStringList({"aceita\tversão 5\t2 arquivos"}));
+
+    QByteArray bytes = ReadBytes(Install("lib.dll"));
+    bytes[3] = 'X';
+    WriteBytes(Install("lib.dll"), bytes);
+    r = Run(verify);
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_EQ(r.Out, QStringList({"aceita\tversão 5\t2 arquivos", "manifesto\tlib.dll\tsha256"}));
 }

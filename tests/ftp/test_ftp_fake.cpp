@@ -850,7 +850,7 @@ TToolRun RunZemboFtp(const QStringList& args)
 // zembo-ftp: text from the address that would break a command line is refused
 // before the connection opens (nothing listens on the port: a connect would
 // show "Connection refused."); a name that is no file likewise; a silent
-// server ends the run after --timeout.
+// server ends the run after --timeout; a bad command line is a usage error.
 TEST(FtpTool, RefusesBeforeConnectingAndTimesOut)
 {
     asio::io_context context;
@@ -864,6 +864,12 @@ TEST(FtpTool, RefusesBeforeConnectingAndTimesOut)
     EXPECT_TRUE(run.Errors.contains("The user name holds a CR, LF or NUL character")) << run.Errors.toStdString();
     run = RunZemboFtp({url, "get", "a\r\nDELE victim"});
     EXPECT_TRUE(run.Errors.contains("The file name holds a CR, LF or NUL character")) << run.Errors.toStdString();
+    for (const QStringList& usage : {QStringList{"--timeout", "0", url, "ls"}, QStringList{"--bogus", url, "ls"},
+                                     QStringList{url, "size"}, QStringList{"http://127.0.0.1/", "ls"}}) {
+        run = RunZemboFtp(usage);
+        EXPECT_EQ(run.ExitCode, 2) << usage.join(u' ').toStdString();
+        EXPECT_TRUE(run.Errors.contains("uso: zembo-ftp")) << run.Errors.toStdString();
+    }
     run = RunZemboFtp({url, "get", "sub/"});
     EXPECT_EQ(run.ExitCode, 1);
     EXPECT_EQ(run.Errors.trimmed(),

@@ -25,7 +25,22 @@ QList<TFileCheck> ArquivosListados(const TUpdatePlan& plan)
     return files;
 }
 
+// A name the run never writes is never looked up: it may point outside the folder.
+bool Instalado(const TManifestEntry& entry)
+{
+    return entry.Name != DllsEntry && MotivoRecusa(entry.Name).isEmpty();
+}
+
 } // namespace
+
+QList<TReleaseFileCheck> ConfereArquivos(const TManifest& manifest)
+{
+    QList<TReleaseFileCheck> files;
+    for (const TManifestEntry& entry : manifest.Files)
+        if (Instalado(entry))
+            files.append({entry.Name, FileDifference(entry, entry.Name)});
+    return files;
+}
 
 ECheckFailed::ECheckFailed(const TCheckFailure& failure) : Exception(failure.Message), FKind(failure.Kind) {}
 
@@ -46,8 +61,10 @@ TCheckReport VerificaAtualizacao()
     TUpdateSession session(silent, QString()); // looks only: writes no log
     Passa(session.Verifica());
     TCheckReport report;
-    const TUpdatePlan plan = session.PlanoDosArquivos();
+    const TUpdatePlan plan = session.PlanoDosArquivos(&report.Release);
     report.Files = ArquivosListados(plan);
+    if (report.Release)
+        report.ReleaseFiles = ConfereArquivos(report.Release->Manifest);
     report.Replacement = plan.ReplacementExpected();
     for (const QString& alias : session.Aliases())
         report.Aliases.append({alias, session.PlanoDaBase(alias)});

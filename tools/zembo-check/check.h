@@ -5,6 +5,7 @@
 
 #include "platform/datetime.h"
 #include "platform/errors.h"
+#include "release/release.h"
 #include "update/updaterun.h"
 #include "upgrade/upgraderun.h"
 
@@ -31,10 +32,18 @@ struct TAliasCheck {
     TUpgradePlan Plan;
 };
 
+// A file of the signed release against its local copy.
+struct TReleaseFileCheck {
+    QString Name;
+    std::optional<TDifferenceKind> Difference; // none: the local copy matches
+};
+
 struct TCheckReport {
     QList<TFileCheck> Files; // the listed entries, in listing order
     bool Replacement = false; // the main executable would be replaced
     QList<TAliasCheck> Aliases;
+    std::optional<TSignedRelease> Release; // verified; none without a trusted key
+    QList<TReleaseFileCheck> ReleaseFiles; // the release's files, in its order
     // Anything to fetch, refuse, replace or run.
     bool Pending() const;
 };
@@ -43,3 +52,8 @@ struct TCheckReport {
 // server cannot be reached; any other error (settings, catalogue query,
 // listing, customer database) passes through.
 TCheckReport VerificaAtualizacao();
+
+// Each file of the manifest that a run installs against its local copy
+// (the Arquivos_dlls entry and names the run refuses are not judged).
+// Raises EInOutError for a local copy that cannot be read.
+QList<TReleaseFileCheck> ConfereArquivos(const TManifest& manifest);

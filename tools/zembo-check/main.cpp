@@ -1,9 +1,13 @@
 // zembo-check: what would an update do in this installation folder, and is
 // everything in place? Run in the installation folder; changes nothing.
-//   zembo-check [--tsv]
-// Exit 0: nothing to do; 3: an update is pending; 1: a check failed or the
-// server cannot be reached (the message on standard error); 2: bad usage.
+//   zembo-check [--tsv]            the checks and the plan
+//   zembo-check --verify [--tsv]   the installed files against the last accepted release
+// Exit 0: nothing to do (--verify: every file matches); 3: an update is
+// pending; 1: a check failed, the server cannot be reached or the release is
+// refused (--verify: a file differs, or no release was accepted; the message
+// on standard error); 2: bad usage.
 #include "platform/errors.h"
+#include "tools/cli.h"
 #include "tools/escape.h"
 #include "tools/zembo-check/check.h"
 
@@ -17,8 +21,7 @@ enum TExit { exNothing = 0, exFailed = 1, exUsage = 2, exPending = 3 };
 
 void Print(const QString& line)
 {
-    const QByteArray bytes = (line + u'\n').toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    WriteText(stdout, line + u'\n');
 }
 
 // The window's messages break lines with CR alone, which a terminal would
@@ -26,8 +29,7 @@ void Print(const QString& line)
 int Fail(QString message)
 {
     message.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
-    const QByteArray bytes = (message + u'\n').toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    WriteText(stderr, message + u'\n');
     return exFailed;
 }
 
@@ -58,6 +60,46 @@ QString YesNo(bool value)
     return value ? QStringLiteral("sim") : QStringLiteral("não");
 }
 
+// How a local copy compares with the manifest (the words of zembo-release verify).
+QString DifferenceText(const std::optional<TDifferenceKind>& difference)
+{
+    if (!difference)
+        return QStringLiteral("confere");
+    switch (*difference) {
+    case dkMissing:
+        return QStringLiteral("ausente");
+    case dkSize:
+        return QStringLiteral("tamanho");
+    case dkSha256:
+        return QStringLiteral("sha256");
+    case dkUnlisted:
+        break;
+    }
+    return QStringLiteral("fora do manifesto");
+}
+
+QStringList FileRecord(const TReleaseFileCheck& file)
+{
+    return {QStringLiteral("manifesto"), file.Name, DifferenceText(file.Difference)};
+}
+
+QString SerialText(qint64 serial)
+{
+    return QStringLiteral("versão ") + QString::number(serial);
+}
+
+QList<QStringList> ReleaseRecords(const TCheckReport& report)
+{
+    if (!report.Release)
+        return {{QStringLiteral("assinatura"), QStringLiteral("não verificada (nenhuma chave configurada)")}};
+    QList<QStringList> records{{QStringLiteral("assinatura"), QStringLiteral("válida"),
+                                SerialText(report.Release->Manifest.Serial),
+                                QStringLiteral("chave ") + report.Release->KeyId}};
+    for (const TReleaseFileCheck& file : report.ReleaseFiles)
+        records << FileRecord(file);
+    return records;
+}
+
 // The report as records: the first field names the record, the others are
 // the columns; the plain form pads them, --tsv joins them with tabs.
 QList<QStringList> Records(const TCheckReport& report)
@@ -76,7 +118,7 @@ QList<QStringList> Records(const TCheckReport& report)
         for (const TScriptVersion& script : alias.Plan.Scripts)
             records << QStringList{QStringLiteral("script"), alias.Alias, script.Programa, script.Versao};
     }
-    return records;
+    return records + ReleaseRecords(report);
 }
 
 void PrintTsv(const QList<QStringList>& records)
@@ -108,24 +150,13 @@ void PrintColumns(const QList<QStringList>& records)
     }
 }
 
-int Usage(const char* why)
+void PrintRecords(const QList<QStringList>& records, bool tsv)
 {
-    std::fprintf(stderr, "zembo-check: %s\nusage: zembo-check [--tsv]   (run in the installation folder)\n", why);
-    return exUsage;
+    tsv ? PrintTsv(records) : PrintColumns(records);
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int Check(bool tsv)
 {
-    QCoreApplication application(argc, argv);
-    bool tsv = false;
-    for (int i = 1; i < argc; ++i) {
-        if (QLatin1String(argv[i]) == QLatin1String("--tsv"))
-            tsv = true;
-        else
-            return Usage("unknown argument");
-    }
     TCheckReport report;
     try {
         report = VerificaAtualizacao();
@@ -133,12 +164,49 @@ int main(int argc, char** argv)
         if (failure.Kind() == ckArchiver)
             return Fail(failure.Message() + u'\n' + ArchiverDownloadPage());
         return Fail(failure.Message());
-    } catch (const Exception& error) {
-        return Fail(error.Message());
     } catch (const std::exception& error) {
-        return Fail(QString::fromUtf8(error.what()));
+        return Fail(ErrorText(error));
     }
-    const QList<QStringList> records = Records(report);
-    tsv ? PrintTsv(records) : PrintColumns(records);
+    PrintRecords(Records(report), tsv);
     return report.Pending() ? exPending : exNothing;
+}
+
+// The installed files against the last accepted release: needs no server
+// and no database.
+int Verify(bool tsv)
+{
+    QList<QStringList> records;
+    try {
+        const std::optional<TManifest> accepted = LastAcceptedManifest(QStringLiteral("."));
+        if (!accepted)
+            return Fail(QStringLiteral("Nenhuma versão assinada foi aceita nesta pasta (falta ") +
+                        QLatin1String(AcceptedReleaseName) + QStringLiteral("): não há com o que conferir."));
+        const QList<TReleaseFileCheck> files = ConfereArquivos(*accepted);
+        records << QStringList{QStringLiteral("aceita"), SerialText(accepted->Serial),
+                               QString::number(files.size()) + QStringLiteral(" arquivos")};
+        for (const TReleaseFileCheck& file : files)
+            if (file.Difference)
+                records << FileRecord(file);
+    } catch (const std::exception& error) {
+        return Fail(ErrorText(error));
+    }
+    PrintRecords(records, tsv);
+    return records.size() > 1 ? exFailed : exNothing;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    TCommandLine cli("zembo-check", {"[--tsv]", "--verify [--tsv]"},
+                     "Na pasta da instalação (a pasta atual), diz o que uma atualização faria, sem mudar nada;\n"
+                     "com --verify, confere os arquivos instalados com o último manifesto assinado aceito.");
+    cli.AddOptions({{"tsv", "campos separados por tabulação"},
+                    {"verify", "confere os arquivos instalados com a última versão assinada aceita"}});
+    if (const std::optional<int> end = cli.Parse(application.arguments()))
+        return *end;
+    if (!cli.Operands().isEmpty())
+        return cli.Usage(QStringLiteral("argumento inesperado: ") + cli.Operands().first());
+    return cli.IsSet("verify") ? Verify(cli.IsSet("tsv")) : Check(cli.IsSet("tsv"));
 }

@@ -1,8 +1,10 @@
 // zembo-ftp: checks the connection to an update server from the command line.
 //   zembo-ftp [--active] [--tls] [--continue] [--status] [--progress] [--timeout SECONDS]
 //             ftp://[USER[:PASSWORD]@]HOST[:PORT][/DIR] COMMAND
+// Exit 0 done, 1 failed (the reason on standard error), 2 bad usage.
 // COMMAND: ls | size NAME | get NAME [LOCAL]
 // --continue: get resumes what an interrupted get left in LOCAL.zembo-parcial.
+#include "tools/cli.h"
 #include "ftp/idftp.h"
 #include "ftp/listing/ftplist.h"
 #include "ftp/resume.h"
@@ -17,22 +19,13 @@ namespace {
 
 void Err(const QString& text)
 {
-    std::fputs(text.toLocal8Bit().constData(), stderr);
-    std::fputc('\n', stderr);
-}
-
-int Usage(const QString& problem)
-{
-    Err(QStringLiteral("zembo-ftp: ") + problem);
-    Err(QStringLiteral("usage: zembo-ftp [--active] [--tls] [--continue] [--status] [--progress] [--timeout SECONDS] "
-                       "ftp://[USER[:PASSWORD]@]HOST[:PORT][/DIR] ls | size NAME | get NAME [LOCAL]"));
-    return 2;
+    WriteText(stderr, text + u'\n');
 }
 
 // SIZE gave no size: the file is not there (or not a file).
 int Missing(TIdFTP& ftp, const QString& name)
 {
-    Err(QStringLiteral("%1: no such file on the server").arg(name));
+    Err(QStringLiteral("%1: arquivo não encontrado no servidor").arg(name));
     ftp.Disconnect();
     return 1;
 }
@@ -64,44 +57,42 @@ bool GetResumable(TIdFTP& ftp, const QString& name, const QString& local)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QStringList args = app.arguments().mid(1);
-    bool active = false, tls = false, resume = false, status = false, progress = false;
+    TCommandLine cli("zembo-ftp",
+                     {"[--active] [--tls] [--continue] [--status] [--progress] [--timeout SEGUNDOS] "
+                      "ftp://[USUARIO[:SENHA]@]HOST[:PORTA][/PASTA] ls | size NOME | get NOME [LOCAL]"},
+                     "Confere a conexão com um servidor de atualização como o atualizador a faz.");
+    cli.AddOptions({{"active", "modo ativo (o padrão é o passivo)"},
+                    {"tls", "exige TLS explícito (AUTH TLS), também nas conexões de dados"},
+                    {"continue", "get retoma o que um get interrompido deixou em LOCAL.zembo-parcial"},
+                    {"status", "mostra as mudanças de estado da conexão"},
+                    {"progress", "mostra o andamento das transferências"},
+                    {"timeout", "o limite de cada espera (padrão: 30)", "SEGUNDOS"}});
+    if (const std::optional<int> end = cli.Parse(app.arguments()))
+        return *end;
+    const bool active = cli.IsSet("active"), tls = cli.IsSet("tls"), resume = cli.IsSet("continue");
+    const bool status = cli.IsSet("status"), progress = cli.IsSet("progress");
     int timeout = 30;
-    while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
-        const QString option = args.takeFirst();
-        if (option == QLatin1String("--active"))
-            active = true;
-        else if (option == QLatin1String("--tls"))
-            tls = true;
-        else if (option == QLatin1String("--continue"))
-            resume = true;
-        else if (option == QLatin1String("--status"))
-            status = true;
-        else if (option == QLatin1String("--progress"))
-            progress = true;
-        else if (option == QLatin1String("--timeout")) {
-            bool number = false;
-            timeout = args.isEmpty() ? 0 : args.takeFirst().toInt(&number);
-            if (!number || timeout <= 0 || timeout > 24 * 3600)
-                return Usage(QStringLiteral("--timeout needs a number of seconds"));
-        }
-        else
-            return Usage(QStringLiteral("unknown option ") + option);
+    if (cli.IsSet("timeout")) {
+        bool number = false;
+        timeout = cli.Value("timeout").toInt(&number);
+        if (!number || timeout <= 0 || timeout > 24 * 3600)
+            return cli.Usage(QStringLiteral("--timeout quer um número de segundos (1 a 86400)"));
     }
+    QStringList args = cli.Operands();
     if (args.size() < 2)
-        return Usage(QStringLiteral("an address and a command are needed"));
+        return cli.Usage(QStringLiteral("faltam o endereço e o comando"));
     const QUrl url(args.takeFirst(), QUrl::StrictMode);
     if (!url.isValid() || url.scheme() != QLatin1String("ftp") || url.host().isEmpty())
-        return Usage(QStringLiteral("not an ftp:// address"));
+        return cli.Usage(QStringLiteral("o endereço não é ftp://"));
     const QString command = args.takeFirst();
     const bool ok = (command == QLatin1String("ls") && args.isEmpty())
                     || (command == QLatin1String("size") && args.size() == 1)
                     || (command == QLatin1String("get") && (args.size() == 1 || args.size() == 2));
     if (!ok)
-        return Usage(QStringLiteral("bad command"));
+        return cli.Usage(QStringLiteral("comando inválido"));
     const int port = url.port(21);
     if (port <= 0 || port > 65535)
-        return Usage(QStringLiteral("bad port"));
+        return cli.Usage(QStringLiteral("porta inválida"));
 
     const QString dir = url.path(QUrl::FullyDecoded).mid(1);
     // Nothing goes out when any text of a command would break its line.
@@ -112,7 +103,7 @@ int main(int argc, char** argv)
         for (const QString& name : args)
             TIdFTP::CheckCommandText(QStringLiteral("The file name"), name, true);
     } catch (const Exception& e) {
-        return Usage(e.Message());
+        return cli.Usage(e.Message());
     }
     const QString local = command == QLatin1String("get")
                               ? (args.size() == 2 ? args.at(1) : QFileInfo(args.first()).fileName())
