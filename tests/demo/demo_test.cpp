@@ -1,6 +1,8 @@
-// scripts/demo as a newcomer runs it, headless, in a folder of the test's
-// own: a first run does the whole job, a second one (--again) finds nothing
-// to fetch and no script to run.
+// scripts/demo as a newcomer runs it, in a folder of the test's own, through
+// each face of the update: the window played by the driver (--headless) and
+// the unattended zembo-update (--unattended). A first run installs the
+// signed release, a second one (--again) finds nothing to fetch and no script
+// to run; a served file changed after signing (--tampered) is refused.
 #include "settings.h"
 #include "tests/support/testenv.h"
 
@@ -19,8 +21,23 @@ struct TDemoRun {
     QString Output;
 };
 
-class Demo : public ::testing::Test {
+// One face of the update, and its exit code when a download is refused:
+// the window ends with 0 on everything but a failed connection.
+struct TFace {
+    const char* Name;
+    const char* Option;
+    int RefusedExitCode;
+};
+
+void PrintTo(const TFace& face, std::ostream* out)
+{
+    *out << face.Option;
+}
+
+class Demo : public ::testing::TestWithParam<TFace> {
 protected:
+    QString Face() const { return QString::fromLatin1(GetParam().Option); }
+
     QString Dir() const { return FScratch.File(QStringLiteral("demo")); }
     QString Installed(const QString& name) const { return Dir() + QStringLiteral("/install/") + name; }
     QString Served(const QString& name) const { return Dir() + QStringLiteral("/server/keldarin/") + name; }
@@ -34,7 +51,7 @@ protected:
         env.remove(QStringLiteral("DISPLAY"));
         demo.setProcessEnvironment(env);
         demo.setProcessChannelMode(QProcess::MergedChannels);
-        demo.start(QStringLiteral("/bin/bash"), QStringList{SourceDir() + QStringLiteral("/scripts/demo")} + options);
+        demo.start(QStringLiteral("/bin/bash"), QStringList{SourceDir() + QStringLiteral("/scripts/demo"), Face()} + options);
         // The driver's own watchdog ends a hung program after 300 s.
         if (!demo.waitForFinished(420000))
             demo.kill();
@@ -77,13 +94,16 @@ protected:
     TScratchDir FScratch;
 };
 
-const QString Success = QStringLiteral("[final status] Atualização finalizada com sucesso.");
+const QString Success = QStringLiteral("final status:     Atualização finalizada com sucesso.");
+const QString Verified = QStringLiteral("release:          serial 2, key ");
 
-TEST_F(Demo, FirstRunDoesTheWholeJobAndTheSecondFindsNothingToDo)
+TEST_P(Demo, FirstRunDoesTheWholeJobAndTheSecondFindsNothingToDo)
 {
-    const TDemoRun first = Run({QStringLiteral("--headless")});
+    const TDemoRun first = Run({});
     ASSERT_EQ(first.ExitCode, 0) << first.Output.toStdString();
     EXPECT_TRUE(first.Output.contains(Success)) << first.Output.toStdString();
+    EXPECT_TRUE(first.Output.contains(Verified)) << first.Output.toStdString();
+    EXPECT_EQ(ReadBytes(Installed("zembo-release.aceito")), ReadBytes(Served("zembo-release.txt")));
 
     // Files that differ from the server's, older or newer, are fetched and
     // carry the server's time; a local copy of the same minute is kept.
@@ -105,20 +125,22 @@ TEST_F(Demo, FirstRunDoesTheWholeJobAndTheSecondFindsNothingToDo)
     EXPECT_EQ(Customer("select count(*) from rdb$relation_fields where rdb$field_name = 'TELEFONE'"), "0");
     EXPECT_TRUE(ErrorFiles().isEmpty());
 
-    for (const char* stage : {"01-confirmacao", "02-confirmado", "03-verificado", "04-transferindo", "05-scripts", "06-final"}) {
-        const QImage shot(Dir() + QStringLiteral("/shots/%1.png").arg(stage));
-        EXPECT_FALSE(shot.isNull()) << stage;
-    }
+    if (Face() == QLatin1String("--headless"))
+        for (const char* stage : {"01-confirmacao", "02-confirmado", "03-verificado", "04-transferindo", "05-scripts", "06-final"}) {
+            const QImage shot(Dir() + QStringLiteral("/shots/%1.png").arg(stage));
+            EXPECT_FALSE(shot.isNull()) << stage;
+        }
 
     const QMap<QString, QString> installed = Installation();
-    const TDemoRun again = Run({QStringLiteral("--headless"), QStringLiteral("--again")});
+    const TDemoRun again = Run({QStringLiteral("--again")});
     ASSERT_EQ(again.ExitCode, 0) << again.Output.toStdString();
     EXPECT_TRUE(again.Output.contains(Success)) << again.Output.toStdString();
     EXPECT_TRUE(again.Output.contains(QStringLiteral("files fetched:    none"))) << again.Output.toStdString();
     QMap<QString, QString> now = Installation();
     QMap<QString, QString> expected = installed;
-    // atualiza.cfg names the new server port; the run log has grown by a run
-    for (const QString name : {"atualiza.cfg", "zembo-update.log"}) {
+    // atualiza.cfg names the new server port, the run log has grown by a
+    // run, the accepted release is recorded again
+    for (const QString name : {"atualiza.cfg", "zembo-update.log", "zembo-release.aceito"}) {
         now.remove(name);
         expected.remove(name);
     }
@@ -127,6 +149,31 @@ TEST_F(Demo, FirstRunDoesTheWholeJobAndTheSecondFindsNothingToDo)
     EXPECT_EQ(Customer("select versao from versao"), "0006");
     EXPECT_TRUE(ErrorFiles().isEmpty());
 }
+
+// One byte of Keldarin.dll changed on the server after signing: it is not
+// installed, nothing is replaced and no script runs; the other files of the
+// release are fetched and nothing is left half-way.
+TEST_P(Demo, TamperedFileIsRefused)
+{
+    const TDemoRun run = Run({QStringLiteral("--tampered")});
+    ASSERT_EQ(run.ExitCode, GetParam().RefusedExitCode) << run.Output.toStdString();
+    for (const QString text : {"final status:     Atualização finalizada com erros, feche os aplicativos e tente denovo.",
+                               "tampered file:    Keldarin.dll refused, not installed; the local copy is as it was"})
+        EXPECT_TRUE(run.Output.contains(text)) << text.toStdString() << '\n' << run.Output.toStdString();
+
+    EXPECT_EQ(ReadBytes(Installed("Keldarin.dll")), QByteArray("Keldarin.dll 2026.1\n").repeated(200000));
+    EXPECT_EQ(ReadBytes(Installed("Relatorios.rpt")), ReadBytes(Served("Relatorios.rpt")));
+    EXPECT_EQ(ReadBytes(Installed("Quendarive.exe")), QByteArray("Quendarive.exe 2026.1\r\n"));
+    EXPECT_EQ(Installation().keys(),
+              QStringList({"Ajuda.chm", "Keldarin.dll", "LEIAME.TXT", "Quendarive.exe", "Quendarive.rar", "Relatorios.rpt",
+                           "Tabelas.dat", "Tolvenra.INI", "atualiza.cfg", "zembo-update.log"}));
+    EXPECT_EQ(Customer("select versao from versao"), "0003");
+    EXPECT_TRUE(ReadBytes(Installed("zembo-update.log")).contains("fim: Atualização finalizada com erros"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Faces, Demo,
+                         ::testing::Values(TFace{"Window", "--headless", 0}, TFace{"Unattended", "--unattended", 1}),
+                         [](const ::testing::TestParamInfo<TFace>& face) { return std::string(face.param.Name); });
 
 } // namespace
 
