@@ -11,6 +11,7 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLockFile>
 
@@ -37,11 +38,6 @@ protected:
 private:
     qint64 FLimit;
 };
-
-QString Plural(qsizetype n, const char* one, const char* many)
-{
-    return QString::number(n) + u' ' + QLatin1String(n == 1 ? one : many);
-}
 
 } // namespace
 
@@ -127,6 +123,66 @@ private:
 
 } // namespace
 
+namespace {
+
+// What the synchronisation reports, passed on to the session's observer and
+// written to the run log: each file fetched with its size and time, each
+// refused with the reason, the replacement.
+class TRunReports : public TUpdateObserver {
+public:
+    TRunReports(TSessionObserver& observer, const std::function<void(const QString&)>& log)
+        : FObserver(observer), FLog(log)
+    {
+    }
+
+    void Waiting() override { FObserver.Waiting(); }
+    void Listed(const QStringList& lines) override
+    {
+        FLog(QStringLiteral("listagem: %1 linhas").arg(lines.size()));
+        FObserver.Listed(lines);
+    }
+    void Planned(const TUpdatePlan& plan) override
+    {
+        FPlan = plan;
+        FObserver.Planned(plan);
+    }
+    void FileStarted(int index, const QString& name) override { FObserver.FileStarted(index, name); }
+    void SizeKnown(std::uint32_t bytesToTransfer) override
+    {
+        FSize = bytesToTransfer;
+        FObserver.SizeKnown(bytesToTransfer);
+    }
+    void StateChanged(int index, TNodeState state) override
+    {
+        if (state == nsOrange)
+            FClock.start();
+        else if (state == nsGreen && FClock.isValid())
+            FLog(QStringLiteral("baixado ") + FPlan.Items.value(index).Name +
+                 QStringLiteral(" (%1 bytes, %2 ms)").arg(FSize).arg(FClock.elapsed()));
+        FClock.invalidate();
+        FObserver.StateChanged(index, state);
+    }
+    void FileFailed(int index, const QString& message) override
+    {
+        FLog(QStringLiteral("recusado ") + FPlan.Items.value(index).Name + QStringLiteral(": ") + message);
+        FObserver.FileFailed(index, message);
+    }
+    void ReplacementFailed(const QString& message) override
+    {
+        FLog(QStringLiteral("substituição falhou: ") + message);
+        FObserver.ReplacementFailed(message);
+    }
+
+private:
+    TSessionObserver& FObserver;
+    std::function<void(const QString&)> FLog;
+    TUpdatePlan FPlan;
+    std::uint32_t FSize = 0;
+    QElapsedTimer FClock;
+};
+
+} // namespace
+
 TUpdateSession::TUpdateSession(TSessionObserver& observer, const QString& logFile)
     : FObserver(observer), FLogs(std::make_unique<TLogs>(logFile)), FCatalogue(std::make_unique<TDatabase>()),
       FCustomer(std::make_unique<TIBDatabase>())
@@ -188,15 +244,14 @@ void TUpdateSession::Cancela()
     FCancelRequested = true;
     if (FRun)
         FRun->Cancela();
-    else
-        FFtp.Abort();
 }
 
 TUpdateOutcome TUpdateSession::Atualiza()
 {
     FCancelRequested = false;
     Log(QStringLiteral("início da atualização em ") + QDir::currentPath());
-    TUpdateRun run(FFtp, FObserver, FProgr);
+    TRunReports reports(FObserver, [this](const QString& event) { Log(event); });
+    TUpdateRun run(FFtp, reports, FProgr);
     FRun = &run;
     TUpdateOutcome outcome = Sincroniza(run);
     FRun = nullptr;
@@ -231,16 +286,13 @@ TUpdateOutcome TUpdateSession::Sincroniza(TUpdateRun& run)
             run.UsaManifesto(&release->Manifest);
         if (FExecutavelVerificado) {
             FObserver.Stage(QStringLiteral("Listando"));
-            const TUpdatePlan& plan = run.Planeja();
-            Log(QStringLiteral("listagem: ") + Plural(plan.Items.size(), "linha", "linhas"));
+            run.Planeja();
             FObserver.Stage(QStringLiteral("Baixando"));
             run.Executa(MainExecutable);
-            for (const TPlanItem& item : plan.Items)
-                if (item.Decision == fdBaixar || item.Decision == fdRecusado)
-                    Log(QStringLiteral("arquivo ") + item.Name + u' ' + DecisionText(item.Decision));
-            if (!run.Substituicao().CommandLine.isEmpty() || run.Substituicao().Failed)
-                Log(run.Substituicao().Failed ? QStringLiteral("substituição falhou: ") + run.Substituicao().Message
-                                              : QStringLiteral("substituição: ") + MainExecutable + QStringLiteral(" substituído"));
+            if (!run.Substituicao().CommandLine.isEmpty() && !run.Substituicao().Failed) {
+                Log(QStringLiteral("substituição: ") + MainExecutable + QStringLiteral(" substituído"));
+                FObserver.Replaced(MainExecutable);
+            }
         }
         if (release && !run.Erro())
             AcceptRelease(QDir::currentPath(), FManifestBytes);

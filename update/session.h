@@ -46,6 +46,8 @@ public:
     virtual void TransferBegin() {}
     virtual void TransferProgress(std::int64_t count) { (void)count; }
     virtual void TransferEnd(TWorkMode mode) { (void)mode; }
+    // The main executable was replaced from its archive.
+    virtual void Replaced(const QString& mainExecutable) { (void)mainExecutable; }
     // An error that ends the run where no step expected one.
     virtual void Error(const QString& text) { (void)text; }
     // The database upgrade: runs `upgrade` (a window shows itself around it).

@@ -88,6 +88,11 @@ void TUpdateReport::ReplacementFailed(const QString& message)
     Print(QStringLiteral("substituição falhou: ") + message);
 }
 
+void TUpdateReport::Replaced(const QString& mainExecutable)
+{
+    Print(QStringLiteral("substituído ") + mainExecutable + QStringLiteral(" (de ") + MainArchive + u')');
+}
+
 void TUpdateReport::TransferBegin()
 {
     FClock.start();

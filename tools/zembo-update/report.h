@@ -18,6 +18,7 @@ public:
     void StateChanged(int index, TNodeState state) override;
     void FileFailed(int index, const QString& message) override;
     void ReplacementFailed(const QString& message) override;
+    void Replaced(const QString& mainExecutable) override;
     void TransferBegin() override;
     void TransferProgress(std::int64_t count) override;
     void Error(const QString& text) override;
