@@ -157,6 +157,22 @@ void TUpdateSession::Log(const QString& event)
     FLogs->Log.Line(event);
 }
 
+// A file the plan fetches: its size and time once it arrived, else that the
+// previous copy stayed.
+void TUpdateSession::LogArquivo(const TPlanItem& item, bool fetched)
+{
+    if (item.Decision != fdBaixar && item.Decision != fdRecusado)
+        return;
+    QString what = DecisionText(item.Decision);
+    if (fetched)
+        what = QStringLiteral("baixado: %1 bytes, de %2")
+                   .arg(QFileInfo(item.Name).size())
+                   .arg(item.RemoteTime.ToQDateTime().toString(Qt::ISODate));
+    else if (item.Decision == fdBaixar)
+        what = QStringLiteral("não baixado");
+    Log(QStringLiteral("arquivo ") + item.Name + u' ' + what);
+}
+
 bool TUpdateSession::Bloqueia()
 {
     return FLogs->Lock.isLocked() || FLogs->Lock.tryLock(0);
@@ -235,9 +251,8 @@ TUpdateOutcome TUpdateSession::Sincroniza(TUpdateRun& run)
             Log(QStringLiteral("listagem: ") + Plural(plan.Items.size(), "linha", "linhas"));
             FObserver.Stage(QStringLiteral("Baixando"));
             run.Executa(MainExecutable);
-            for (const TPlanItem& item : plan.Items)
-                if (item.Decision == fdBaixar || item.Decision == fdRecusado)
-                    Log(QStringLiteral("arquivo ") + item.Name + u' ' + DecisionText(item.Decision));
+            for (int i = 0; i < plan.Items.size(); ++i)
+                LogArquivo(plan.Items.at(i), run.Baixados().contains(i));
             if (!run.Substituicao().CommandLine.isEmpty() || run.Substituicao().Failed)
                 Log(run.Substituicao().Failed ? QStringLiteral("substituição falhou: ") + run.Substituicao().Message
                                               : QStringLiteral("substituição: ") + MainExecutable + QStringLiteral(" substituído"));
