@@ -103,8 +103,8 @@ protected:
 private:
     enum TStage { stConfirm, stChecks, stRunning, stDone };
 
-    // The transfer's picture, once a file's transfer is seen a third of the
-    // way or more ("Transferidos: X Kb de Y Kb"). It is taken at the next
+    // The transfer's picture, once a file's transfer is seen part-way
+    // ("Transferidos: X Kb de Y Kb"). It is taken at the next
     // turn of the event loop, which the progress handler gives during the
     // transfer.
     void WatchTransfer()
@@ -114,7 +114,7 @@ private:
         static const QRegularExpression partWay(QStringLiteral("^Transferidos: ([\\d.,\\s]+) Kb de ([\\d.,\\s]+) Kb$"));
         const QRegularExpressionMatch m = partWay.match(TextOf(Control<QLabel>(Window("frmzemboupdate"), "lblcontador")));
         const auto number = [&m](int i) { return m.captured(i).remove(QRegularExpression(QStringLiteral("\\D"))).toLongLong(); };
-        if (!m.hasMatch() || number(1) == 0 || number(1) * 3 < number(2) || number(1) >= number(2))
+        if (!m.hasMatch() || number(1) == 0 || number(1) >= number(2))
             return;
         FTransferShot = true;
         Later([this] { Shoot(QStringLiteral("04-transferindo"), Window("frmzemboupdate")); });

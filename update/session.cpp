@@ -11,7 +11,6 @@
 
 #include <QBuffer>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLockFile>
 
@@ -126,8 +125,8 @@ private:
 namespace {
 
 // What the synchronisation reports, passed on to the session's observer and
-// written to the run log: each file fetched with its size and time, each
-// refused with the reason, the replacement.
+// written to the run log: the listing, each refusal with its reason, a
+// failed replacement.
 class TRunReports : public TUpdateObserver {
 public:
     TRunReports(TSessionObserver& observer, const std::function<void(const QString&)>& log)
@@ -147,21 +146,8 @@ public:
         FObserver.Planned(plan);
     }
     void FileStarted(int index, const QString& name) override { FObserver.FileStarted(index, name); }
-    void SizeKnown(std::uint32_t bytesToTransfer) override
-    {
-        FSize = bytesToTransfer;
-        FObserver.SizeKnown(bytesToTransfer);
-    }
-    void StateChanged(int index, TNodeState state) override
-    {
-        if (state == nsOrange)
-            FClock.start();
-        else if (state == nsGreen && FClock.isValid())
-            FLog(QStringLiteral("baixado ") + FPlan.Items.value(index).Name +
-                 QStringLiteral(" (%1 bytes, %2 ms)").arg(FSize).arg(FClock.elapsed()));
-        FClock.invalidate();
-        FObserver.StateChanged(index, state);
-    }
+    void SizeKnown(std::uint32_t bytesToTransfer) override { FObserver.SizeKnown(bytesToTransfer); }
+    void StateChanged(int index, TNodeState state) override { FObserver.StateChanged(index, state); }
     void FileFailed(int index, const QString& message) override
     {
         FLog(QStringLiteral("recusado ") + FPlan.Items.value(index).Name + QStringLiteral(": ") + message);
@@ -177,8 +163,6 @@ private:
     TSessionObserver& FObserver;
     std::function<void(const QString&)> FLog;
     TUpdatePlan FPlan;
-    std::uint32_t FSize = 0;
-    QElapsedTimer FClock;
 };
 
 } // namespace
@@ -211,6 +195,22 @@ void TUpdateSession::LigaFtp()
 void TUpdateSession::Log(const QString& event)
 {
     FLogs->Log.Line(event);
+}
+
+// A file the plan fetches: its size and time once it arrived, else that the
+// previous copy stayed.
+void TUpdateSession::LogArquivo(const TPlanItem& item, bool fetched)
+{
+    if (item.Decision != fdBaixar && item.Decision != fdRecusado)
+        return;
+    QString what = DecisionText(item.Decision);
+    if (fetched)
+        what = QStringLiteral("baixado: %1 bytes, de %2")
+                   .arg(QFileInfo(item.Name).size())
+                   .arg(item.RemoteTime.ToQDateTime().toString(Qt::ISODate));
+    else if (item.Decision == fdBaixar)
+        what = QStringLiteral("não baixado");
+    Log(QStringLiteral("arquivo ") + item.Name + u' ' + what);
 }
 
 bool TUpdateSession::Bloqueia()
@@ -286,9 +286,11 @@ TUpdateOutcome TUpdateSession::Sincroniza(TUpdateRun& run)
             run.UsaManifesto(&release->Manifest);
         if (FExecutavelVerificado) {
             FObserver.Stage(QStringLiteral("Listando"));
-            run.Planeja();
+            const TUpdatePlan& plan = run.Planeja();
             FObserver.Stage(QStringLiteral("Baixando"));
             run.Executa(MainExecutable);
+            for (int i = 0; i < plan.Items.size(); ++i)
+                LogArquivo(plan.Items.at(i), run.Baixados().contains(i));
             if (!run.Substituicao().CommandLine.isEmpty() && !run.Substituicao().Failed) {
                 Log(QStringLiteral("substituição: ") + MainExecutable + QStringLiteral(" substituído"));
                 FObserver.Replaced(MainExecutable);

@@ -108,6 +108,7 @@ public:
 
 private:
     void Log(const QString& event);
+    void LogArquivo(const TPlanItem& item, bool fetched);
     void LigaFtp();
     TUpdateOutcome Sincroniza(TUpdateRun& run);
     std::unique_ptr<TSignedRelease> VerificaVersao();

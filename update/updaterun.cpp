@@ -577,6 +577,7 @@ void TUpdateRun::Baixa(int index)
     try {
         FObserver.StateChanged(index, nsOrange);
         BaixaArquivo(FFtp, item, size, check);
+        FFetched.append(index);
         FObserver.StateChanged(index, nsGreen);
     } catch (const std::exception& error) {
         CheckCancelled();

@@ -250,6 +250,8 @@ public:
     bool Erro() const { return FError; }
     void MarcaErro() { FError = true; }
     bool Baixou() const { return FDownloaded; }
+    // The plan's items fetched and stamped by this run, in order.
+    const QList<int>& Baixados() const { return FFetched; }
     const TUpdatePlan& Plano() const { return FPlan; }
     const TSubstituicao& Substituicao() const { return FReplacement; }
 
@@ -267,6 +269,7 @@ private:
     const TManifest* FManifest = nullptr;
     bool FError = false;
     bool FDownloaded = false;
+    QList<int> FFetched;
     bool FCancelled = false;
 };
 

@@ -1,0 +1,469 @@
+// A whole update of a prepared installation against the real services:
+// once through the session itself (its outcome, its reports, its run log),
+// then through zembo-update as a scheduler runs it, without a display, for
+// what only the tool does (exit codes, the lock, the error file that blocks,
+// the bounded log) and for signed releases made with the real minisign.
+#include "platform/files.h"
+#include "release/release.h"
+#include "tests/support/rar4writer.h"
+#include "tests/update/installation.h"
+#include "update/session.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QLockFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <functional>
+#include <map>
+
+namespace {
+
+const QString Success = "Atualização finalizada com sucesso.";
+const QString Contact = "Atualização finalizada com erros, necessário contactar Belmora Sistemas.";
+const QString FailingScript = "CREATE TABLE T1 (X INTEGER);\r\nINSERT INTO NADA VALUES (1);";
+
+// What the session reports, one line per event.
+class TRecorder : public TSessionObserver {
+public:
+    QStringList Events;
+    void FileStarted(int, const QString& name) override { FFile = name; }
+    void StateChanged(int, TNodeState state) override
+    {
+        if (state == nsGreen)
+            Events << "baixado " + FFile;
+    }
+    void FileFailed(int, const QString& message) override { Events << "falhou " + message; }
+    void Error(const QString& text) override { Events << "erro " + text; }
+    void ScriptDone(const QString& entry, const QString& versao, bool ok) override
+    {
+        Events << "script " + versao + " em " + entry + (ok ? " ok" : " falhou");
+    }
+    void ScriptSaved(const QString& errorFile) override { Events << "salvo " + errorFile; }
+    void UpgradeFailed(const QString& text) override { Events << "base " + text; }
+
+private:
+    QString FFile;
+};
+
+// The first of the fragments not found in the lines after the previous one's; empty when all are.
+QString MissingInOrder(const QStringList& lines, const QStringList& fragments)
+{
+    qsizetype at = 0;
+    for (const QString& fragment : fragments) {
+        while (at < lines.size() && !lines[at].contains(fragment))
+            ++at;
+        if (at++ == lines.size())
+            return fragment;
+    }
+    return {};
+}
+
+struct TResult {
+    int Exit = -1;
+    QString Out;
+    QString Err;
+};
+
+TResult RunIn(const QString& folder, const QString& program, const QStringList& args,
+              const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
+{
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(folder);
+    process.start(program, args);
+    EXPECT_TRUE(process.waitForFinished(90000)) << program.toStdString();
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+}
+
+// The installation folder's files with their times and contents, leaving
+// out what every run writes (its log and its lock).
+std::map<QString, QByteArray> Snapshot(const QString& folder)
+{
+    std::map<QString, QByteArray> files;
+    for (const QFileInfo& info : QDir(folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)) {
+        if (info.fileName().startsWith("zembo-update."))
+            continue;
+        files[info.fileName()] = QByteArray::number(info.lastModified().toMSecsSinceEpoch()) + ' ' +
+                                 (info.isFile() ? QCryptographicHash::hash(ReadBytes(info.filePath()),
+                                                                           QCryptographicHash::Sha256).toHex()
+                                                : QByteArray("dir"));
+    }
+    return files;
+}
+
+// A release on pyftpdlib: two files and the archive of a new main executable.
+class Release : public TInstallationTest {
+protected:
+    explicit Release(const QString& prefix) : TInstallationTest(prefix) {}
+    void SetUp() override
+    {
+        TInstallationTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        Config(svPyftpd, false);
+        WriteBytes(FWork.File("VELHO.DLL"), "versão velha");
+        FileSetDate("VELHO.DLL", ServerTime() + (-1.0 / 1440));
+        FCatalog.AddScript("KELDARIN", "0001", "S", "CREATE TABLE T1 (X INTEGER);");
+        FCatalog.AddScript("KELDARIN", "0002", "S", "INSERT INTO T1 VALUES (2);");
+    }
+    void ServeRelease()
+    {
+        QDir(Root(svPyftpd)).removeRecursively();
+        Serve(svPyftpd, "NOVO.DLL", QByteArray(300000, 'n'));
+        Serve(svPyftpd, "VELHO.DLL", "versão nova");
+        WriteRar4(Root(svPyftpd) + "Quendarive.rar",
+                  {{"Quendarive.exe", "programa novo", QDateTime(QDate(2024, 3, 15), QTime(10, 20))}});
+        FileSetDate(Root(svPyftpd) + "Quendarive.rar", ServerTime());
+    }
+    // Everything of the release in place: files, new program, scripts.
+    void ExpectInstalled()
+    {
+        EXPECT_EQ(ReadBytes(FWork.File("NOVO.DLL")), QByteArray(300000, 'n'));
+        EXPECT_EQ(ReadBytes(FWork.File("VELHO.DLL")), "versão nova");
+        EXPECT_EQ(ToTheMinute("NOVO.DLL"), ToTheMinute(Root(svPyftpd) + "NOVO.DLL"));
+        EXPECT_EQ(ReadBytes(FWork.File("Quendarive.exe")), "programa novo");
+        EXPECT_EQ(ReadBytes(FWork.File("Quendarive.old")), "programa antigo");
+        EXPECT_EQ(FCustomer->Scalar("SELECT VERSAO FROM VERSAO"), "0002");
+        EXPECT_EQ(FCustomer->Scalar("SELECT X FROM T1"), "2");
+    }
+    // No replacement and no upgrade.
+    void ExpectProgramAndDatabaseUntouched()
+    {
+        EXPECT_EQ(ReadBytes(FWork.File("Quendarive.exe")), "programa antigo");
+        EXPECT_FALSE(QFileInfo::exists(FWork.File("Quendarive.old")));
+        EXPECT_EQ(FCustomer->Scalar("SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'VERSAO'"), "0");
+    }
+    QStringList LogLines() const
+    {
+        if (!QFileInfo::exists(FWork.File(RunLogName)))
+            return {};
+        return QString::fromUtf8(ReadBytes(FWork.File(RunLogName))).split(u'\n', Qt::SkipEmptyParts);
+    }
+};
+
+class Session : public Release {
+protected:
+    Session() : Release("zembo_se_") {}
+};
+
+// zembo-update run in the installation folder without a display; the
+// release keys from a file of the test's own (none unless Trust says so).
+class ZemboUpdate : public Release {
+protected:
+    ZemboUpdate() : Release("zembo_zu_") {}
+    TResult Run(const QStringList& args = {"--apps-closed"})
+    {
+        FCustomer->Database().Close(); // the tool opens the file itself
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        env.remove("QT_QPA_PLATFORM");
+        env.insert("ZEMBO_RELEASE_KEYS", FKeys);
+        const TResult r = RunIn(FWork.Path(), ZEMBO_UPDATE, args, env);
+        std::fprintf(stderr, "zembo-update %s: exit %d\n%s%s", qPrintable(args.join(' ')), r.Exit, qPrintable(r.Out),
+                     qPrintable(r.Err));
+        return r;
+    }
+    QString FKeys = FPrograms.File("sem-chaves.pub");
+};
+
+} // namespace
+
+// The whole sequence once: the changed files fetched, Quendarive.exe
+// replaced from its archive, the scripts run, each step in the run log
+// (never the password); a second run at once fetches nothing.
+TEST_F(Session, UpdatesEverythingAndLogsItThenHasNothingToDo)
+{
+    ServeRelease();
+    TRecorder recorder;
+    TUpdateSession session(recorder);
+    ASSERT_TRUE(session.Bloqueia());
+    ASSERT_FALSE(session.Verifica().has_value());
+    TUpdateOutcome outcome = session.Atualiza();
+    EXPECT_EQ(outcome.Result, urSucesso) << outcome.Causa.toStdString();
+    EXPECT_EQ(outcome.TextoFinal(), Success);
+    ExpectInstalled();
+    QStringList fetched = recorder.Events.filter(QRegularExpression("^baixado "));
+    fetched.sort();
+    EXPECT_EQ(fetched, QStringList({"baixado NOVO.DLL", "baixado Quendarive.rar", "baixado VELHO.DLL"}));
+    EXPECT_EQ(recorder.Events.filter(QRegularExpression("^(script|falhou|erro|base|salvo) ")),
+              QStringList({"script 0001 em M-DADOS ok", "script 0002 em M-DADOS ok"}));
+
+    const QStringList log = LogLines();
+    const QString stamp = ServerTime().ToQDateTime().toString(Qt::ISODate);
+    for (const QString& line : log)
+        EXPECT_TRUE(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d ").match(line).hasMatch())
+            << line.toStdString();
+    EXPECT_EQ(MissingInOrder(log, {"início da atualização em " + FWork.Path(),
+                                   "servidor 127.0.0.1:" + ServiceEnv("ZEMBO_PYFTPD_PORT") + ", modo passivo",
+                                   "arquivo NOVO.DLL baixado: 300000 bytes, de " + stamp, "arquivo Quendarive.rar baixado: ",
+                                   "arquivo VELHO.DLL baixado: 12 bytes, de " + stamp,
+                                   "substituição: Quendarive.exe substituído", "script 0001 em M-DADOS: executado",
+                                   "script 0002 em M-DADOS: executado", "fim: " + Success}),
+              QString());
+    const QByteArray logBytes = ReadBytes(FWork.File(RunLogName));
+    EXPECT_FALSE(logBytes.contains(ServiceEnv("ZEMBO_FTP_PASSWORD").toUtf8()));
+    EXPECT_FALSE(logBytes.contains(Scrambled(ServiceEnv("ZEMBO_FTP_PASSWORD"), 1).toUtf8()));
+
+    recorder.Events.clear();
+    const auto before = Snapshot(FWork.Path());
+    outcome = session.Atualiza();
+    EXPECT_EQ(outcome.Result, urSucesso) << outcome.Causa.toStdString();
+    EXPECT_EQ(recorder.Events.filter(QRegularExpression("^(baixado|script|falhou|erro) ")), QStringList());
+    EXPECT_EQ(Snapshot(FWork.Path()), before);
+    const QStringList again = LogLines().mid(log.size());
+    EXPECT_EQ(again.filter(QRegularExpression(" (arquivo|substituição|script) ")), QStringList()) << again.join('\n').toStdString();
+    EXPECT_EQ(MissingInOrder(again, {"início da atualização", "fim: " + Success}), QString());
+}
+
+// A failing script: saved to the error file, and every later run of the
+// session ends with the script failure too.
+TEST_F(Session, AFailingScriptIsSavedAndKeepsFailing)
+{
+    FCatalog.Exec("DELETE FROM scripts");
+    FCatalog.AddScript("KELDARIN", "0001", "S", FailingScript.toLatin1());
+    TRecorder recorder;
+    TUpdateSession session(recorder);
+    ASSERT_FALSE(session.Verifica().has_value());
+    TUpdateOutcome outcome = session.Atualiza();
+    EXPECT_EQ(outcome.Result, urScriptFalhou);
+    EXPECT_EQ(outcome.TextoFinal(), Contact);
+    const QString errorFile = ArquivoErroPendente();
+    EXPECT_TRUE(errorFile.startsWith("SCRIPT_ERRO_DT_")) << errorFile.toStdString();
+    EXPECT_TRUE(errorFile.endsWith(" DADOS.TXT") || errorFile.endsWith("-DADOS.TXT")) << errorFile.toStdString();
+    EXPECT_TRUE(recorder.Events.contains("salvo " + errorFile)) << recorder.Events.join(" | ").toStdString();
+    EXPECT_EQ(MissingInOrder(LogLines(), {"erro no script", "script salvo em " + errorFile, "fim: " + Contact}), QString());
+
+    EXPECT_EQ(session.Atualiza().Result, urScriptFalhou);
+}
+
+// The first run updates everything and exits 0; at once again nothing is
+// fetched, and the run log, grown past 2 MiB, is cut to its last MiB at a
+// line's start.
+TEST_F(ZemboUpdate, UpdatesThenHasNothingToDoAndKeepsItsLogBounded)
+{
+    ServeRelease();
+    TResult r = Run();
+    EXPECT_EQ(r.Exit, 0) << r.Err.toStdString();
+    EXPECT_TRUE(r.Out.contains("baixado    NOVO.DLL (300000 bytes, ")) << r.Out.toStdString();
+    EXPECT_TRUE(r.Out.contains("script     0002 em M-DADOS")) << r.Out.toStdString();
+    EXPECT_TRUE(r.Out.trimmed().endsWith(Success));
+    EXPECT_FALSE(r.Out.contains('\r')); // no progress line when the output is no terminal
+    ExpectInstalled();
+
+    const QByteArray old = "2020-01-01T00:00:00 linha antiga de um registro que cresceu demais\n";
+    QByteArray filler;
+    while (filler.size() <= TRunLog::MaxSize)
+        filler += old;
+    WriteBytes(FWork.File(RunLogName), filler);
+    const auto before = Snapshot(FWork.Path());
+    r = Run();
+    EXPECT_EQ(r.Exit, 0) << r.Err.toStdString();
+    EXPECT_FALSE(r.Out.contains("baixado")) << r.Out.toStdString();
+    EXPECT_EQ(Snapshot(FWork.Path()), before);
+
+    const QByteArray log = ReadBytes(FWork.File(RunLogName));
+    const qsizetype oldPart = log.lastIndexOf(old) + old.size();
+    EXPECT_LE(oldPart, TRunLog::KeptSize);
+    EXPECT_GT(oldPart, TRunLog::KeptSize - old.size() * 2);
+    EXPECT_TRUE(log.startsWith(old));
+    EXPECT_LT(log.size() - oldPart, 4096); // this run's lines
+    EXPECT_TRUE(log.endsWith("fim: " + Success.toUtf8() + "\n"));
+}
+
+// Usage, the lock, the server: each refusal exits with its code and leaves
+// the installation as it was.
+TEST_F(ZemboUpdate, RefusalsChangeNothing)
+{
+    ServeRelease();
+    struct TCase {
+        QString Name;
+        std::function<void()> Prepare;
+        QStringList Args;
+        int Exit;
+        QString Says;
+    };
+    QLockFile other(FWork.File("zembo-update.lock"));
+    const QList<TCase> cases = {
+        {"without --apps-closed", [] {}, {}, 2, "--apps-closed"},
+        {"another update holds the folder", [&] { ASSERT_TRUE(other.tryLock(0)); }, {"--apps-closed"}, 5,
+         "Outra atualização desta pasta está em andamento."},
+        {"the FTP server is down",
+         [&] {
+             other.unlock();
+             Config(svPyftpd, false, "1");
+         },
+         {"--apps-closed"}, 1, "Não foi possível estabelecer conexão ftp"},
+    };
+    for (const TCase& c : cases) {
+        c.Prepare();
+        const auto before = Snapshot(FWork.Path());
+        const TResult r = Run(c.Args);
+        EXPECT_EQ(r.Exit, c.Exit) << c.Name.toStdString();
+        EXPECT_TRUE(r.Err.contains(c.Says)) << c.Name.toStdString() << ": " << r.Err.toStdString();
+        EXPECT_EQ(Snapshot(FWork.Path()), before) << c.Name.toStdString();
+        ExpectProgramAndDatabaseUntouched();
+    }
+}
+
+// A failing script: exit 4 and the error file; the next run exits 4 at
+// once, before it connects, until the file is removed.
+TEST_F(ZemboUpdate, AFailingScriptExits4AndBlocksTheNextRun)
+{
+    FCatalog.Exec("DELETE FROM scripts");
+    FCatalog.AddScript("KELDARIN", "0001", "S", FailingScript.toLatin1());
+    TResult r = Run();
+    EXPECT_EQ(r.Exit, 4) << r.Err.toStdString();
+    const QString errorFile = ArquivoErroPendente();
+    EXPECT_TRUE(errorFile.startsWith("SCRIPT_ERRO_DT_")) << errorFile.toStdString();
+    EXPECT_TRUE(r.Out.contains("SCRIPT EM EXECUÇÃO SALVO: " + errorFile)) << r.Out.toStdString();
+
+    Serve(svPyftpd, "NOVO.DLL", "novo");
+    r = Run();
+    EXPECT_EQ(r.Exit, 4);
+    EXPECT_TRUE(r.Err.contains(errorFile)) << r.Err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(FWork.File("NOVO.DLL")));
+}
+
+namespace {
+
+// Releases signed with keys made by the real minisign, the manifest by zembo-release.
+class SignedRelease : public ZemboUpdate {
+protected:
+    // A key pair without password: NAME.pub and NAME.key.
+    QString MakeKey(const QString& name)
+    {
+        const TResult r = RunIn(FPrograms.Path(), "minisign",
+                                {"-G", "-W", "-f", "-p", FPrograms.File(name + ".pub"), "-s", FPrograms.File(name + ".key")});
+        EXPECT_EQ(r.Exit, 0) << r.Err.toStdString();
+        return FPrograms.File(name);
+    }
+    // The run trusts this key: a key file of root's, readable by all.
+    void Trust(const QString& key)
+    {
+        FKeys = FPrograms.File("release-keys.pub");
+        WriteBytes(FKeys, "# chave da Belmora\n" + ReadBytes(key + ".pub"));
+        QFile::setPermissions(FKeys, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                                         QFileDevice::ReadOther);
+    }
+    // The served release, its manifest and, with a key, its signature.
+    void Publish(qint64 serial, const QString& key)
+    {
+        ServeRelease();
+        TResult r = RunIn(FPrograms.Path(), ZEMBO_RELEASE_TOOL,
+                          {"manifest", Root(svPyftpd), "--serial", QString::number(serial)});
+        ASSERT_EQ(r.Exit, 0) << r.Err.toStdString();
+        if (key.isEmpty())
+            return;
+        r = RunIn(FPrograms.Path(), "minisign", {"-Sm", Root(svPyftpd) + ReleaseManifestName, "-s", key + ".key"});
+        ASSERT_EQ(r.Exit, 0) << r.Err.toStdString();
+    }
+    // One byte of a served file changed, its size and time kept.
+    void Tamper(const QString& name)
+    {
+        QByteArray bytes = ReadBytes(Root(svPyftpd) + name);
+        bytes[bytes.size() / 2] = char(bytes[bytes.size() / 2] ^ 1);
+        Serve(svPyftpd, name, bytes);
+    }
+    bool Accepted() const { return QFileInfo::exists(FWork.File(AcceptedReleaseName)); }
+};
+
+} // namespace
+
+TEST_F(SignedRelease, ASignedReleaseIsInstalledAsBefore)
+{
+    const QString key = MakeKey("belmora");
+    Trust(key);
+    Publish(7, key);
+    const TResult r = Run();
+    EXPECT_EQ(r.Exit, 0) << r.Err.toStdString();
+    ExpectInstalled();
+    EXPECT_EQ(ReadBytes(FWork.File(AcceptedReleaseName)), ReadBytes(Root(svPyftpd) + ReleaseManifestName));
+    EXPECT_FALSE(QFileInfo::exists(FWork.File(ReleaseManifestName)));
+}
+
+// A file changed after signing is not installed; the error keeps the
+// replacement and the upgrade from running and the release from being accepted.
+TEST_F(SignedRelease, AFileChangedAfterSigningIsNotInstalled)
+{
+    const QString key = MakeKey("belmora");
+    Trust(key);
+    WriteBytes(FWork.File("NOVO.DLL"), "cópia anterior");
+    FileSetDate("NOVO.DLL", ServerTime() + (-1));
+    for (const QString changed : {"NOVO.DLL", "Quendarive.rar"}) {
+        Publish(7, key);
+        Tamper(changed);
+        QFile::remove(FWork.File("Quendarive.rar"));
+        const QByteArray previous = QFileInfo::exists(FWork.File(changed)) ? ReadBytes(FWork.File(changed)) : "<none>";
+        const qsizetype logged = LogLines().size();
+        const TResult r = Run();
+        EXPECT_EQ(r.Exit, 1) << changed.toStdString();
+        EXPECT_EQ(QFileInfo::exists(FWork.File(changed)) ? ReadBytes(FWork.File(changed)) : "<none>", previous)
+            << changed.toStdString();
+        ExpectProgramAndDatabaseUntouched();
+        EXPECT_FALSE(Accepted());
+        EXPECT_EQ(LogLines().mid(logged).filter(" arquivo " + changed + " ").filter(" não baixado").size(), 1)
+            << LogLines().join('\n').toStdString();
+    }
+}
+
+// A release the key does not vouch for, or older than the one accepted:
+// nothing fetched, nothing changed, the reason in the log.
+TEST_F(SignedRelease, AnUntrustedOrOlderReleaseChangesNothing)
+{
+    const QString key = MakeKey("belmora"), other = MakeKey("outra");
+    Trust(key);
+    struct TCase {
+        QString Name;
+        std::function<void()> Publish;
+    };
+    const QList<TCase> cases = {
+        {"signed by another key", [&] { Publish(7, other); }},
+        {"no signature", [&] { Publish(7, {}); }},
+        {"a lower serial than the accepted one",
+         [&] {
+             Publish(6, key);
+             AcceptRelease(FWork.Path(), ReadBytes(Root(svPyftpd) + ReleaseManifestName));
+             Publish(5, key);
+         }},
+    };
+    for (const TCase& c : cases) {
+        c.Publish();
+        const auto before = Snapshot(FWork.Path());
+        const qsizetype logged = LogLines().size();
+        const TResult r = Run();
+        EXPECT_EQ(r.Exit, 1) << c.Name.toStdString();
+        EXPECT_FALSE(r.Out.contains("baixado")) << c.Name.toStdString();
+        EXPECT_EQ(Snapshot(FWork.Path()), before) << c.Name.toStdString();
+        ExpectProgramAndDatabaseUntouched();
+        EXPECT_EQ(LogLines().mid(logged).filter(" erro: ").size(), 1) << c.Name.toStdString();
+    }
+}
+
+// Without a key a release is installed as before, signed or not, even
+// changed after signing, and none is recorded.
+TEST_F(SignedRelease, WithoutAKeyNothingIsVerified)
+{
+    Publish(7, MakeKey("belmora"));
+    Tamper("VELHO.DLL");
+    const QByteArray changed = ReadBytes(Root(svPyftpd) + "VELHO.DLL");
+    const TResult r = Run();
+    EXPECT_EQ(r.Exit, 0) << r.Err.toStdString();
+    EXPECT_EQ(ReadBytes(FWork.File("VELHO.DLL")), changed);
+    EXPECT_EQ(ReadBytes(FWork.File("Quendarive.exe")), "programa novo");
+    EXPECT_EQ(FCustomer->Scalar("SELECT VERSAO FROM VERSAO"), "0002");
+    EXPECT_FALSE(Accepted());
+}
+
+// An application object, so that the lock the test takes names this program
+// and zembo-update sees it held.
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
