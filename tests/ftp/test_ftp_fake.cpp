@@ -729,29 +729,44 @@ TEST(FtpFakeTimeout, EndlessReplyIsCut)
     EXPECT_FALSE(ftp.Connected());
 }
 
+namespace {
+
+// A listener whose queue is full: further connects to it stay unanswered.
+class TUnansweredPort {
+public:
+    TUnansweredPort() : FAcceptor(FContext, asio::ip::tcp::endpoint(asio::ip::make_address_v4("127.0.0.1"), 0))
+    {
+        FAcceptor.listen(0);
+        for (int i = 0; i < 4; ++i) {
+            auto s = std::make_unique<asio::ip::tcp::socket>(FContext);
+            // Started, never completed: the handshakes stay in the queue.
+            s->async_connect(FAcceptor.local_endpoint(), [](const std::error_code&) {});
+            FQueued.push_back(std::move(s));
+        }
+    }
+    std::uint16_t Port() const { return FAcceptor.local_endpoint().port(); }
+
+private:
+    asio::io_context FContext;
+    asio::ip::tcp::acceptor FAcceptor;
+    std::vector<std::unique_ptr<asio::ip::tcp::socket>> FQueued;
+};
+
+} // namespace
+
 TEST(FtpFakeTimeout, ConnectTimeout)
 {
-    // A listener whose queue is full leaves further connects unanswered.
-    asio::io_context context;
-    asio::ip::tcp::acceptor full(context, asio::ip::tcp::endpoint(asio::ip::make_address_v4("127.0.0.1"), 0));
-    full.listen(0);
-    std::vector<std::unique_ptr<asio::ip::tcp::socket>> queued;
-    for (int i = 0; i < 4; ++i) {
-        auto s = std::make_unique<asio::ip::tcp::socket>(context);
-        // Started, never completed: the handshakes stay in the queue.
-        s->async_connect(full.local_endpoint(), [](const std::error_code&) {});
-        queued.push_back(std::move(s));
-    }
+    TUnansweredPort full;
     TIdFTP ftp;
     ftp.Host = QStringLiteral("127.0.0.1");
-    ftp.Port = full.local_endpoint().port();
+    ftp.Port = full.Port();
     ftp.ConnectTimeout = 200;
     ftp.ReadTimeout = 300;
     EXPECT_EQ(FailureOf<EIdConnectTimeout>([&] { ftp.Connect(); }), QStringLiteral("Connect timed out."));
     EXPECT_FALSE(ftp.Connected());
 
     // The passive data connection to the same unanswering port.
-    const unsigned port = full.local_endpoint().port();
+    const unsigned port = full.Port();
     TFakeFtpServer server([&](TFakeSession& s, int) {
         s.Reply("220 hi");
         s.Login();
@@ -772,15 +787,7 @@ TEST(FtpFakeTimeout, ConnectTimeout)
 // session closed; the hook runs while waiting.
 TEST(FtpFakeTimeout, AbortFromTheWaitHookEndsEveryWait)
 {
-    asio::io_context context;
-    asio::ip::tcp::acceptor full(context, asio::ip::tcp::endpoint(asio::ip::make_address_v4("127.0.0.1"), 0));
-    full.listen(0);
-    std::vector<std::unique_ptr<asio::ip::tcp::socket>> queued;
-    for (int i = 0; i < 4; ++i) {
-        auto s = std::make_unique<asio::ip::tcp::socket>(context);
-        s->async_connect(full.local_endpoint(), [](const std::error_code&) {});
-        queued.push_back(std::move(s));
-    }
+    TUnansweredPort full;
     TFakeFtpServer silentUser([](TFakeSession& s, int) {
         s.Reply("220 hi");
         s.Login();
@@ -800,7 +807,7 @@ TEST(FtpFakeTimeout, AbortFromTheWaitHookEndsEveryWait)
         const char* Phase;
         std::uint16_t Port;
         bool Retr;
-    } rows[] = {{"connect", full.local_endpoint().port(), false},
+    } rows[] = {{"connect", full.Port(), false},
                 {"reply", silentUser.Port(), false},
                 {"data", stalled.Port(), true}};
     for (const auto& row : rows) {
