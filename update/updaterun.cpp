@@ -514,6 +514,17 @@ const TUpdatePlan& TUpdateRun::Planeja()
     return FPlan;
 }
 
+// What interrupted downloads left for files the server no longer lists, or
+// left over a week ago, goes.
+void TUpdateRun::LimpaParciais() const
+{
+    QStringList listed;
+    for (const TPlanItem& item : FPlan.Items)
+        if (item.Decision == fdBaixar)
+            listed << item.Name;
+    RemoveStalePartials(QDir::currentPath(), listed, QDateTime::currentDateTime());
+}
+
 void TUpdateRun::Sincroniza(const QString& mainExecutable)
 {
     Planeja();
@@ -522,6 +533,7 @@ void TUpdateRun::Sincroniza(const QString& mainExecutable)
 
 void TUpdateRun::Executa(const QString& mainExecutable)
 {
+    LimpaParciais();
     for (int i = 0; i < FPlan.Items.size(); ++i) {
         CheckCancelled();
         const TPlanItem& item = FPlan.Items.at(i);

@@ -257,6 +257,7 @@ public:
 
 private:
     void Baixa(int index);
+    void LimpaParciais() const;
     // The archive is the one the manifest names, also when an earlier run fetched it.
     bool ArquivoConfere();
     void CheckCancelled() const;

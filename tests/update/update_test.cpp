@@ -149,6 +149,13 @@ TEST_F(Settings, FourTwoOrNoLinesAndUnreadableFiles)
     EXPECT_EQ(c.Port, 2121);
     EXPECT_FALSE(c.Passive);
     EXPECT_EQ(c.PasswordField(), "senha_ftp2");
+    EXPECT_FALSE(c.Tls);
+
+    // a fifth line asks for TLS, in any letter case; anything else leaves it off
+    WriteBytes(FDir.File("atualiza.cfg"), "ftp.example\r\n21\r\n\r\n\r\n tls \r\n");
+    EXPECT_TRUE(LeConfiguracao().Tls);
+    WriteBytes(FDir.File("atualiza.cfg"), "ftp.example\r\n21\r\n\r\n\r\nSSL\r\n");
+    EXPECT_FALSE(LeConfiguracao().Tls);
 
     WriteBytes(FDir.File("atualiza.cfg"), "127.0.0.1\n21\n");
     c = LeConfiguracao();

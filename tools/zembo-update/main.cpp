@@ -6,14 +6,14 @@
 // failed, now or in an earlier run (its error file blocks later runs until
 // removed); 5: another update of this folder is running.
 #include "platform/shell.h"
+#include "tools/cli.h"
 #include "tools/zembo-update/report.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 
 namespace {
 
-enum TExit { exUpToDate = 0, exError = 1, exUsage = 2, exScript = 4, exBusy = 5 };
+enum TExit { exUpToDate = 0, exError = 1, exScript = 4, exBusy = 5 };
 
 int ExitCode(const TUpdateOutcome& outcome)
 {
@@ -61,27 +61,18 @@ int Update(const QString& logFile)
 int main(int argc, char** argv)
 {
     QCoreApplication application(argc, argv);
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Atualiza a instalação da pasta atual sem janela."));
-    parser.addHelpOption();
-    const QCommandLineOption appsClosed(QStringLiteral("apps-closed"),
-                                        QStringLiteral("Os aplicativos do sistema estão fechados, nesta máquina e em "
-                                                       "todos os terminais."));
-    const QCommandLineOption log(QStringLiteral("log"), QStringLiteral("O registro da atualização (padrão: %1).").arg(RunLogName),
-                                 QStringLiteral("FILE"), RunLogName);
-    parser.addOptions({appsClosed, log});
-    if (!parser.parse(application.arguments()) || !parser.positionalArguments().isEmpty()) {
-        TUpdateReport::PrintError(QStringLiteral("zembo-update: ") +
-                                  (parser.errorText().isEmpty() ? QStringLiteral("argumento inesperado") : parser.errorText()) +
-                                  u'\n' + parser.helpText());
-        return exUsage;
-    }
-    if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(0);
-    if (!parser.isSet(appsClosed)) {
-        TUpdateReport::PrintError(QStringLiteral("zembo-update: confirme com --apps-closed que todos os aplicativos do "
-                                                 "sistema estão fechados, nesta máquina e em todos os terminais."));
-        return exUsage;
-    }
-    return Update(parser.value(log));
+    TCommandLine cli(QStringLiteral("zembo-update"), {QStringLiteral("--apps-closed [--log FILE]")},
+                     QStringLiteral("Atualiza a instalação da pasta atual sem janela."));
+    cli.AddOptions({{QStringLiteral("apps-closed"), QStringLiteral("Os aplicativos do sistema estão fechados, nesta "
+                                                                   "máquina e em todos os terminais.")},
+                    {QStringLiteral("log"), QStringLiteral("O registro da atualização (padrão: %1).").arg(RunLogName),
+                     QStringLiteral("FILE"), RunLogName}});
+    if (const std::optional<int> end = cli.Parse(application.arguments()))
+        return *end;
+    if (!cli.Operands().isEmpty())
+        return cli.Usage(QStringLiteral("argumento inesperado: ") + cli.Operands().first());
+    if (!cli.IsSet(QStringLiteral("apps-closed")))
+        return cli.Usage(QStringLiteral("confirme com --apps-closed que todos os aplicativos do sistema estão fechados, "
+                                        "nesta máquina e em todos os terminais."));
+    return Update(cli.Value(QStringLiteral("log")));
 }
