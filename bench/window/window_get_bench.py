@@ -2,13 +2,15 @@
 """Downloads a 512 MiB file from the local vsftpd through the update window
 (its client and progress display, offscreen) and with zembo-ftp get,
 alternating, and prints MB/s for both and the window's share.
-Usage: window_get_bench.py BIN_DIR [ROUNDS]   (needs ZEMBO_VSFTPD_PORT/_ROOT)"""
+Usage: window_get_bench.py BIN_DIR [ROUNDS]   (needs the test services' ZEMBO_VSFTPD_*)"""
 import os, subprocess, sys, tempfile, time
 
 bindir = sys.argv[1]
 rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 3
 port = os.environ["ZEMBO_VSFTPD_PORT"]
 root = os.environ["ZEMBO_VSFTPD_ROOT"]
+user = os.environ["ZEMBO_VSFTPD_USER"]
+password = os.environ["ZEMBO_VSFTPD_PASSWORD"]
 size = 512 << 20
 src = os.path.join(root, "bench512m.bin")
 if not os.path.exists(src) or os.path.getsize(src) != size:
@@ -30,8 +32,9 @@ def timed(cmd):
 
 window, tool = [], []
 for _ in range(rounds):
-    window.append(timed([os.path.join(bindir, "bench_window_get"), port, "bench512m.bin", dest]))
-    tool.append(timed([os.path.join(bindir, "zembo-ftp"), "ftp://127.0.0.1:%s/" % port, "get", "bench512m.bin", dest]))
+    window.append(timed([os.path.join(bindir, "bench_window_get"), port, user, password, "bench512m.bin", dest]))
+    tool.append(timed([os.path.join(bindir, "zembo-ftp"), "ftp://%s:%s@127.0.0.1:%s/" % (user, password, port),
+                       "get", "bench512m.bin", dest]))
 w, t = max(window), max(tool)
 print("window:        %.1f MB/s (best of %d: %s)" % (w, rounds, ", ".join("%.0f" % v for v in window)))
 print("zembo-ftp get: %.1f MB/s (best of %d: %s)" % (t, rounds, ", ".join("%.0f" % v for v in tool)))
