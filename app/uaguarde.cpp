@@ -1,6 +1,6 @@
 #include "app/uaguarde.h"
 
-#include "app/unit2.h"
+#include "app/scripterrornotice.h"
 
 #include <QFrame>
 #include <QLabel>

@@ -1,6 +1,6 @@
 #include "app/unit1.h"
 
-#include "app/unit2.h"
+#include "app/scripterrornotice.h"
 #include "platform/files.h"
 #include "platform/locale.h"
 #include "widgets/label3d.h"

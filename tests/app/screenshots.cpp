@@ -2,7 +2,7 @@
 // through scripts/screenshots.
 #include "app/formkit.h"
 #include "app/unit1.h"
-#include "app/unit2.h"
+#include "app/scripterrornotice.h"
 #include "app/untfrmzemboupdate.h"
 #include "app/uaguarde.h"
 

@@ -3,7 +3,7 @@
 #include "app/formkit.h"
 #include "app/startup.h"
 #include "app/unit1.h"
-#include "app/unit2.h"
+#include "app/scripterrornotice.h"
 #include "app/untfrmzemboupdate.h"
 #include "platform/shell.h"
 #include "tests/support/testenv.h"

@@ -4,7 +4,7 @@
 #include "app/formkit.h"
 #include "app/uaguarde.h"
 #include "app/unit1.h"
-#include "app/unit2.h"
+#include "app/scripterrornotice.h"
 #include "app/untfrmzemboupdate.h"
 #include "tests/support/testenv.h"
 #include "update/updaterun.h"

@@ -5,7 +5,7 @@
 #include "app/formkit.h"
 #include "app/uaguarde.h"
 #include "app/unit1.h"
-#include "app/unit2.h"
+#include "app/scripterrornotice.h"
 #include "app/untfrmzemboupdate.h"
 #include "app/updatepictures.h"
 #include "platform/files.h"

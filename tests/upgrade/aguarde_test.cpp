@@ -3,7 +3,7 @@
 // the customer databases, the window shown modally offscreen, its notices
 // answered by the test.
 #include "app/unit1.h"
-#include "app/unit2.h"
+#include "app/scripterrornotice.h"
 #include "app/uaguarde.h"
 #include "db/catalog.h"
 #include "db/ibdatabase.h"

@@ -1,4 +1,4 @@
-#include "app/unit2.h"
+#include "app/scripterrornotice.h"
 
 #include "widgets/label3d.h"
 #include "widgets/netgradient.h"
