@@ -1,5 +1,6 @@
-// Form2: the notice that a database script failed and was saved. Shown by the
-// confirmation window when error files exist and by the upgrade window.
+// The notice that a database script failed and was saved (window "Form2").
+// Shown by the confirmation window when error files exist and by the upgrade
+// window.
 #pragma once
 
 #include "app/formkit.h"
@@ -10,17 +11,16 @@
 class TNetGradient;
 class TmyLabel3D;
 
-class TForm2 : public TFormDialog {
+class TScriptErrorNotice : public TFormDialog {
 public:
-    explicit TForm2(QWidget* owner = nullptr);
-    ~TForm2() override;
+    explicit TScriptErrorNotice(QWidget* owner = nullptr);
 
-    TNetGradient* NetGradient1;
-    TmyLabel3D* myLabel3d1;
-    QLabel* Label1;
-    QPushButton* Button3;
+    TNetGradient* captionBar;
+    TmyLabel3D* warningLabel;
+    QLabel* fileLabel;
+    QPushButton* continueButton;
 
-    void Button3Click();
+    // Names the file the failed script was saved to.
+    void SetErrorFile(const QString& errorFile);
+    void continueButtonClick();
 };
-
-extern TForm2* Form2;

@@ -70,8 +70,8 @@ void Taguarde::Progress(int position)
 
 void Taguarde::ScriptSaved(const QString& errorFile)
 {
-    const std::unique_ptr<TForm2> notice(Form2 = new TForm2(this));
-    notice->Label1->setText(QStringLiteral("SCRIPT EM EXECUÇÃO SALVO: ") + errorFile);
-    notice->exec();
+    TScriptErrorNotice notice(this);
+    notice.SetErrorFile(errorFile);
+    notice.exec();
     QThread::msleep(1000);
 }

@@ -111,16 +111,16 @@ void TForm1::FormShow()
     if (found.isEmpty())
         return;
     Timer1->start();
-    Form2 = new TForm2(this);
-    Form2->Label1->setText(QStringLiteral("SCRIPT EM EXECUÇÃO SALVO: ") + found.first());
+    FNotice = std::make_unique<TScriptErrorNotice>(this);
+    FNotice->SetErrorFile(found.first());
 }
 
 void TForm1::Timer1Timer()
 {
     Timer1->stop();
     hide();
-    Form2->exec();
-    delete Form2;
+    FNotice->exec();
+    FNotice.reset();
     close();
 }
 

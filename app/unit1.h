@@ -9,8 +9,10 @@
 #include <QPushButton>
 #include <QStringList>
 #include <QTimer>
+#include <memory>
 
 class TNetGradient;
+class TScriptErrorNotice;
 class TmyLabel3D;
 
 class TForm1 : public TFormDialog {
@@ -39,6 +41,9 @@ public:
 
 protected:
     void FormShow() override;
+
+private:
+    std::unique_ptr<TScriptErrorNotice> FNotice; // while an error file blocks the update
 };
 
 extern TForm1* Form1;

@@ -44,10 +44,10 @@ int main(int argc, char** argv)
     ok &= Shoot(form1, out + QStringLiteral("/Form1.png"));
     delete form1;
 
-    auto* form2 = new TForm2();
-    form2->Label1->setText(QStringLiteral("SCRIPT EM EXECUÇÃO SALVO: SCRIPT_ERRO_DT_09_12_2026_HR_10_15_00 M-KELDARIN.TXT"));
-    ok &= Shoot(form2, out + QStringLiteral("/Form2.png"));
-    delete form2;
+    auto* notice = new TScriptErrorNotice();
+    notice->SetErrorFile(QStringLiteral("SCRIPT_ERRO_DT_09_12_2026_HR_10_15_00 M-KELDARIN.TXT"));
+    ok &= Shoot(notice, out + QStringLiteral("/Form2.png"));
+    delete notice;
 
     // Showing the update window would run its checks, so it is drawn by the
     // toolkit instead of taken from the screen: after the checks, in the

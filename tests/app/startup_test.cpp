@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -69,6 +70,13 @@ protected:
     TScratchDir FDir;
     QString FOldDir;
 };
+
+// The script-error notice while it waits for the operator.
+TScriptErrorNotice* NoticeUp()
+{
+    auto* notice = dynamic_cast<TScriptErrorNotice*>(QApplication::activeModalWidget());
+    return notice && notice->isVisible() ? notice : nullptr;
+}
 
 bool Form1Up()
 {
@@ -150,25 +158,27 @@ TEST_F(StartUp, ErrorFilesBlockAndTheNoticeNamesTheFirstIgnoringCase)
     WriteBytes(FDir.File("OUTRO.TXT"), "x");
     QString notice;
     bool form1Hidden = false;
-    When([] { return Form2 && Form2->isVisible(); }, [&] {
-        notice = Form2->Label1->text();
+    QPointer<TScriptErrorNotice> shown;
+    When(NoticeUp, [&] {
+        shown = NoticeUp();
+        notice = shown->fileLabel->text();
         form1Hidden = !Form1->isVisible();
-        QTest::mouseClick(Form2->Button3, Qt::LeftButton);
+        QTest::mouseClick(shown->continueButton, Qt::LeftButton);
     });
     EXPECT_EQ(ZemboUpdateMain(*Application()), 0);
     EXPECT_EQ(notice, QStringLiteral("SCRIPT EM EXECUÇÃO SALVO: Script_Erro_DT_01_01_2027_HR_00_00_00 M-A.TXT"));
     EXPECT_TRUE(form1Hidden);
     EXPECT_EQ(FWatch.TagAtMainShow, 0);
-    EXPECT_EQ(Form2, nullptr);
+    EXPECT_TRUE(shown.isNull());
 }
 
 TEST_F(StartUp, AFolderNamedLikeAnErrorFileBlocksToo)
 {
     QDir().mkdir(FDir.File("SCRIPT_ERRO_PASTA.TXT"));
     QString notice;
-    When([] { return Form2 && Form2->isVisible(); }, [&] {
-        notice = Form2->Label1->text();
-        QTest::mouseClick(Form2->Button3, Qt::LeftButton);
+    When(NoticeUp, [&] {
+        notice = NoticeUp()->fileLabel->text();
+        QTest::mouseClick(NoticeUp()->continueButton, Qt::LeftButton);
     });
     EXPECT_EQ(ZemboUpdateMain(*Application()), 0);
     EXPECT_EQ(notice, QStringLiteral("SCRIPT EM EXECUÇÃO SALVO: SCRIPT_ERRO_PASTA.TXT"));

@@ -163,12 +163,11 @@ TEST(TextFit, ConfirmationWindow)
 
 TEST(TextFit, NoticeKeepsItsThreeLines)
 {
-    TForm2 window;
-    window.Label1->setText(
-        QStringLiteral("SCRIPT EM EXECUÇÃO SALVO: SCRIPT_ERRO_DT_09_12_2026_HR_10_15_00 M-KELDARIN.TXT"));
+    TScriptErrorNotice window;
+    window.SetErrorFile(QStringLiteral("SCRIPT_ERRO_DT_09_12_2026_HR_10_15_00 M-KELDARIN.TXT"));
     EXPECT_EQ(Misfits(&window).join(u'\n'), QString());
-    const QFontMetrics fm(window.myLabel3d1->Font());
-    EXPECT_EQ(Label3DNeeds(window.myLabel3d1).height() - window.myLabel3d1->Shift(), fm.height() + 2 * fm.lineSpacing());
+    const QFontMetrics fm(window.warningLabel->Font());
+    EXPECT_EQ(Label3DNeeds(window.warningLabel).height() - window.warningLabel->Shift(), fm.height() + 2 * fm.lineSpacing());
 }
 
 TEST(TextFit, UpgradeWindow)

@@ -77,9 +77,9 @@ protected:
                 Messages << box->text();
                 std::fprintf(stderr, "BOX[%s]\n", qPrintable(QString(box->text()).replace('\r', "<CR>")));
                 box->accept();
-            } else if (Form2 && modal == Form2) {
-                Messages << Form2->Label1->text();
-                Form2->Button3->click();
+            } else if (auto* notice = dynamic_cast<TScriptErrorNotice*>(modal)) {
+                Messages << notice->fileLabel->text();
+                notice->continueButton->click();
             }
         });
         FAnswer.start();

@@ -65,9 +65,9 @@ protected:
             if (auto* box = qobject_cast<QMessageBox*>(modal)) {
                 Messages << box->text();
                 box->accept();
-            } else if (Form2 && modal == Form2) {
-                Notices << Form2->Label1->text();
-                Form2->Button3->click();
+            } else if (auto* notice = dynamic_cast<TScriptErrorNotice*>(modal)) {
+                Notices << notice->fileLabel->text();
+                notice->continueButton->click();
             }
         });
         FAnswer.start();
