@@ -1,7 +1,7 @@
 #include "app/untfrmzemboupdate.h"
 
 #include "app/formkit.h"
-#include "app/uaguarde.h"
+#include "app/upgradewindow.h"
 #include "app/unit1.h"
 #include "app/updatepictures.h"
 #include "platform/errors.h"

@@ -4,7 +4,7 @@
 #include "app/unit1.h"
 #include "app/scripterrornotice.h"
 #include "app/untfrmzemboupdate.h"
-#include "app/uaguarde.h"
+#include "app/upgradewindow.h"
 
 #include <QDir>
 #include <QLabel>

@@ -2,7 +2,7 @@
 // picks, fits its control as laid out: no wrapped headline losing a line, no
 // label cut at the window's edge or running into its neighbour.
 #include "app/formkit.h"
-#include "app/uaguarde.h"
+#include "app/upgradewindow.h"
 #include "app/unit1.h"
 #include "app/scripterrornotice.h"
 #include "app/untfrmzemboupdate.h"

@@ -3,7 +3,7 @@
 // Firebird customer database, the archiver stand-in under a scratch Program
 // Files folder. The window is driven with QTest; every box is answered here.
 #include "app/formkit.h"
-#include "app/uaguarde.h"
+#include "app/upgradewindow.h"
 #include "app/unit1.h"
 #include "app/scripterrornotice.h"
 #include "app/untfrmzemboupdate.h"

@@ -4,7 +4,7 @@
 // answered by the test.
 #include "app/unit1.h"
 #include "app/scripterrornotice.h"
-#include "app/uaguarde.h"
+#include "app/upgradewindow.h"
 #include "db/catalog.h"
 #include "db/ibdatabase.h"
 #include "platform/datetime.h"

@@ -1,4 +1,4 @@
-#include "app/uaguarde.h"
+#include "app/upgradewindow.h"
 
 #include "app/scripterrornotice.h"
 
