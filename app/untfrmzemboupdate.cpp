@@ -408,22 +408,22 @@ void Tfrmzemboupdate::Error(const QString& text)
 
 void Tfrmzemboupdate::Upgrade(const std::function<void()>& upgrade)
 {
-    Taguarde window(this);
-    aguarde = &window;
+    TUpgradeWindow window(this);
+    FUpgradeWindow = &window;
     window.Executa(upgrade);
-    aguarde = nullptr;
+    FUpgradeWindow = nullptr;
 }
 
 void Tfrmzemboupdate::UpgradeProgress(int position)
 {
-    if (aguarde)
-        aguarde->Progress(position);
+    if (FUpgradeWindow)
+        FUpgradeWindow->Progress(position);
 }
 
 void Tfrmzemboupdate::ScriptSaved(const QString& errorFile)
 {
-    if (aguarde)
-        aguarde->ScriptSaved(errorFile);
+    if (FUpgradeWindow)
+        FUpgradeWindow->ScriptSaved(errorFile);
 }
 
 void Tfrmzemboupdate::UpgradeFailed(const QString& text)

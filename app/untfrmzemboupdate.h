@@ -25,7 +25,7 @@ class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 class TGauge;
-class Taguarde;
+class TUpgradeWindow;
 
 class Tfrmzemboupdate : public QWidget, public TSessionObserver {
     // First, so the members below may refer to its parts.
@@ -63,7 +63,6 @@ public:
     QLabel* StatusPanel1; // the status bar's one panel
     QTimer* Timer2;
     QList<QPixmap> ImageList1;
-    Taguarde* aguarde = nullptr; // while the upgrade runs
 
     void FormShow();
     void Timer2Timer();
@@ -118,6 +117,7 @@ private:
     std::int64_t FPendingCount = -1;
     QList<QIcon> FStateIcons; // ImageList1's pictures, made once
     bool FCloseRequested = false;
+    TUpgradeWindow* FUpgradeWindow = nullptr; // while the upgrade runs
 };
 
 extern Tfrmzemboupdate* frmzemboupdate;

@@ -8,7 +8,7 @@
 #include <QThread>
 #include <QTimer>
 
-Taguarde::Taguarde(QWidget* owner) : TFormDialog(owner)
+TUpgradeWindow::TUpgradeWindow(QWidget* owner) : TFormDialog(owner)
 {
     setObjectName(QStringLiteral("aguarde"));
     setWindowTitle(QStringLiteral("Aviso"));
@@ -17,58 +17,58 @@ Taguarde::Taguarde(QWidget* owner) : TFormDialog(owner)
     setFixedSize(183, 90);
     move(150, 105);
 
-    Shape1 = NewPanel(this, "Shape1", QRect(0, 0, 183, 90), Qt::black);
+    frame = NewPanel(this, "Shape1", QRect(0, 0, 183, 90), Qt::black);
 
-    Bevel1 = new QFrame(this);
-    Bevel1->setObjectName(QStringLiteral("Bevel1"));
-    Bevel1->setGeometry(0, 1, 183, 37);
-    Bevel1->setFrameStyle(QFrame::Box | QFrame::Sunken);
+    bevel = new QFrame(this);
+    bevel->setObjectName(QStringLiteral("Bevel1"));
+    bevel->setGeometry(0, 1, 183, 37);
+    bevel->setFrameStyle(QFrame::Box | QFrame::Sunken);
 
-    AGUARDE = NewLabel(this, "AGUARDE", QStringLiteral("Aguarde..."), {18, 10},
-                       PixelFont(QStringLiteral("Verdana"), 15, true), QColor(255, 255, 242), lfTransparent);
-    Label1 = NewLabel(this, "Label1", QStringLiteral("Verificando Scripts"), {32, 48},
-                      PixelFont(QStringLiteral("MS Sans Serif"), 11), QColor(192, 192, 192), lfTransparent);
+    waitLabel = NewLabel(this, "AGUARDE", QStringLiteral("Aguarde..."), {18, 10},
+                         PixelFont(QStringLiteral("Verdana"), 15, true), QColor(255, 255, 242), lfTransparent);
+    stepLabel = NewLabel(this, "Label1", QStringLiteral("Verificando Scripts"), {32, 48},
+                         PixelFont(QStringLiteral("MS Sans Serif"), 11), QColor(192, 192, 192), lfTransparent);
 
-    pb1 = new QProgressBar(this);
-    pb1->setObjectName(QStringLiteral("pb1"));
-    pb1->setGeometry(28, 68, 122, 17);
-    pb1->setRange(1, 100);
-    pb1->setValue(1);
-    pb1->setTextVisible(false);
+    progressBar = new QProgressBar(this);
+    progressBar->setObjectName(QStringLiteral("pb1"));
+    progressBar->setGeometry(28, 68, 122, 17);
+    progressBar->setRange(1, 100);
+    progressBar->setValue(1);
+    progressBar->setTextVisible(false);
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(100);
-    connect(Timer1, &QTimer::timeout, this, &Taguarde::Timer1Timer);
+    runTimer = new QTimer(this);
+    runTimer->setObjectName(QStringLiteral("Timer1"));
+    runTimer->setInterval(100);
+    connect(runTimer, &QTimer::timeout, this, &TUpgradeWindow::runTimerTimeout);
 }
 
-void Taguarde::Executa(const std::function<void()>& upgrade)
+void TUpgradeWindow::Executa(const std::function<void()>& upgrade)
 {
     FUpgrade = upgrade;
     exec();
     FUpgrade = nullptr;
 }
 
-void Taguarde::FormShow()
+void TUpgradeWindow::FormShow()
 {
-    Timer1->start();
+    runTimer->start();
 }
 
-void Taguarde::Timer1Timer()
+void TUpgradeWindow::runTimerTimeout()
 {
-    Timer1->stop();
+    runTimer->stop();
     if (FUpgrade)
         FUpgrade();
     close();
 }
 
-void Taguarde::Progress(int position)
+void TUpgradeWindow::Progress(int position)
 {
-    pb1->setValue(position);
-    pb1->repaint();
+    progressBar->setValue(position);
+    progressBar->repaint();
 }
 
-void Taguarde::ScriptSaved(const QString& errorFile)
+void TUpgradeWindow::ScriptSaved(const QString& errorFile)
 {
     TScriptErrorNotice notice(this);
     notice.SetErrorFile(errorFile);

@@ -96,8 +96,8 @@ int main(int argc, char** argv)
     SetClock({});
     delete update;
 
-    auto* upgrade = new Taguarde(nullptr);
-    upgrade->pb1->setValue(38);
+    auto* upgrade = new TUpgradeWindow(nullptr);
+    upgrade->progressBar->setValue(38);
     ok &= upgrade->grab().save(out + QStringLiteral("/aguarde.png"));
     delete upgrade;
 

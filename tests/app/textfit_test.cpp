@@ -172,10 +172,10 @@ TEST(TextFit, NoticeKeepsItsThreeLines)
 
 TEST(TextFit, UpgradeWindow)
 {
-    Taguarde window(nullptr);
+    TUpgradeWindow window(nullptr);
     EXPECT_EQ(Misfits(&window).join(u'\n'), QString());
     // the heading sits inside its bevel
-    EXPECT_TRUE(window.Bevel1->geometry().contains(window.AGUARDE->geometry()));
+    EXPECT_TRUE(window.bevel->geometry().contains(window.waitLabel->geometry()));
 }
 
 // A label of the update window grows with its text, as the window's own do.

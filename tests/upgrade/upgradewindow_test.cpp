@@ -33,12 +33,12 @@ QString TestName()
 // upgrade window around it; the errors it would show in a box are kept.
 class TUpgradeFace : public TSessionObserver {
 public:
-    std::unique_ptr<Taguarde> Window;
+    std::unique_ptr<TUpgradeWindow> Window;
     QStringList Errors;
 
     void Upgrade(const std::function<void()>& upgrade) override
     {
-        Window = std::make_unique<Taguarde>(nullptr);
+        Window = std::make_unique<TUpgradeWindow>(nullptr);
         Window->Executa(upgrade);
         EXPECT_FALSE(Window->isVisible());
     }
@@ -118,7 +118,7 @@ protected:
     bool ScriptFailed() const { return FOutcome.Result == urScriptFalhou; }
     bool Completed() const { return FOutcome.Result != urErros; }
     bool CustomerOpen() const { return FSession->BaseCliente().Connected(); }
-    const QProgressBar* Bar() const { return FFace.Window->pb1; }
+    const QProgressBar* Bar() const { return FFace.Window->progressBar; }
     QStringList ErrorFiles() const { return QDir(FDir.Path()).entryList({"SCRIPT_ERRO*"}, QDir::Files | QDir::Dirs); }
 
     TScratchDir FDir;
