@@ -1,7 +1,7 @@
 #include "app/startup.h"
 
 #include "app/formkit.h"
-#include "app/unit1.h"
+#include "app/confirmwindow.h"
 #include "app/untfrmzemboupdate.h"
 
 int ZemboUpdateMain(TApplication& application)

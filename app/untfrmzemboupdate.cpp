@@ -2,7 +2,7 @@
 
 #include "app/formkit.h"
 #include "app/upgradewindow.h"
-#include "app/unit1.h"
+#include "app/confirmwindow.h"
 #include "app/updatepictures.h"
 #include "platform/errors.h"
 #include "platform/shell.h"

@@ -12,7 +12,7 @@
 // within the time-out (default 300 s).
 #include "app/formkit.h"
 #include "app/startup.h"
-#include "app/unit1.h"
+#include "app/confirmwindow.h"
 
 #include <QAbstractButton>
 #include <QDir>

@@ -1,7 +1,7 @@
 // Writes a PNG of each window as the display server shows it. Run under Xvfb
 // through scripts/screenshots.
 #include "app/formkit.h"
-#include "app/unit1.h"
+#include "app/confirmwindow.h"
 #include "app/scripterrornotice.h"
 #include "app/untfrmzemboupdate.h"
 #include "app/upgradewindow.h"

@@ -2,7 +2,7 @@
 // clicks are played from timers while the modal windows wait.
 #include "app/formkit.h"
 #include "app/startup.h"
-#include "app/unit1.h"
+#include "app/confirmwindow.h"
 #include "app/scripterrornotice.h"
 #include "app/untfrmzemboupdate.h"
 #include "platform/shell.h"

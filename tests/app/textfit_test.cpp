@@ -3,7 +3,7 @@
 // label cut at the window's edge or running into its neighbour.
 #include "app/formkit.h"
 #include "app/upgradewindow.h"
-#include "app/unit1.h"
+#include "app/confirmwindow.h"
 #include "app/scripterrornotice.h"
 #include "app/untfrmzemboupdate.h"
 #include "tests/support/testenv.h"

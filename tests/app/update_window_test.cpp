@@ -4,7 +4,7 @@
 // Files folder. The window is driven with QTest; every box is answered here.
 #include "app/formkit.h"
 #include "app/upgradewindow.h"
-#include "app/unit1.h"
+#include "app/confirmwindow.h"
 #include "app/scripterrornotice.h"
 #include "app/untfrmzemboupdate.h"
 #include "app/updatepictures.h"

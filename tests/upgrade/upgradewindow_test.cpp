@@ -2,7 +2,7 @@
 // the private MariaDB as the central catalogue, embedded Firebird files as
 // the customer databases, the window shown modally offscreen, its notices
 // answered by the test.
-#include "app/unit1.h"
+#include "app/confirmwindow.h"
 #include "app/scripterrornotice.h"
 #include "app/upgradewindow.h"
 #include "db/catalog.h"

@@ -1,4 +1,4 @@
-#include "app/unit1.h"
+#include "app/confirmwindow.h"
 
 #include "app/scripterrornotice.h"
 #include "platform/files.h"
