@@ -6,8 +6,6 @@
 #include "widgets/label3d.h"
 #include "widgets/netgradient.h"
 
-TForm1* Form1 = nullptr;
-
 namespace {
 
 constexpr TColor Orange = TColor::Rgb(202, 101, 0);
@@ -28,7 +26,7 @@ QCheckBox* MakeCheckBox(QWidget* owner, const char* name, QPoint at)
 
 } // namespace
 
-TForm1::TForm1(QWidget* owner) : TFormDialog(owner)
+TConfirmWindow::TConfirmWindow(QWidget* owner) : TFormDialog(owner)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Atualização"));
@@ -37,105 +35,101 @@ TForm1::TForm1(QWidget* owner) : TFormDialog(owner)
     setFont(PixelFont(QStringLiteral("MS Sans Serif"), 11));
     PlaceFixed(this, 906, 610);
 
-    NetGradient1 = new TNetGradient(this);
-    NetGradient1->setObjectName(QStringLiteral("NetGradient1"));
-    NetGradient1->setGeometry(0, 0, 906, 610);
-    NetGradient1->SetBeginColor(Orange);
-    NetGradient1->SetEndColor(clBtnFace);
-    NetGradient1->SetCaption(QStringLiteral(" "));
-    NetGradient1->SetTextTop(5);
-    NetGradient1->SetTextLeft(12);
+    captionBar = new TNetGradient(this);
+    captionBar->setObjectName(QStringLiteral("NetGradient1"));
+    captionBar->setGeometry(0, 0, 906, 610);
+    captionBar->SetBeginColor(Orange);
+    captionBar->SetEndColor(clBtnFace);
+    captionBar->SetCaption(QStringLiteral(" "));
+    captionBar->SetTextTop(5);
+    captionBar->SetTextLeft(12);
 
-    myLabel3d1 = new TmyLabel3D(this);
-    myLabel3d1->setObjectName(QStringLiteral("myLabel3d1"));
-    myLabel3d1->SetAutoSize(false);
-    myLabel3d1->setGeometry(6, 26, 889, 528);
-    myLabel3d1->SetFont(PixelFont(QStringLiteral("Verdana"), 73, true));
-    myLabel3d1->SetFontColor(clWhite);
-    myLabel3d1->SetColor(clBlack);
-    myLabel3d1->SetTextStyle(tsRaised);
-    myLabel3d1->SetShift(1);
-    myLabel3d1->SetBorder(false);
-    myLabel3d1->SetAlignment(taCenter);
-    myLabel3d1->SetWordWrap(true);
-    myLabel3d1->SetTransparent(true);
-    myLabel3d1->SetCaption(
+    warningLabel = new TmyLabel3D(this);
+    warningLabel->setObjectName(QStringLiteral("myLabel3d1"));
+    warningLabel->SetAutoSize(false);
+    warningLabel->setGeometry(6, 26, 889, 528);
+    warningLabel->SetFont(PixelFont(QStringLiteral("Verdana"), 73, true));
+    warningLabel->SetFontColor(clWhite);
+    warningLabel->SetColor(clBlack);
+    warningLabel->SetTextStyle(tsRaised);
+    warningLabel->SetShift(1);
+    warningLabel->SetBorder(false);
+    warningLabel->SetAlignment(taCenter);
+    warningLabel->SetWordWrap(true);
+    warningLabel->SetTransparent(true);
+    warningLabel->SetCaption(
         QStringLiteral("FECHE TODOS OS APLICATIVOS ANTES DE FAZER A ATUALIZAÇÃO *inclusive os terminais**"));
 
-    Label2 = NewLabel(this, "Label2", QStringLiteral("Sistema Keldarin"), {595, 0},
-                      PixelFont(QStringLiteral("Verdana"), 32, true, true), Qt::black, lfTransparent);
-    CheckBox1 = MakeCheckBox(this, "CheckBox1", {39, 560});
-    Label1 = NewLabel(this, "Label1", QStringLiteral("Todos Aplicativos locais foram fechados"), {57, 560},
-                      PixelFont(QStringLiteral("Verdana"), 16, true), Qt::black, lfOpaque);
-    CheckBox2 = MakeCheckBox(this, "CheckBox2", {39, 583});
-    Label3 = NewLabel(this, "Label3", QStringLiteral("Em todos os terminais os Sistemas foram fechados"), {57, 583},
-                      PixelFont(QStringLiteral("Verdana"), 16, true), Qt::black, lfOpaque);
+    systemLabel = NewLabel(this, "Label2", QStringLiteral("Sistema Keldarin"), {595, 0},
+                           PixelFont(QStringLiteral("Verdana"), 32, true, true), Qt::black, lfTransparent);
+    localAppsClosed = MakeCheckBox(this, "CheckBox1", {39, 560});
+    localAppsLabel = NewLabel(this, "Label1", QStringLiteral("Todos Aplicativos locais foram fechados"), {57, 560},
+                              PixelFont(QStringLiteral("Verdana"), 16, true), Qt::black, lfOpaque);
+    terminalsClosed = MakeCheckBox(this, "CheckBox2", {39, 583});
+    terminalsLabel = NewLabel(this, "Label3", QStringLiteral("Em todos os terminais os Sistemas foram fechados"),
+                              {57, 583}, PixelFont(QStringLiteral("Verdana"), 16, true), Qt::black, lfOpaque);
 
-    BitBtn1 = new QPushButton(ContinueGlyph(), QStringLiteral("&Continuar  "), this);
-    BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
-    BitBtn1->setGeometry(629, 567, 139, 38);
-    BitBtn1->setLayoutDirection(Qt::RightToLeft); // picture right of the text
-    BitBtn1->setEnabled(false);
+    continueButton = new QPushButton(ContinueGlyph(), QStringLiteral("&Continuar  "), this);
+    continueButton->setObjectName(QStringLiteral("BitBtn1"));
+    continueButton->setGeometry(629, 567, 139, 38);
+    continueButton->setLayoutDirection(Qt::RightToLeft); // picture right of the text
+    continueButton->setEnabled(false);
 
-    Button3 = new QPushButton(ExitGlyph(), QStringLiteral("&Sair"), this);
-    Button3->setObjectName(QStringLiteral("Button3"));
-    Button3->setGeometry(795, 567, 90, 38);
+    exitButton = new QPushButton(ExitGlyph(), QStringLiteral("&Sair"), this);
+    exitButton->setObjectName(QStringLiteral("Button3"));
+    exitButton->setGeometry(795, 567, 90, 38);
 
-    Timer1 = new QTimer(this);
-    Timer1->setInterval(100);
+    noticeTimer = new QTimer(this);
+    noticeTimer->setInterval(100);
 
-    connect(CheckBox1, &QCheckBox::toggled, this, &TForm1::CheckBox1Click);
-    connect(CheckBox2, &QCheckBox::toggled, this, &TForm1::CheckBox1Click);
-    connect(BitBtn1, &QPushButton::clicked, this, &TForm1::BitBtn1Click);
-    connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
-    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    connect(localAppsClosed, &QCheckBox::toggled, this, &TConfirmWindow::closedBoxToggled);
+    connect(terminalsClosed, &QCheckBox::toggled, this, &TConfirmWindow::closedBoxToggled);
+    connect(continueButton, &QPushButton::clicked, this, &TConfirmWindow::continueButtonClick);
+    connect(exitButton, &QPushButton::clicked, this, &TConfirmWindow::exitButtonClick);
+    connect(noticeTimer, &QTimer::timeout, this, &TConfirmWindow::noticeTimerTimeout);
 }
 
-TForm1::~TForm1()
-{
-    if (Form1 == this)
-        Form1 = nullptr;
-}
+TConfirmWindow::~TConfirmWindow() = default;
 
-void TForm1::ListaArquivos(const QString& pattern, QStringList& list)
+void TConfirmWindow::ListaArquivos(const QString& pattern, QStringList& list)
 {
     for (const TSearchEntry& entry : FindEntries(QString(), pattern))
         list.append(entry.Name);
     SortTextLocale(list);
 }
 
-void TForm1::FormShow()
+void TConfirmWindow::FormShow()
 {
     QStringList found;
     ListaArquivos(QStringLiteral("SCRIPT_ERRO*.*"), found);
     if (found.isEmpty())
         return;
-    Timer1->start();
+    noticeTimer->start();
     FNotice = std::make_unique<TScriptErrorNotice>(this);
     FNotice->SetErrorFile(found.first());
 }
 
-void TForm1::Timer1Timer()
+void TConfirmWindow::noticeTimerTimeout()
 {
-    Timer1->stop();
+    noticeTimer->stop();
     hide();
     FNotice->exec();
     FNotice.reset();
     close();
 }
 
-void TForm1::CheckBox1Click()
+void TConfirmWindow::closedBoxToggled()
 {
-    BitBtn1->setEnabled(CheckBox1->isChecked() && CheckBox2->isChecked());
+    continueButton->setEnabled(localAppsClosed->isChecked() && terminalsClosed->isChecked());
 }
 
-void TForm1::BitBtn1Click()
+void TConfirmWindow::continueButtonClick()
 {
-    Tag = 1;
+    FConfirmed = true;
     close();
 }
 
-void TForm1::Button3Click()
+void TConfirmWindow::exitButtonClick()
 {
     close();
 }

@@ -1,5 +1,6 @@
-// Form1: the confirmation that every application of the business system is
-// closed; blocked while a script error file lies in the working folder.
+// The confirmation (window "Form1") that every application of the business
+// system is closed; blocked while a script error file lies in the working
+// folder.
 #pragma once
 
 #include "app/formkit.h"
@@ -15,26 +16,29 @@ class TNetGradient;
 class TScriptErrorNotice;
 class TmyLabel3D;
 
-class TForm1 : public TFormDialog {
+class TConfirmWindow : public TFormDialog {
 public:
-    explicit TForm1(QWidget* owner = nullptr);
-    ~TForm1() override;
+    explicit TConfirmWindow(QWidget* owner = nullptr);
+    ~TConfirmWindow() override;
 
-    TNetGradient* NetGradient1;
-    TmyLabel3D* myLabel3d1;
-    QLabel* Label2;
-    QCheckBox* CheckBox1;
-    QLabel* Label1;
-    QCheckBox* CheckBox2;
-    QLabel* Label3;
-    QPushButton* BitBtn1;
-    QPushButton* Button3;
-    QTimer* Timer1;
+    TNetGradient* captionBar;
+    TmyLabel3D* warningLabel;
+    QLabel* systemLabel;
+    QCheckBox* localAppsClosed;
+    QLabel* localAppsLabel;
+    QCheckBox* terminalsClosed;
+    QLabel* terminalsLabel;
+    QPushButton* continueButton;
+    QPushButton* exitButton;
+    QTimer* noticeTimer; // shows the notice once this window is up
 
-    void Timer1Timer();
-    void CheckBox1Click();
-    void BitBtn1Click();
-    void Button3Click();
+    // Whether the operator confirmed with "&Continuar".
+    bool Confirmed() const { return FConfirmed; }
+
+    void noticeTimerTimeout();
+    void closedBoxToggled();
+    void continueButtonClick();
+    void exitButtonClick();
     // Names in the working folder matching the pattern, sorted by the user's
     // locale ignoring case.
     static void ListaArquivos(const QString& pattern, QStringList& list);
@@ -44,6 +48,5 @@ protected:
 
 private:
     std::unique_ptr<TScriptErrorNotice> FNotice; // while an error file blocks the update
+    bool FConfirmed = false;
 };
-
-extern TForm1* Form1;

@@ -2,7 +2,6 @@
 
 #include "app/formkit.h"
 #include "app/upgradewindow.h"
-#include "app/confirmwindow.h"
 #include "app/updatepictures.h"
 #include "platform/errors.h"
 #include "platform/shell.h"
@@ -201,11 +200,10 @@ void Tfrmzemboupdate::Falha(const TCheckFailure& failure)
 void Tfrmzemboupdate::FormShow()
 {
     // Without the operator's confirmation nothing may be checked or changed.
-    if (!Form1 || Form1->Tag == 0) {
+    if (!FConfirmed) {
         Timer2->start();
         return;
     }
-    delete Form1;
     // One update of a folder at a time, whoever runs it.
     if (!FSession.Bloqueia()) {
         ShowMessage(this, QStringLiteral("Outra atualização desta pasta está em andamento."));

@@ -64,6 +64,11 @@ public:
     QTimer* Timer2;
     QList<QPixmap> ImageList1;
 
+    // The operator's answer to the confirmation window; without it the
+    // window checks and changes nothing and closes again.
+    void SetConfirmed(bool confirmed) { FConfirmed = confirmed; }
+    bool Confirmed() const { return FConfirmed; }
+
     void FormShow();
     void Timer2Timer();
     void FormClose();
@@ -116,6 +121,7 @@ private:
     QElapsedTimer FProgressShown;
     std::int64_t FPendingCount = -1;
     QList<QIcon> FStateIcons; // ImageList1's pictures, made once
+    bool FConfirmed = false;
     bool FCloseRequested = false;
     TUpgradeWindow* FUpgradeWindow = nullptr; // while the upgrade runs
 };

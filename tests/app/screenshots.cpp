@@ -40,9 +40,9 @@ int main(int argc, char** argv)
     QDir::setCurrent(work.path());
     bool ok = true;
 
-    auto* form1 = new TForm1();
-    ok &= Shoot(form1, out + QStringLiteral("/Form1.png"));
-    delete form1;
+    auto* confirmation = new TConfirmWindow();
+    ok &= Shoot(confirmation, out + QStringLiteral("/Form1.png"));
+    delete confirmation;
 
     auto* notice = new TScriptErrorNotice();
     notice->SetErrorFile(QStringLiteral("SCRIPT_ERRO_DT_09_12_2026_HR_10_15_00 M-KELDARIN.TXT"));

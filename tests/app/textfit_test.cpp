@@ -156,7 +156,7 @@ TEST(TextFit, NamedFacesResolveToTheirFixedSubstitutes)
 
 TEST(TextFit, ConfirmationWindow)
 {
-    TForm1 window;
+    TConfirmWindow window;
     EXPECT_EQ(Misfits(&window).join(u'\n'), QString());
     EXPECT_EQ(FixedTexts(&window).size(), 6); // 3-D caption, three labels, two buttons
 }
@@ -166,8 +166,9 @@ TEST(TextFit, NoticeKeepsItsThreeLines)
     TScriptErrorNotice window;
     window.SetErrorFile(QStringLiteral("SCRIPT_ERRO_DT_09_12_2026_HR_10_15_00 M-KELDARIN.TXT"));
     EXPECT_EQ(Misfits(&window).join(u'\n'), QString());
-    const QFontMetrics fm(window.warningLabel->Font());
-    EXPECT_EQ(Label3DNeeds(window.warningLabel).height() - window.warningLabel->Shift(), fm.height() + 2 * fm.lineSpacing());
+    const TmyLabel3D* warning = window.warningLabel;
+    const QFontMetrics fm(warning->Font());
+    EXPECT_EQ(Label3DNeeds(warning).height() - warning->Shift(), fm.height() + 2 * fm.lineSpacing());
 }
 
 TEST(TextFit, UpgradeWindow)

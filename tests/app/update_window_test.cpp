@@ -4,7 +4,6 @@
 // Files folder. The window is driven with QTest; every box is answered here.
 #include "app/formkit.h"
 #include "app/upgradewindow.h"
-#include "app/confirmwindow.h"
 #include "app/scripterrornotice.h"
 #include "app/untfrmzemboupdate.h"
 #include "app/updatepictures.h"
@@ -87,7 +86,6 @@ protected:
     void TearDown() override
     {
         delete frmzemboupdate;
-        delete Form1;
         SetShellOpenFunction({});
         TInstallationTest::TearDown();
     }
@@ -95,9 +93,8 @@ protected:
     // The confirmed start: the window shown, its checks run.
     Tfrmzemboupdate& Open()
     {
-        Form1 = new TForm1();
-        Form1->Tag = 1;
         frmzemboupdate = new Tfrmzemboupdate();
+        frmzemboupdate->SetConfirmed(true);
         frmzemboupdate->show();
         QTest::qWait(150);
         return *frmzemboupdate;

@@ -274,10 +274,9 @@ TEST_F(Upgrade, FailedScriptIsSavedAndBlocksTheNextStart)
     EXPECT_EQ(ReadBytes(FDir.File(name)), expected);
 
     // The start-up sees the file and shows the notice instead of asking.
-    Form1 = new TForm1();
-    Form1->exec();
-    EXPECT_EQ(Form1->Tag, 0);
-    delete Form1;
+    TConfirmWindow confirmation;
+    confirmation.exec();
+    EXPECT_FALSE(confirmation.Confirmed());
     ASSERT_EQ(Notices.size(), 2);
     EXPECT_EQ(Notices[1], Notices[0]);
 
