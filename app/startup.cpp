@@ -2,7 +2,7 @@
 
 #include "app/confirmwindow.h"
 #include "app/formkit.h"
-#include "app/untfrmzemboupdate.h"
+#include "app/updatewindow.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // block reaches the window's progress handlers as in a run. Prints the
 // seconds it took. Usage: bench_window_get PORT NAME DEST (anonymous, 127.0.0.1)
 #include "app/formkit.h"
-#include "app/untfrmzemboupdate.h"
+#include "app/updatewindow.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>

@@ -3,7 +3,7 @@
 #include "app/formkit.h"
 #include "app/confirmwindow.h"
 #include "app/scripterrornotice.h"
-#include "app/untfrmzemboupdate.h"
+#include "app/updatewindow.h"
 #include "app/upgradewindow.h"
 
 #include <QDir>

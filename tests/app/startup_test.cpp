@@ -4,7 +4,7 @@
 #include "app/startup.h"
 #include "app/confirmwindow.h"
 #include "app/scripterrornotice.h"
-#include "app/untfrmzemboupdate.h"
+#include "app/updatewindow.h"
 #include "platform/shell.h"
 #include "tests/support/testenv.h"
 

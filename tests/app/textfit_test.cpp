@@ -5,7 +5,7 @@
 #include "app/upgradewindow.h"
 #include "app/confirmwindow.h"
 #include "app/scripterrornotice.h"
-#include "app/untfrmzemboupdate.h"
+#include "app/updatewindow.h"
 #include "tests/support/testenv.h"
 #include "update/updaterun.h"
 #include "widgets/label3d.h"

@@ -5,7 +5,7 @@
 #include "app/formkit.h"
 #include "app/upgradewindow.h"
 #include "app/scripterrornotice.h"
-#include "app/untfrmzemboupdate.h"
+#include "app/updatewindow.h"
 #include "app/updatepictures.h"
 #include "platform/files.h"
 #include "platform/shell.h"

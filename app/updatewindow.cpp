@@ -1,4 +1,4 @@
-#include "app/untfrmzemboupdate.h"
+#include "app/updatewindow.h"
 
 #include "app/formkit.h"
 #include "app/upgradewindow.h"
