@@ -19,7 +19,7 @@ bool AskConfirmation()
 int ZemboUpdateMain(TApplication& application)
 {
     application.SetTitle(QStringLiteral("ZemboUpdate"));
-    Tfrmzemboupdate updateWindow;
+    TUpdateWindow updateWindow;
     const bool confirmed = AskConfirmation();
     if (!confirmed)
         application.Terminate();

@@ -21,13 +21,11 @@
 #include <QTreeWidget>
 #include <cstdlib>
 
-Tfrmzemboupdate* frmzemboupdate = nullptr;
-
 namespace {
 
 const QColor Green(0, 128, 0);
-const QString Label9Ready = QStringLiteral("Quendarive.exe - Será atualizado");
-const int Label3Left = 401;
+const QString MainExecutableReady = QStringLiteral("Quendarive.exe - Será atualizado");
+const int CurrentFileLeft = 401;
 
 // A label whose text changes: it grows with its text, as an auto-sized label does.
 void SetText(QLabel* label, const QString& text)
@@ -60,7 +58,7 @@ void Halt(int exitCode)
     std::_Exit(exitCode);
 }
 
-Tfrmzemboupdate::Tfrmzemboupdate(QWidget* owner) : QWidget(owner), FSession(*this), ftpupdate(FSession.Ftp())
+TUpdateWindow::TUpdateWindow(QWidget* owner) : QWidget(owner), FSession(*this), ftp(FSession.Ftp())
 {
     setObjectName(QStringLiteral("frmzemboupdate"));
     setWindowTitle(QStringLiteral("Atualização de Sistema"));
@@ -68,106 +66,103 @@ Tfrmzemboupdate::Tfrmzemboupdate(QWidget* owner) : QWidget(owner), FSession(*thi
     setFont(PixelFont(Sans(), 11));
     PlaceFixed(this, 909, 628);
 
-    Panel1 = NewPanel(this, "Panel1", QRect(0, 0, 909, 49), Qt::white);
-    Image1 = new QLabel(Panel1);
-    Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setGeometry(872, 3, 32, 32);
-    Image1->setPixmap(UpdateIcon());
-    Label1 = NewLabel(Panel1, "Label1", QStringLiteral("Sistema Keldarin"), {8, 2}, PixelFont(Sans(), 19, true),
-                      Qt::blue, lfTransparent);
-    Label2 = NewLabel(Panel1, "Label2", QStringLiteral("Atualização do Sistema"), {9, 27}, PixelFont(Sans(), 13, true),
-                      Qt::black, lfTransparent);
+    headerPanel = NewPanel(this, "Panel1", QRect(0, 0, 909, 49), Qt::white);
+    iconImage = new QLabel(headerPanel);
+    iconImage->setObjectName(QStringLiteral("Image1"));
+    iconImage->setGeometry(872, 3, 32, 32);
+    iconImage->setPixmap(UpdateIcon());
+    titleLabel = NewLabel(headerPanel, "Label1", QStringLiteral("Sistema Keldarin"), {8, 2},
+                          PixelFont(Sans(), 19, true), Qt::blue, lfTransparent);
+    subtitleLabel = NewLabel(headerPanel, "Label2", QStringLiteral("Atualização do Sistema"), {9, 27},
+                             PixelFont(Sans(), 13, true), Qt::black, lfTransparent);
 
-    Panel2 = new QWidget(this);
-    Panel2->setObjectName(QStringLiteral("Panel2"));
-    Panel2->setGeometry(0, 50, 909, 578);
-    Image2 = new QLabel(Panel2);
-    Image2->setObjectName(QStringLiteral("Image2"));
-    Image2->setGeometry(0, 0, 908, 550);
-    Image2->setPixmap(UpdateBackground(908, 550));
+    bodyPanel = new QWidget(this);
+    bodyPanel->setObjectName(QStringLiteral("Panel2"));
+    bodyPanel->setGeometry(0, 50, 909, 578);
+    backgroundImage = new QLabel(bodyPanel);
+    backgroundImage->setObjectName(QStringLiteral("Image2"));
+    backgroundImage->setGeometry(0, 0, 908, 550);
+    backgroundImage->setPixmap(UpdateBackground(908, 550));
 
-    Label5 = NewLabel(Panel2, "Label5", QStringLiteral("EXE PRINC."), {16, 18}, PixelFont(Verdana(), 16),
-                      QColor(0, 0, 128), lfTransparent);
-    Label9 = NewLabel(Panel2, "Label9", QStringLiteral("Quendarive.exe - Não verificado"), {116, 19},
-                      PixelFont(Sans(), 13, true), Qt::red, lfTransparent);
+    mainExecutableCaption = NewLabel(bodyPanel, "Label5", QStringLiteral("EXE PRINC."), {16, 18},
+                                     PixelFont(Verdana(), 16), QColor(0, 0, 128), lfTransparent);
+    mainExecutableLabel = NewLabel(bodyPanel, "Label9", QStringLiteral("Quendarive.exe - Não verificado"), {116, 19},
+                                   PixelFont(Sans(), 13, true), Qt::red, lfTransparent);
 
-    ImageList1 = StateBalls();
-    for (const QPixmap& ball : ImageList1)
+    stateBalls = StateBalls();
+    for (const QPixmap& ball : stateBalls)
         FStateIcons << QIcon(ball);
-    TreeView3 = new QTreeWidget(Panel2);
-    TreeView3->setObjectName(QStringLiteral("TreeView3"));
-    TreeView3->setGeometry(11, 36, 886, 35);
-    TreeView3->setFont(PixelFont(QStringLiteral("Courier New"), 13, true));
-    TreeView3->setIndentation(19);
-    TreeView3->setRootIsDecorated(false);
-    TreeView3->header()->hide();
-    TreeView3->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    TreeView3->setIconSize(QSize(16, 16));
+    filesTree = new QTreeWidget(bodyPanel);
+    filesTree->setObjectName(QStringLiteral("TreeView3"));
+    filesTree->setGeometry(11, 36, 886, 35);
+    filesTree->setFont(PixelFont(QStringLiteral("Courier New"), 13, true));
+    filesTree->setIndentation(19);
+    filesTree->setRootIsDecorated(false);
+    filesTree->header()->hide();
+    filesTree->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    filesTree->setIconSize(QSize(16, 16));
 
-    Memo3 = new QPlainTextEdit(Panel2);
-    Memo3->setObjectName(QStringLiteral("Memo3"));
-    Memo3->setGeometry(7, 36, 886, 36);
-    Memo3->setFont(PixelFont(QStringLiteral("Courier New"), 13));
-    Memo3->setLineWrapMode(QPlainTextEdit::NoWrap);
-    Memo3->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Memo3->hide();
+    listingText = new QPlainTextEdit(bodyPanel);
+    listingText->setObjectName(QStringLiteral("Memo3"));
+    listingText->setGeometry(7, 36, 886, 36);
+    listingText->setFont(PixelFont(QStringLiteral("Courier New"), 13));
+    listingText->setLineWrapMode(QPlainTextEdit::NoWrap);
+    listingText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    listingText->hide();
 
-    Label10 = NewLabel(Panel2, "Label10", QStringLiteral("Base Principal"), {16, 105}, PixelFont(Verdana(), 15, true),
-                       QColor(128, 0, 0), lfTransparent);
-    CheckListBox1 = new QListWidget(Panel2);
-    CheckListBox1->setObjectName(QStringLiteral("CheckListBox1"));
-    CheckListBox1->setGeometry(8, 124, 417, 97);
+    databaseCaption = NewLabel(bodyPanel, "Label10", QStringLiteral("Base Principal"), {16, 105},
+                               PixelFont(Verdana(), 15, true), QColor(128, 0, 0), lfTransparent);
+    aliasList = new QListWidget(bodyPanel);
+    aliasList->setObjectName(QStringLiteral("CheckListBox1"));
+    aliasList->setGeometry(8, 124, 417, 97);
 
-    Gauge1 = new TGauge(Panel2);
-    Gauge1->setObjectName(QStringLiteral("Gauge1"));
-    Gauge1->setGeometry(11, 466, 884, 20);
-    ProgressBar1 = new QProgressBar(Panel2);
-    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-    ProgressBar1->setGeometry(13, 470, 880, 12);
-    ProgressBar1->setMaximum(55000);
-    ProgressBar1->hide();
+    gauge = new TGauge(bodyPanel);
+    gauge->setObjectName(QStringLiteral("Gauge1"));
+    gauge->setGeometry(11, 466, 884, 20);
+    progressBar = new QProgressBar(bodyPanel);
+    progressBar->setObjectName(QStringLiteral("ProgressBar1"));
+    progressBar->setGeometry(13, 470, 880, 12);
+    progressBar->setMaximum(55000);
+    progressBar->hide();
 
-    Button1 = new QPushButton(DownloadGlyph(), QStringLiteral("&Atualizar agora"), Panel2);
-    Button1->setObjectName(QStringLiteral("Button1"));
-    Button1->setGeometry(11, 506, 182, 31);
-    Button1->setFont(PixelFont(Verdana(), 16, true));
-    Button1->setIconSize(QSize(20, 20));
-    connect(Button1, &QPushButton::clicked, this, &Tfrmzemboupdate::batualizarClick);
+    updateButton = new QPushButton(DownloadGlyph(), QStringLiteral("&Atualizar agora"), bodyPanel);
+    updateButton->setObjectName(QStringLiteral("Button1"));
+    updateButton->setGeometry(11, 506, 182, 31);
+    updateButton->setFont(PixelFont(Verdana(), 16, true));
+    updateButton->setIconSize(QSize(20, 20));
+    connect(updateButton, &QPushButton::clicked, this, &TUpdateWindow::updateButtonClick);
 
     const QFont status = PixelFont(Sans(), 13, true);
-    lblstatus = NewLabel(Panel2, "lblstatus", QStringLiteral(" "), {206, 506}, status, Qt::black, lfTransparent);
-    lblcontador = NewLabel(Panel2, "lblcontador", QStringLiteral(" "), {206, 526}, status, Qt::black, lfTransparent);
-    Label3 = NewLabel(Panel2, "Label3", QStringLiteral(" "), {Label3Left, 526}, status, Qt::black, lfTransparent);
+    statusLabel = NewLabel(bodyPanel, "lblstatus", QStringLiteral(" "), {206, 506}, status, Qt::black, lfTransparent);
+    counterLabel =
+        NewLabel(bodyPanel, "lblcontador", QStringLiteral(" "), {206, 526}, status, Qt::black, lfTransparent);
+    currentFileLabel =
+        NewLabel(bodyPanel, "Label3", QStringLiteral(" "), {CurrentFileLeft, 526}, status, Qt::black, lfTransparent);
 
-    Button3 = new QPushButton(ExitGlyph(), QStringLiteral("&Sair"), Panel2);
-    Button3->setObjectName(QStringLiteral("Button3"));
-    Button3->setGeometry(804, 506, 90, 31);
-    Button3->setFont(PixelFont(Verdana(), 19, true));
-    Button3->setIconSize(QSize(20, 20));
-    connect(Button3, &QPushButton::clicked, this, &Tfrmzemboupdate::bfecharClick);
+    exitButton = new QPushButton(ExitGlyph(), QStringLiteral("&Sair"), bodyPanel);
+    exitButton->setObjectName(QStringLiteral("Button3"));
+    exitButton->setGeometry(804, 506, 90, 31);
+    exitButton->setFont(PixelFont(Verdana(), 19, true));
+    exitButton->setIconSize(QSize(20, 20));
+    connect(exitButton, &QPushButton::clicked, this, &TUpdateWindow::exitButtonClick);
 
-    StatusBar1 = new QStatusBar(this);
-    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-    StatusBar1->setSizeGripEnabled(false);
-    StatusPanel1 = new QLabel(QStringLiteral("ZemboUpdate"));
-    StatusPanel1->setMinimumWidth(50);
-    StatusBar1->addWidget(StatusPanel1, 1); // the last panel takes the bar's width
-    const int barHeight = StatusBar1->sizeHint().height();
-    StatusBar1->setGeometry(0, 628 - barHeight, 909, barHeight);
+    statusBar = new QStatusBar(this);
+    statusBar->setObjectName(QStringLiteral("StatusBar1"));
+    statusBar->setSizeGripEnabled(false);
+    statusPanel = new QLabel(QStringLiteral("ZemboUpdate"));
+    statusPanel->setMinimumWidth(50);
+    statusBar->addWidget(statusPanel, 1); // the last panel takes the bar's width
+    const int barHeight = statusBar->sizeHint().height();
+    statusBar->setGeometry(0, 628 - barHeight, 909, barHeight);
 
-    Timer2 = new QTimer(this);
-    Timer2->setInterval(100);
-    connect(Timer2, &QTimer::timeout, this, &Tfrmzemboupdate::Timer2Timer);
-
+    closeTimer = new QTimer(this);
+    closeTimer->setInterval(100);
+    connect(closeTimer, &QTimer::timeout, this, &TUpdateWindow::closeTimerTimeout);
 }
 
-Tfrmzemboupdate::~Tfrmzemboupdate()
-{
-    if (frmzemboupdate == this)
-        frmzemboupdate = nullptr;
-}
+TUpdateWindow::~TUpdateWindow() = default;
 
-void Tfrmzemboupdate::showEvent(QShowEvent* event)
+void TUpdateWindow::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     if (!event->spontaneous())
@@ -176,7 +171,7 @@ void Tfrmzemboupdate::showEvent(QShowEvent* event)
 
 // A close request during a run stops the transfer at its next block; the
 // window closes once the run has unwound.
-void Tfrmzemboupdate::closeEvent(QCloseEvent* event)
+void TUpdateWindow::closeEvent(QCloseEvent* event)
 {
     if (FSession.Executando()) {
         event->ignore();
@@ -187,131 +182,132 @@ void Tfrmzemboupdate::closeEvent(QCloseEvent* event)
     QWidget::closeEvent(event);
 }
 
-void Tfrmzemboupdate::Falha(const TCheckFailure& failure)
+void TUpdateWindow::Falha(const TCheckFailure& failure)
 {
     if (failure.DisablesButton())
-        Button1->setEnabled(false);
+        updateButton->setEnabled(false);
     ShowMessage(this, failure.Message);
     if (failure.OpensDownloadPage())
         ShellOpen(ArchiverDownloadPage());
-    Timer2->start();
+    closeTimer->start();
 }
 
-void Tfrmzemboupdate::FormShow()
+void TUpdateWindow::FormShow()
 {
     // Without the operator's confirmation nothing may be checked or changed.
     if (!FConfirmed) {
-        Timer2->start();
+        closeTimer->start();
         return;
     }
     // One update of a folder at a time, whoever runs it.
     if (!FSession.Bloqueia()) {
         ShowMessage(this, QStringLiteral("Outra atualização desta pasta está em andamento."));
-        Timer2->start();
+        closeTimer->start();
         return;
     }
     BytesToTransfer = 0;
     const std::optional<TCheckFailure> failure = FSession.Verifica();
     PROGR = FSession.ProgramFiles();
     if (FSession.ExecutavelVerificado()) {
-        SetText(Label9, Label9Ready);
-        SetLabelColour(Label9, Green);
-        auto* entry = new QListWidgetItem(FSession.Alias(), CheckListBox1);
+        SetText(mainExecutableLabel, MainExecutableReady);
+        SetLabelColour(mainExecutableLabel, Green);
+        auto* entry = new QListWidgetItem(FSession.Alias(), aliasList);
         entry->setFlags(entry->flags() | Qt::ItemIsUserCheckable);
         entry->setCheckState(failure ? Qt::Unchecked : Qt::Checked);
     }
     if (failure)
         return Falha(*failure);
-    StatusPanel1->setText(QStringLiteral("Clique em Atualizar agora ou pressione <ENTER>."));
-    Button1->setDefault(true);
-    Button1->setFocus();
+    statusPanel->setText(QStringLiteral("Clique em Atualizar agora ou pressione <ENTER>."));
+    updateButton->setDefault(true);
+    updateButton->setFocus();
 }
 
-void Tfrmzemboupdate::Timer2Timer()
+void TUpdateWindow::closeTimerTimeout()
 {
-    Timer2->stop();
+    closeTimer->stop();
     close();
 }
 
-void Tfrmzemboupdate::FormClose()
+void TUpdateWindow::FormClose()
 {
 }
 
-void Tfrmzemboupdate::bfecharClick()
+void TUpdateWindow::exitButtonClick()
 {
-    if (!FSession.Executando() && ftpupdate.Connected())
-        ftpupdate.Disconnect();
+    if (!FSession.Executando() && ftp.Connected())
+        ftp.Disconnect();
     close();
 }
 
-void Tfrmzemboupdate::batualizarClick()
+void TUpdateWindow::updateButtonClick()
 {
-    if (FSession.Executando() || ftpupdate.Connected()) {
+    if (FSession.Executando() || ftp.Connected()) {
         ShowMessage(this, QStringLiteral("Conectado no FTP"));
         return;
     }
-    Button1->setEnabled(false);
+    updateButton->setEnabled(false);
     AtualizaArquivos();
-    Button1->setEnabled(true);
+    updateButton->setEnabled(true);
     if (FCloseRequested) {
         close();
         return;
     }
-    Button1->setFocus(); // Enter starts the next run
+    updateButton->setFocus(); // Enter starts the next run
 }
 
-void Tfrmzemboupdate::Waiting()
+void TUpdateWindow::Waiting()
 {
     // Paint and input (a close request among them) while the run waits.
     QCoreApplication::processEvents();
 }
 
-void Tfrmzemboupdate::AtualizaArquivos()
+void TUpdateWindow::AtualizaArquivos()
 {
-    SetText(lblstatus, QStringLiteral(" "));
-    TreeView3->clear();
+    SetText(statusLabel, QStringLiteral(" "));
+    filesTree->clear();
     const TUpdateOutcome outcome = FSession.Atualiza();
     if (outcome.Result == urSemConexao) {
         ShowMessage(this, outcome.Causa);
         Halt(2);
     }
     ResetDisplay();
-    SetText(lblstatus, outcome.TextoFinal());
-    SetText(lblcontador, QString());
-    SetText(Label3, QString());
+    SetText(statusLabel, outcome.TextoFinal());
+    SetText(counterLabel, QString());
+    SetText(currentFileLabel, QString());
 }
 
 // The counter grows with the file; the file's name moves right of it
 // rather than run into it.
-void Tfrmzemboupdate::PlaceFileName()
+void TUpdateWindow::PlaceFileName()
 {
-    const int x = std::max(Label3Left, lblcontador->text().trimmed().isEmpty() ? 0 : lblcontador->geometry().right() + 8);
-    if (Label3->x() != x)
-        Label3->move(x, Label3->y());
+    const bool counting = !counterLabel->text().trimmed().isEmpty();
+    const int x = std::max(CurrentFileLeft, counting ? counterLabel->geometry().right() + 8 : 0);
+    if (currentFileLabel->x() != x)
+        currentFileLabel->move(x, currentFileLabel->y());
 }
 
-void Tfrmzemboupdate::ResetDisplay()
+void TUpdateWindow::ResetDisplay()
 {
-    Gauge1->SetMaxValue(100);
-    Gauge1->SetProgress(0);
-    ProgressBar1->hide();
-    Gauge1->show();
-    Gauge1->repaint();
+    gauge->SetMaxValue(100);
+    gauge->SetProgress(0);
+    progressBar->hide();
+    gauge->show();
+    gauge->repaint();
 }
 
-int Tfrmzemboupdate::NodeState(int index) const
+int TUpdateWindow::NodeState(int index) const
 {
-    const QTreeWidgetItem* node = TreeView3->topLevelItem(index);
+    const QTreeWidgetItem* node = filesTree->topLevelItem(index);
     return node ? node->data(0, Qt::UserRole).toInt() : -1;
 }
 
-void Tfrmzemboupdate::SetNodeState(int index, int state)
+void TUpdateWindow::SetNodeState(int index, int state)
 {
-    if (QTreeWidgetItem* node = TreeView3->topLevelItem(index))
+    if (QTreeWidgetItem* node = filesTree->topLevelItem(index))
         SetNodeState(node, state);
 }
 
-void Tfrmzemboupdate::SetNodeState(QTreeWidgetItem* node, int state)
+void TUpdateWindow::SetNodeState(QTreeWidgetItem* node, int state)
 {
     node->setData(0, Qt::UserRole, state);
     node->setIcon(0, state >= 0 && state < FStateIcons.size() ? FStateIcons.at(state) : QIcon());
@@ -319,13 +315,13 @@ void Tfrmzemboupdate::SetNodeState(QTreeWidgetItem* node, int state)
 
 // ------------------------------------------------------ what the run reports
 
-void Tfrmzemboupdate::Listed(const QStringList& lines)
+void TUpdateWindow::Listed(const QStringList& lines)
 {
-    Memo3->setPlainText(lines.join(u'\n'));
-    Memo3->repaint();
+    listingText->setPlainText(lines.join(u'\n'));
+    listingText->repaint();
 }
 
-void Tfrmzemboupdate::Planned(const TUpdatePlan& plan)
+void TUpdateWindow::Planned(const TUpdatePlan& plan)
 {
     // One batch: a large listing costs one layout, not one per line.
     QList<QTreeWidgetItem*> nodes;
@@ -334,77 +330,77 @@ void Tfrmzemboupdate::Planned(const TUpdatePlan& plan)
         nodes << new QTreeWidgetItem(QStringList{item.Line});
         SetNodeState(nodes.back(), item.State());
     }
-    TreeView3->addTopLevelItems(nodes);
-    TreeView3->repaint();
+    filesTree->addTopLevelItems(nodes);
+    filesTree->repaint();
 }
 
-void Tfrmzemboupdate::FileStarted(int, const QString& name)
+void TUpdateWindow::FileStarted(int, const QString& name)
 {
-    SetText(Label3, name);
+    SetText(currentFileLabel, name);
     PlaceFileName();
 }
 
-void Tfrmzemboupdate::SizeKnown(std::uint32_t bytesToTransfer)
+void TUpdateWindow::SizeKnown(std::uint32_t bytesToTransfer)
 {
     BytesToTransfer = bytesToTransfer;
 }
 
-void Tfrmzemboupdate::StateChanged(int index, TNodeState state)
+void TUpdateWindow::StateChanged(int index, TNodeState state)
 {
     SetNodeState(index, state);
-    TreeView3->scrollToItem(TreeView3->topLevelItem(index));
-    TreeView3->repaint();
+    filesTree->scrollToItem(filesTree->topLevelItem(index));
+    filesTree->repaint();
 }
 
-void Tfrmzemboupdate::FileFailed(int, const QString& message)
+void TUpdateWindow::FileFailed(int, const QString& message)
 {
     ShowMessage(this, message, QMessageBox::Information);
 }
 
-void Tfrmzemboupdate::ReplacementFailed(const QString& message)
+void TUpdateWindow::ReplacementFailed(const QString& message)
 {
     ShowMessage(this, message);
 }
 
-void Tfrmzemboupdate::Status(TIdStatus status, const QString& text)
+void TUpdateWindow::Status(TIdStatus status, const QString& text)
 {
-    ftpupdateStatus(status, text);
+    ftpStatus(status, text);
 }
 
 // The display follows a transfer at most every ProgressIntervalMs: a fast
 // line delivers thousands of blocks a second, and painting each would
 // slow the transfer itself. The last count is always shown.
-void Tfrmzemboupdate::TransferBegin()
+void TUpdateWindow::TransferBegin()
 {
     FProgressShown.invalidate();
     FPendingCount = -1;
-    ftpupdateWorkBegin();
+    ftpWorkBegin();
 }
 
-void Tfrmzemboupdate::TransferProgress(std::int64_t count)
+void TUpdateWindow::TransferProgress(std::int64_t count)
 {
     FPendingCount = count;
     if (FProgressShown.isValid() && FProgressShown.elapsed() < ProgressIntervalMs)
         return;
     FProgressShown.start();
     FPendingCount = -1;
-    ftpupdateWork(count);
+    ftpWork(count);
 }
 
-void Tfrmzemboupdate::TransferEnd(TWorkMode mode)
+void TUpdateWindow::TransferEnd(TWorkMode mode)
 {
     if (FPendingCount >= 0)
-        ftpupdateWork(FPendingCount);
+        ftpWork(FPendingCount);
     FPendingCount = -1;
-    ftpupdateWorkEnd(mode);
+    ftpWorkEnd(mode);
 }
 
-void Tfrmzemboupdate::Error(const QString& text)
+void TUpdateWindow::Error(const QString& text)
 {
     Application()->HandleException(text);
 }
 
-void Tfrmzemboupdate::Upgrade(const std::function<void()>& upgrade)
+void TUpdateWindow::Upgrade(const std::function<void()>& upgrade)
 {
     TUpgradeWindow window(this);
     FUpgradeWindow = &window;
@@ -412,55 +408,55 @@ void Tfrmzemboupdate::Upgrade(const std::function<void()>& upgrade)
     FUpgradeWindow = nullptr;
 }
 
-void Tfrmzemboupdate::UpgradeProgress(int position)
+void TUpdateWindow::UpgradeProgress(int position)
 {
     if (FUpgradeWindow)
         FUpgradeWindow->Progress(position);
 }
 
-void Tfrmzemboupdate::ScriptSaved(const QString& errorFile)
+void TUpdateWindow::ScriptSaved(const QString& errorFile)
 {
     if (FUpgradeWindow)
         FUpgradeWindow->ScriptSaved(errorFile);
 }
 
-void Tfrmzemboupdate::UpgradeFailed(const QString& text)
+void TUpdateWindow::UpgradeFailed(const QString& text)
 {
     Application()->HandleException(text);
 }
 
 // ------------------------------------------------------- transfer display
 
-void Tfrmzemboupdate::ftpupdateWorkBegin()
+void TUpdateWindow::ftpWorkBegin()
 {
     STime = Now();
     FProgress.Begin();
 }
 
-void Tfrmzemboupdate::ftpupdateWork(std::int64_t AWorkCount)
+void TUpdateWindow::ftpWork(std::int64_t AWorkCount)
 {
     const TProgressTexts texts = FProgress.Work(AWorkCount, BytesToTransfer, STime, Now());
-    SetText(lblcontador, texts.Contador);
+    SetText(counterLabel, texts.Contador);
     PlaceFileName();
-    SetText(lblstatus, texts.Status);
+    SetText(statusLabel, texts.Status);
     // Paint and input (a close request among them) while the run blocks.
     QCoreApplication::processEvents();
     if (texts.Gauge) {
-        Gauge1->SetProgress(*texts.Gauge);
-        Gauge1->repaint();
+        gauge->SetProgress(*texts.Gauge);
+        gauge->repaint();
     }
 }
 
-void Tfrmzemboupdate::ftpupdateWorkEnd(TWorkMode AWorkMode)
+void TUpdateWindow::ftpWorkEnd(TWorkMode AWorkMode)
 {
-    SetText(lblstatus, WorkEndStatus(AWorkMode));
-    SetText(lblcontador, WorkEndContador(BytesToTransfer));
+    SetText(statusLabel, WorkEndStatus(AWorkMode));
+    SetText(counterLabel, WorkEndContador(BytesToTransfer));
     PlaceFileName();
 }
 
-void Tfrmzemboupdate::ftpupdateStatus(TIdStatus AStatus, const QString& AStatusText)
+void TUpdateWindow::ftpStatus(TIdStatus AStatus, const QString& AStatusText)
 {
-    StatusPanel1->setText(StatusBarText(AStatus, AStatusText));
+    statusPanel->setText(StatusBarText(AStatus, AStatusText));
     if (AStatus == hsDisconnected)
         ResetDisplay();
     repaint();

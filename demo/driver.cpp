@@ -10,9 +10,9 @@
 //
 // Exits with the program's exit code; 124 when the program has not ended
 // within the time-out (default 300 s).
+#include "app/confirmwindow.h"
 #include "app/formkit.h"
 #include "app/startup.h"
-#include "app/confirmwindow.h"
 
 #include <QAbstractButton>
 #include <QDir>

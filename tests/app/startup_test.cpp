@@ -1,9 +1,9 @@
 // The start-up sequence run in-process with a real event loop: the operator's
 // clicks are played from timers while the modal windows wait.
-#include "app/formkit.h"
-#include "app/startup.h"
 #include "app/confirmwindow.h"
+#include "app/formkit.h"
 #include "app/scripterrornotice.h"
+#include "app/startup.h"
 #include "app/updatewindow.h"
 #include "platform/shell.h"
 #include "tests/support/testenv.h"
@@ -71,7 +71,7 @@ protected:
         {
             if (e->type() == QEvent::Show && o->isWidgetType() && static_cast<QWidget*>(o)->isWindow()) {
                 Shown << (qobject_cast<QMessageBox*>(o) ? QStringLiteral("message") : o->objectName());
-                if (auto* main = dynamic_cast<Tfrmzemboupdate*>(o)) {
+                if (auto* main = dynamic_cast<TUpdateWindow*>(o)) {
                     ConfirmedAtMainShow = main->Confirmed() ? 1 : 0;
                     ConfirmationGoneAtMainShow = !TopLevel("Form1");
                 }
@@ -98,9 +98,9 @@ TConfirmWindow* ConfirmationUp()
     return confirmation && confirmation->isVisible() ? confirmation : nullptr;
 }
 
-Tfrmzemboupdate* UpdateWindowUp()
+TUpdateWindow* UpdateWindowUp()
 {
-    auto* window = dynamic_cast<Tfrmzemboupdate*>(TopLevel("frmzemboupdate"));
+    auto* window = dynamic_cast<TUpdateWindow*>(TopLevel("frmzemboupdate"));
     return window && window->isVisible() ? window : nullptr;
 }
 
@@ -164,7 +164,7 @@ TEST_F(StartUp, ExitAndTheCloseButtonEndWithoutAnotherWindow)
 // An update window never told of a confirmation closes again by its timer.
 TEST_F(StartUp, UpdateWindowWithoutConfirmationCloses)
 {
-    Tfrmzemboupdate window;
+    TUpdateWindow window;
     window.show();
     EXPECT_TRUE(QTest::qWaitFor([&window] { return !window.isVisible(); }, 2000));
     EXPECT_EQ(FWatch.Shown, QStringList({"frmzemboupdate"}));

@@ -1,11 +1,11 @@
 // Every fixed text of every window, measured with the faces the program
 // picks, fits its control as laid out: no wrapped headline losing a line, no
 // label cut at the window's edge or running into its neighbour.
-#include "app/formkit.h"
-#include "app/upgradewindow.h"
 #include "app/confirmwindow.h"
+#include "app/formkit.h"
 #include "app/scripterrornotice.h"
 #include "app/updatewindow.h"
+#include "app/upgradewindow.h"
 #include "tests/support/testenv.h"
 #include "update/updaterun.h"
 #include "widgets/label3d.h"
@@ -188,14 +188,14 @@ void Show(QLabel* label, const QString& text)
 
 TEST(TextFit, UpdateWindow)
 {
-    Tfrmzemboupdate window;
+    TUpdateWindow window;
     EXPECT_EQ(Misfits(&window).join(u'\n'), QString());
     // the texts the checks and the run put in, each as long as it gets
-    Show(window.Label9, MainExecutable + QStringLiteral(" - Será atualizado"));
-    Show(window.StatusPanel1, QStringLiteral("Clique em Atualizar agora ou pressione <ENTER>."));
+    Show(window.mainExecutableLabel, MainExecutable + QStringLiteral(" - Será atualizado"));
+    Show(window.statusPanel, QStringLiteral("Clique em Atualizar agora ou pressione <ENTER>."));
     for (const bool scriptFailed : {false, true})
         for (const bool failed : {false, true}) {
-            Show(window.lblstatus, TextoFinal(failed, scriptFailed));
+            Show(window.statusLabel, TextoFinal(failed, scriptFailed));
             EXPECT_EQ(Misfits(&window).join(u'\n'), QString());
         }
 }
