@@ -32,12 +32,11 @@ private:
 
 TApplication* Application();
 
-// A window shown modally: reports its outcome in Tag, runs FormShow when
-// shown, and ignores the Escape key: an operator closes it with its own buttons.
+// A window shown modally: runs FormShow when shown, and ignores the Escape
+// key: an operator closes it with its own buttons.
 class TFormDialog : public QDialog {
 public:
     explicit TFormDialog(QWidget* owner = nullptr);
-    int Tag = 0;
 
 protected:
     virtual void FormShow() {}

@@ -1,20 +1,28 @@
 #include "app/startup.h"
 
+#include "app/confirmwindow.h"
 #include "app/formkit.h"
-#include "app/unit1.h"
-#include "app/untfrmzemboupdate.h"
+#include "app/updatewindow.h"
+
+namespace {
+
+// Shows the confirmation window modally; true when the operator confirmed.
+bool AskConfirmation()
+{
+    TConfirmWindow confirmation;
+    confirmation.exec();
+    return confirmation.Confirmed();
+}
+
+} // namespace
 
 int ZemboUpdateMain(TApplication& application)
 {
     application.SetTitle(QStringLiteral("ZemboUpdate"));
-    frmzemboupdate = new Tfrmzemboupdate();
-    Form1 = new TForm1();
-    Form1->exec();
-    if (!Form1 || Form1->Tag != 1)
+    TUpdateWindow updateWindow;
+    const bool confirmed = AskConfirmation();
+    if (!confirmed)
         application.Terminate();
-    const int code = application.Run(frmzemboupdate);
-    // the windows the application owned
-    delete frmzemboupdate;
-    delete Form1;
-    return code;
+    updateWindow.SetConfirmed(confirmed);
+    return application.Run(&updateWindow);
 }

@@ -1,5 +1,7 @@
-// The program's entry sequence: update window created first, confirmation
-// shown modally, then the message loop. Returns the process exit code.
+// The program's entry sequence, which owns its windows: the update window
+// created first, the confirmation shown modally, the update window told the
+// operator's answer and run by the message loop. Returns the process exit
+// code.
 #pragma once
 
 class TApplication;

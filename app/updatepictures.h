@@ -8,13 +8,13 @@
 #include <QPixmap>
 #include <QWidget>
 
-// ImageList1: 16 x 16 balls, 0 and 1 green, 2 blue, 3 orange, 4 red.
+// The state balls, 16 x 16: 0 and 1 green, 2 blue, 3 orange, 4 red.
 QList<QPixmap> StateBalls();
-// Image1: 32 x 32, a round arrow around a downward arrow.
+// The heading icon: 32 x 32, a round arrow around a downward arrow.
 QPixmap UpdateIcon();
-// Image2: the background of the lower panel.
+// The background of the lower panel.
 QPixmap UpdateBackground(int width, int height);
-// Button1's picture: a green arrow pointing down onto a tray.
+// The update button's picture: a green arrow pointing down onto a tray.
 QIcon DownloadGlyph();
 
 // A percentage gauge: a yellow bar from the left on white, the percentage

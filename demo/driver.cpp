@@ -10,9 +10,9 @@
 //
 // Exits with the program's exit code; 124 when the program has not ended
 // within the time-out (default 300 s).
+#include "app/confirmwindow.h"
 #include "app/formkit.h"
 #include "app/startup.h"
-#include "app/unit1.h"
 
 #include <QAbstractButton>
 #include <QDir>
@@ -231,11 +231,13 @@ private:
         }
     }
 
-    // Form1 stays up only when no script error file blocks the update; its
-    // own 100 ms timer decides that, so the operator waits for it.
+    // The confirmation window ("Form1") stays up only when no script error
+    // file blocks the update; its own 100 ms timer decides that, so the
+    // operator waits for it.
     void Confirm()
     {
-        if (!Form1 || !Form1->isVisible() || Form1->Timer1->isActive()) {
+        auto* confirmation = dynamic_cast<TConfirmWindow*>(Window("Form1"));
+        if (!confirmation || !confirmation->isVisible() || confirmation->noticeTimer->isActive()) {
             FConfirmSeen = 0;
             if (Window("frmzemboupdate") && Window("frmzemboupdate")->isVisible())
                 FStage = stChecks; // confirmed before (or never asked)
@@ -243,13 +245,17 @@ private:
         }
         if (++FConfirmSeen < 15)
             return;
-        Shoot(QStringLiteral("01-confirmacao"), Form1);
-        Act([this] {
-            Press(Form1->CheckBox1, QStringLiteral("ticks \"Todos Aplicativos locais foram fechados\""));
-            Press(Form1->CheckBox2, QStringLiteral("ticks \"Em todos os terminais os Sistemas foram fechados\""));
-            Shoot(QStringLiteral("02-confirmado"), Form1);
+        Shoot(QStringLiteral("01-confirmacao"), confirmation);
+        QPointer<TConfirmWindow> target(confirmation);
+        Act([this, target] {
+            if (!target)
+                return;
+            Press(target->localAppsClosed, QStringLiteral("ticks \"Todos Aplicativos locais foram fechados\""));
+            Press(target->terminalsClosed,
+                  QStringLiteral("ticks \"Em todos os terminais os Sistemas foram fechados\""));
+            Shoot(QStringLiteral("02-confirmado"), target);
             FStage = stChecks;
-            Press(Form1->BitBtn1, QStringLiteral("presses \"&Continuar  \""));
+            Press(target->continueButton, QStringLiteral("presses \"&Continuar  \""));
         });
     }
 

@@ -11,8 +11,8 @@
 
 // What one progress notification shows.
 struct TProgressTexts {
-    QString Contador;         // lblcontador
-    QString Status;           // lblstatus
+    QString Contador;         // the window's counter label
+    QString Status;           // the window's status label
     std::optional<int> Gauge; // the gauge position, when the size is known
 };
 

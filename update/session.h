@@ -78,7 +78,7 @@ public:
     // stays open and the alias is ready for the upgrade.
     std::optional<TCheckFailure> Verifica();
     // The main executable's check passed: files are fetched (the window's
-    // green Label9).
+    // main executable label turns green).
     bool ExecutavelVerificado() const { return FExecutavelVerificado; }
     // The alias Tolvenra.INI names, once the file checks passed.
     const QString& Alias() const { return FAlias; }

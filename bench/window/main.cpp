@@ -2,7 +2,7 @@
 // block reaches the window's progress handlers as in a run. Prints the
 // seconds it took. Usage: bench_window_get PORT USER PASSWORD NAME DEST (on 127.0.0.1)
 #include "app/formkit.h"
-#include "app/untfrmzemboupdate.h"
+#include "app/updatewindow.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -16,10 +16,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: bench_window_get PORT USER PASSWORD NAME DEST\n");
         return 2;
     }
-    Tfrmzemboupdate window;
+    TUpdateWindow window;
     window.show();
-    window.Timer2->stop(); // shown without the confirmation: it would close itself
-    TIdFTP& ftp = window.ftpupdate;
+    window.closeTimer->stop(); // shown without the confirmation: it would close itself
+    TIdFTP& ftp = window.ftp;
     ftp.Host = QStringLiteral("127.0.0.1");
     ftp.Port = std::uint16_t(QByteArray(argv[1]).toUInt());
     ftp.Username = QString::fromLocal8Bit(argv[2]);

@@ -1,10 +1,10 @@
 // Writes a PNG of each window as the display server shows it. Run under Xvfb
 // through scripts/screenshots.
+#include "app/confirmwindow.h"
 #include "app/formkit.h"
-#include "app/unit1.h"
-#include "app/unit2.h"
-#include "app/untfrmzemboupdate.h"
-#include "app/uaguarde.h"
+#include "app/scripterrornotice.h"
+#include "app/updatewindow.h"
+#include "app/upgradewindow.h"
 
 #include <QDir>
 #include <QLabel>
@@ -40,27 +40,27 @@ int main(int argc, char** argv)
     QDir::setCurrent(work.path());
     bool ok = true;
 
-    auto* form1 = new TForm1();
-    ok &= Shoot(form1, out + QStringLiteral("/Form1.png"));
-    delete form1;
+    auto* confirmation = new TConfirmWindow();
+    ok &= Shoot(confirmation, out + QStringLiteral("/Form1.png"));
+    delete confirmation;
 
-    auto* form2 = new TForm2();
-    form2->Label1->setText(QStringLiteral("SCRIPT EM EXECUÇÃO SALVO: SCRIPT_ERRO_DT_09_12_2026_HR_10_15_00 M-KELDARIN.TXT"));
-    ok &= Shoot(form2, out + QStringLiteral("/Form2.png"));
-    delete form2;
+    auto* notice = new TScriptErrorNotice();
+    notice->SetErrorFile(QStringLiteral("SCRIPT_ERRO_DT_09_12_2026_HR_10_15_00 M-KELDARIN.TXT"));
+    ok &= Shoot(notice, out + QStringLiteral("/Form2.png"));
+    delete notice;
 
     // Showing the update window would run its checks, so it is drawn by the
     // toolkit instead of taken from the screen: after the checks, in the
     // middle of a run and after it, its controls set as the run sets them.
-    auto* update = new Tfrmzemboupdate();
-    update->Label9->setText(QStringLiteral("Quendarive.exe - Será atualizado"));
-    update->Label9->adjustSize();
-    QPalette green = update->Label9->palette();
+    auto* update = new TUpdateWindow();
+    update->mainExecutableLabel->setText(QStringLiteral("Quendarive.exe - Será atualizado"));
+    update->mainExecutableLabel->adjustSize();
+    QPalette green = update->mainExecutableLabel->palette();
     green.setColor(QPalette::WindowText, QColor(0, 128, 0));
-    update->Label9->setPalette(green);
-    auto* alias = new QListWidgetItem(QStringLiteral("KELDARIN"), update->CheckListBox1);
+    update->mainExecutableLabel->setPalette(green);
+    auto* alias = new QListWidgetItem(QStringLiteral("KELDARIN"), update->aliasList);
     alias->setCheckState(Qt::Checked);
-    update->StatusPanel1->setText(QStringLiteral("Clique em Atualizar agora ou pressione <ENTER>."));
+    update->statusPanel->setText(QStringLiteral("Clique em Atualizar agora ou pressione <ENTER>."));
     ok &= update->grab().save(out + QStringLiteral("/frmzemboupdate.png"));
 
     const QStringList lines = {
@@ -79,25 +79,25 @@ int main(int argc, char** argv)
     run.FileStarted(1, QStringLiteral("Quendarive.rar"));
     update->BytesToTransfer = 1843200;
     SetClock([] { return EncodeDate(2026, 12, 9) + EncodeTime(10, 40, 0, 0).Value(); });
-    update->ftpupdateWorkBegin();
+    update->ftpWorkBegin();
     SetClock([] { return EncodeDate(2026, 12, 9) + EncodeTime(10, 40, 3, 500).Value(); });
-    update->ftpupdateWork(829440);
-    update->ftpupdateStatus(ftpTransfer, QString());
+    update->ftpWork(829440);
+    update->ftpStatus(ftpTransfer, QString());
     ok &= update->grab().save(out + QStringLiteral("/frmzemboupdate-run.png"));
 
     run.StateChanged(1, nsGreen);
     run.StateChanged(2, nsGreen);
-    update->ftpupdateStatus(hsDisconnected, QString());
-    update->lblstatus->setText(QStringLiteral("Atualização finalizada com sucesso."));
-    update->lblstatus->adjustSize();
-    update->lblcontador->clear();
-    update->Label3->clear();
+    update->ftpStatus(hsDisconnected, QString());
+    update->statusLabel->setText(QStringLiteral("Atualização finalizada com sucesso."));
+    update->statusLabel->adjustSize();
+    update->counterLabel->clear();
+    update->currentFileLabel->clear();
     ok &= update->grab().save(out + QStringLiteral("/frmzemboupdate-done.png"));
     SetClock({});
     delete update;
 
-    auto* upgrade = new Taguarde(nullptr);
-    upgrade->pb1->setValue(38);
+    auto* upgrade = new TUpgradeWindow(nullptr);
+    upgrade->progressBar->setValue(38);
     ok &= upgrade->grab().save(out + QStringLiteral("/aguarde.png"));
     delete upgrade;
 

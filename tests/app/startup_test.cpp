@@ -1,21 +1,31 @@
 // The start-up sequence run in-process with a real event loop: the operator's
 // clicks are played from timers while the modal windows wait.
+#include "app/confirmwindow.h"
 #include "app/formkit.h"
+#include "app/scripterrornotice.h"
 #include "app/startup.h"
-#include "app/unit1.h"
-#include "app/unit2.h"
-#include "app/untfrmzemboupdate.h"
+#include "app/updatewindow.h"
 #include "platform/shell.h"
 #include "tests/support/testenv.h"
 
 #include <QDir>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTest>
 #include <QTimer>
 #include <functional>
 #include <gtest/gtest.h>
 
 namespace {
+
+// The window of that objectName, while it exists.
+QWidget* TopLevel(const char* name)
+{
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window->objectName() == QLatin1String(name))
+            return window;
+    return nullptr;
+}
 
 // Runs the action once the condition holds, polling the event loop.
 void When(std::function<bool()> condition, std::function<void()> action)
@@ -50,17 +60,21 @@ protected:
         QDir::setCurrent(FOldDir);
     }
 
-    // Remembers the top-level windows shown, and Form1's Tag when the update
-    // window appears.
+    // Remembers the top-level windows shown and, when the update window
+    // appears, whether it was told of a confirmation (1 or 0) and whether
+    // the confirmation window is gone by then.
     struct TWatch : QObject {
         QStringList Shown;
-        int TagAtMainShow = -1;
+        int ConfirmedAtMainShow = -1;
+        bool ConfirmationGoneAtMainShow = false;
         bool eventFilter(QObject* o, QEvent* e) override
         {
             if (e->type() == QEvent::Show && o->isWidgetType() && static_cast<QWidget*>(o)->isWindow()) {
                 Shown << (qobject_cast<QMessageBox*>(o) ? QStringLiteral("message") : o->objectName());
-                if (o == frmzemboupdate)
-                    TagAtMainShow = Form1 ? Form1->Tag : 100;
+                if (auto* main = dynamic_cast<TUpdateWindow*>(o)) {
+                    ConfirmedAtMainShow = main->Confirmed() ? 1 : 0;
+                    ConfirmationGoneAtMainShow = !TopLevel("Form1");
+                }
             }
             return false;
         }
@@ -70,43 +84,59 @@ protected:
     QString FOldDir;
 };
 
-bool Form1Up()
+// The script-error notice while it waits for the operator.
+TScriptErrorNotice* NoticeUp()
 {
-    return Form1 && Form1->isVisible();
+    auto* notice = dynamic_cast<TScriptErrorNotice*>(QApplication::activeModalWidget());
+    return notice && notice->isVisible() ? notice : nullptr;
 }
 
-TEST_F(StartUp, ContinueNeedsBothBoxesThenTheUpdateWindowDestroysTheConfirmation)
+// The confirmation window while it waits for the operator.
+TConfirmWindow* ConfirmationUp()
 {
-    When(Form1Up, [] {
-        EXPECT_FALSE(Form1->BitBtn1->isEnabled());
-        QTest::mouseClick(Form1->CheckBox1, Qt::LeftButton);
-        EXPECT_FALSE(Form1->BitBtn1->isEnabled());
-        QTest::mouseClick(Form1->CheckBox2, Qt::LeftButton);
-        EXPECT_TRUE(Form1->BitBtn1->isEnabled());
-        QTest::mouseClick(Form1->CheckBox1, Qt::LeftButton);
-        EXPECT_FALSE(Form1->BitBtn1->isEnabled());
-        QTest::mouseClick(Form1->CheckBox1, Qt::LeftButton);
-        EXPECT_TRUE(Form1->BitBtn1->isEnabled());
-        QTest::mouseClick(Form1->BitBtn1, Qt::LeftButton);
+    auto* confirmation = dynamic_cast<TConfirmWindow*>(QApplication::activeModalWidget());
+    return confirmation && confirmation->isVisible() ? confirmation : nullptr;
+}
+
+TUpdateWindow* UpdateWindowUp()
+{
+    auto* window = dynamic_cast<TUpdateWindow*>(TopLevel("frmzemboupdate"));
+    return window && window->isVisible() ? window : nullptr;
+}
+
+TEST_F(StartUp, ContinueNeedsBothBoxesThenTheConfirmationGoesAndTheUpdateWindowChecks)
+{
+    When(ConfirmationUp, [] {
+        TConfirmWindow* c = ConfirmationUp();
+        EXPECT_FALSE(c->continueButton->isEnabled());
+        QTest::mouseClick(c->localAppsClosed, Qt::LeftButton);
+        EXPECT_FALSE(c->continueButton->isEnabled());
+        QTest::mouseClick(c->terminalsClosed, Qt::LeftButton);
+        EXPECT_TRUE(c->continueButton->isEnabled());
+        QTest::mouseClick(c->localAppsClosed, Qt::LeftButton);
+        EXPECT_FALSE(c->continueButton->isEnabled());
+        QTest::mouseClick(c->localAppsClosed, Qt::LeftButton);
+        EXPECT_TRUE(c->continueButton->isEnabled());
+        QTest::mouseClick(c->continueButton, Qt::LeftButton);
     });
     QStringList opened;
     SetShellOpenFunction([&](const QString& address) {
         opened << address;
         return true;
     });
-    When([] { return frmzemboupdate && frmzemboupdate->isVisible(); }, [] {
-        EXPECT_EQ(Form1, nullptr);
-        EXPECT_EQ(frmzemboupdate->PROGR, QDir::currentPath());
+    When(UpdateWindowUp, [] {
+        EXPECT_EQ(UpdateWindowUp()->PROGR, QDir::currentPath());
         // The checks ran: the scratch Program Files folder has no archiver,
         // and the window closes by its timer once the box is answered.
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
             box->accept();
         else
-            frmzemboupdate->close();
+            UpdateWindowUp()->close();
     });
     EXPECT_EQ(ZemboUpdateMain(*Application()), 0);
     SetShellOpenFunction({});
-    EXPECT_EQ(FWatch.TagAtMainShow, 1);
+    EXPECT_EQ(FWatch.ConfirmedAtMainShow, 1);
+    EXPECT_TRUE(FWatch.ConfirmationGoneAtMainShow);
     EXPECT_EQ(FWatch.Shown.count("message"), 1);
     EXPECT_EQ(opened.size(), 1);
 }
@@ -115,31 +145,29 @@ TEST_F(StartUp, ExitAndTheCloseButtonEndWithoutAnotherWindow)
 {
     for (int viaButton = 0; viaButton < 2; ++viaButton) {
         FWatch.Shown.clear();
-        When(Form1Up, [viaButton] {
-            QTest::mouseClick(Form1->CheckBox1, Qt::LeftButton);
+        When(ConfirmationUp, [viaButton] {
+            TConfirmWindow* c = ConfirmationUp();
+            QTest::mouseClick(c->localAppsClosed, Qt::LeftButton);
             if (viaButton)
-                QTest::mouseClick(Form1->Button3, Qt::LeftButton);
+                QTest::mouseClick(c->exitButton, Qt::LeftButton);
             else
-                Form1->close();
+                c->close();
         });
         EXPECT_EQ(ZemboUpdateMain(*Application()), 0);
-        EXPECT_EQ(FWatch.TagAtMainShow, 0);
+        EXPECT_EQ(FWatch.ConfirmedAtMainShow, 0);
         EXPECT_EQ(FWatch.Shown, QStringList({"Form1", "frmzemboupdate"}));
-        EXPECT_EQ(Form1, nullptr);
-        EXPECT_EQ(frmzemboupdate, nullptr);
+        EXPECT_EQ(TopLevel("Form1"), nullptr);
+        EXPECT_EQ(TopLevel("frmzemboupdate"), nullptr);
     }
 }
 
-// Without a confirmation window there is no confirmation: the update
-// window closes again by its timer.
-TEST_F(StartUp, UpdateWindowWithoutConfirmationWindowCloses)
+// An update window never told of a confirmation closes again by its timer.
+TEST_F(StartUp, UpdateWindowWithoutConfirmationCloses)
 {
-    ASSERT_EQ(Form1, nullptr);
-    frmzemboupdate = new Tfrmzemboupdate();
-    frmzemboupdate->show();
-    EXPECT_TRUE(QTest::qWaitFor([] { return !frmzemboupdate->isVisible(); }, 2000));
-    delete frmzemboupdate;
-    EXPECT_EQ(frmzemboupdate, nullptr);
+    TUpdateWindow window;
+    window.show();
+    EXPECT_TRUE(QTest::qWaitFor([&window] { return !window.isVisible(); }, 2000));
+    EXPECT_EQ(FWatch.Shown, QStringList({"frmzemboupdate"}));
 }
 
 TEST_F(StartUp, ErrorFilesBlockAndTheNoticeNamesTheFirstIgnoringCase)
@@ -150,29 +178,31 @@ TEST_F(StartUp, ErrorFilesBlockAndTheNoticeNamesTheFirstIgnoringCase)
     WriteBytes(FDir.File("OUTRO.TXT"), "x");
     QString notice;
     bool form1Hidden = false;
-    When([] { return Form2 && Form2->isVisible(); }, [&] {
-        notice = Form2->Label1->text();
-        form1Hidden = !Form1->isVisible();
-        QTest::mouseClick(Form2->Button3, Qt::LeftButton);
+    QPointer<TScriptErrorNotice> shown;
+    When(NoticeUp, [&] {
+        shown = NoticeUp();
+        notice = shown->fileLabel->text();
+        form1Hidden = !TopLevel("Form1")->isVisible();
+        QTest::mouseClick(shown->continueButton, Qt::LeftButton);
     });
     EXPECT_EQ(ZemboUpdateMain(*Application()), 0);
     EXPECT_EQ(notice, QStringLiteral("SCRIPT EM EXECUÇÃO SALVO: Script_Erro_DT_01_01_2027_HR_00_00_00 M-A.TXT"));
     EXPECT_TRUE(form1Hidden);
-    EXPECT_EQ(FWatch.TagAtMainShow, 0);
-    EXPECT_EQ(Form2, nullptr);
+    EXPECT_EQ(FWatch.ConfirmedAtMainShow, 0);
+    EXPECT_TRUE(shown.isNull());
 }
 
 TEST_F(StartUp, AFolderNamedLikeAnErrorFileBlocksToo)
 {
     QDir().mkdir(FDir.File("SCRIPT_ERRO_PASTA.TXT"));
     QString notice;
-    When([] { return Form2 && Form2->isVisible(); }, [&] {
-        notice = Form2->Label1->text();
-        QTest::mouseClick(Form2->Button3, Qt::LeftButton);
+    When(NoticeUp, [&] {
+        notice = NoticeUp()->fileLabel->text();
+        QTest::mouseClick(NoticeUp()->continueButton, Qt::LeftButton);
     });
     EXPECT_EQ(ZemboUpdateMain(*Application()), 0);
     EXPECT_EQ(notice, QStringLiteral("SCRIPT EM EXECUÇÃO SALVO: SCRIPT_ERRO_PASTA.TXT"));
-    EXPECT_EQ(FWatch.TagAtMainShow, 0);
+    EXPECT_EQ(FWatch.ConfirmedAtMainShow, 0);
 }
 
 } // namespace

@@ -1,11 +1,11 @@
 // Every fixed text of every window, measured with the faces the program
 // picks, fits its control as laid out: no wrapped headline losing a line, no
 // label cut at the window's edge or running into its neighbour.
+#include "app/confirmwindow.h"
 #include "app/formkit.h"
-#include "app/uaguarde.h"
-#include "app/unit1.h"
-#include "app/unit2.h"
-#include "app/untfrmzemboupdate.h"
+#include "app/scripterrornotice.h"
+#include "app/updatewindow.h"
+#include "app/upgradewindow.h"
 #include "tests/support/testenv.h"
 #include "update/updaterun.h"
 #include "widgets/label3d.h"
@@ -156,27 +156,27 @@ TEST(TextFit, NamedFacesResolveToTheirFixedSubstitutes)
 
 TEST(TextFit, ConfirmationWindow)
 {
-    TForm1 window;
+    TConfirmWindow window;
     EXPECT_EQ(Misfits(&window).join(u'\n'), QString());
     EXPECT_EQ(FixedTexts(&window).size(), 6); // 3-D caption, three labels, two buttons
 }
 
 TEST(TextFit, NoticeKeepsItsThreeLines)
 {
-    TForm2 window;
-    window.Label1->setText(
-        QStringLiteral("SCRIPT EM EXECUÇÃO SALVO: SCRIPT_ERRO_DT_09_12_2026_HR_10_15_00 M-KELDARIN.TXT"));
+    TScriptErrorNotice window;
+    window.SetErrorFile(QStringLiteral("SCRIPT_ERRO_DT_09_12_2026_HR_10_15_00 M-KELDARIN.TXT"));
     EXPECT_EQ(Misfits(&window).join(u'\n'), QString());
-    const QFontMetrics fm(window.myLabel3d1->Font());
-    EXPECT_EQ(Label3DNeeds(window.myLabel3d1).height() - window.myLabel3d1->Shift(), fm.height() + 2 * fm.lineSpacing());
+    const TmyLabel3D* warning = window.warningLabel;
+    const QFontMetrics fm(warning->Font());
+    EXPECT_EQ(Label3DNeeds(warning).height() - warning->Shift(), fm.height() + 2 * fm.lineSpacing());
 }
 
 TEST(TextFit, UpgradeWindow)
 {
-    Taguarde window(nullptr);
+    TUpgradeWindow window(nullptr);
     EXPECT_EQ(Misfits(&window).join(u'\n'), QString());
     // the heading sits inside its bevel
-    EXPECT_TRUE(window.Bevel1->geometry().contains(window.AGUARDE->geometry()));
+    EXPECT_TRUE(window.bevel->geometry().contains(window.waitLabel->geometry()));
 }
 
 // A label of the update window grows with its text, as the window's own do.
@@ -188,14 +188,14 @@ void Show(QLabel* label, const QString& text)
 
 TEST(TextFit, UpdateWindow)
 {
-    Tfrmzemboupdate window;
+    TUpdateWindow window;
     EXPECT_EQ(Misfits(&window).join(u'\n'), QString());
     // the texts the checks and the run put in, each as long as it gets
-    Show(window.Label9, MainExecutable + QStringLiteral(" - Será atualizado"));
-    Show(window.StatusPanel1, QStringLiteral("Clique em Atualizar agora ou pressione <ENTER>."));
+    Show(window.mainExecutableLabel, MainExecutable + QStringLiteral(" - Será atualizado"));
+    Show(window.statusPanel, QStringLiteral("Clique em Atualizar agora ou pressione <ENTER>."));
     for (const bool scriptFailed : {false, true})
         for (const bool failed : {false, true}) {
-            Show(window.lblstatus, TextoFinal(failed, scriptFailed));
+            Show(window.statusLabel, TextoFinal(failed, scriptFailed));
             EXPECT_EQ(Misfits(&window).join(u'\n'), QString());
         }
 }

@@ -3,11 +3,10 @@
 // Firebird customer database, the archiver stand-in under a scratch Program
 // Files folder. The window is driven with QTest; every box is answered here.
 #include "app/formkit.h"
-#include "app/uaguarde.h"
-#include "app/unit1.h"
-#include "app/unit2.h"
-#include "app/untfrmzemboupdate.h"
+#include "app/scripterrornotice.h"
 #include "app/updatepictures.h"
+#include "app/updatewindow.h"
+#include "app/upgradewindow.h"
 #include "platform/files.h"
 #include "platform/shell.h"
 #include "tests/ftp/fakeftpserver.h"
@@ -30,6 +29,7 @@
 #include <atomic>
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <memory>
 
 namespace {
 
@@ -77,45 +77,43 @@ protected:
                 Messages << box->text();
                 std::fprintf(stderr, "BOX[%s]\n", qPrintable(QString(box->text()).replace('\r', "<CR>")));
                 box->accept();
-            } else if (Form2 && modal == Form2) {
-                Messages << Form2->Label1->text();
-                Form2->Button3->click();
+            } else if (auto* notice = dynamic_cast<TScriptErrorNotice*>(modal)) {
+                Messages << notice->fileLabel->text();
+                notice->continueButton->click();
             }
         });
         FAnswer.start();
     }
     void TearDown() override
     {
-        delete frmzemboupdate;
-        delete Form1;
+        FWindow.reset();
         SetShellOpenFunction({});
         TInstallationTest::TearDown();
     }
 
     // The confirmed start: the window shown, its checks run.
-    Tfrmzemboupdate& Open()
+    TUpdateWindow& Open()
     {
-        Form1 = new TForm1();
-        Form1->Tag = 1;
-        frmzemboupdate = new Tfrmzemboupdate();
-        frmzemboupdate->show();
+        FWindow = std::make_unique<TUpdateWindow>();
+        FWindow->SetConfirmed(true);
+        FWindow->show();
         QTest::qWait(150);
-        return *frmzemboupdate;
+        return *FWindow;
     }
     // "&Atualizar agora", which returns when the run has ended.
     void Run()
     {
         Messages.clear();
-        QTest::mouseClick(frmzemboupdate->Button1, Qt::LeftButton);
+        QTest::mouseClick(FWindow->updateButton, Qt::LeftButton);
     }
     int StateOf(const QString& name) const
     {
-        for (int i = 0; i < frmzemboupdate->TreeView3->topLevelItemCount(); ++i)
-            if (frmzemboupdate->TreeView3->topLevelItem(i)->text(0).endsWith(" " + name))
-                return frmzemboupdate->NodeState(i);
+        for (int i = 0; i < FWindow->filesTree->topLevelItemCount(); ++i)
+            if (FWindow->filesTree->topLevelItem(i)->text(0).endsWith(" " + name))
+                return FWindow->NodeState(i);
         return -2;
     }
-    QString Final() const { return frmzemboupdate->lblstatus->text(); }
+    QString Final() const { return FWindow->statusLabel->text(); }
     QString VersaoTables() const
     {
         return FCustomer->Scalar("SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'VERSAO'");
@@ -128,6 +126,7 @@ protected:
         return server;
     }
 
+    std::unique_ptr<TUpdateWindow> FWindow; // the window Open shows
     QTimer FAnswer;
     QStringList Messages;
     QStringList Opened;
@@ -155,14 +154,14 @@ TEST_F(UpdateWindow, FirstRunFetchesStampsReplacesAndUpgradesThenASecondRunDoesN
     FCatalog.AddScript("KELDARIN", "0002", "S", "INSERT INTO T1 VALUES (2);");
     Config(svPyftpd, false);
 
-    Tfrmzemboupdate& w = Open();
-    EXPECT_EQ(w.StatusPanel1->text(), "Clique em Atualizar agora ou pressione <ENTER>.");
-    EXPECT_EQ(w.CheckListBox1->item(0)->text(), "DADOS");
-    EXPECT_EQ(w.CheckListBox1->item(0)->checkState(), Qt::Checked);
-    EXPECT_EQ(w.ftpupdate.ConnectTimeout, 30000);
-    EXPECT_EQ(w.ftpupdate.ReadTimeout, 60000);
-    EXPECT_EQ(QApplication::focusWidget(), w.Button1);
-    QTest::keyClick(w.Button1, Qt::Key_Return); // Enter starts the run
+    TUpdateWindow& w = Open();
+    EXPECT_EQ(w.statusPanel->text(), "Clique em Atualizar agora ou pressione <ENTER>.");
+    EXPECT_EQ(w.aliasList->item(0)->text(), "DADOS");
+    EXPECT_EQ(w.aliasList->item(0)->checkState(), Qt::Checked);
+    EXPECT_EQ(w.ftp.ConnectTimeout, 30000);
+    EXPECT_EQ(w.ftp.ReadTimeout, 60000);
+    EXPECT_EQ(QApplication::focusWidget(), w.updateButton);
+    QTest::keyClick(w.updateButton, Qt::Key_Return); // Enter starts the run
     EXPECT_TRUE(Messages.isEmpty()) << Messages.join(" | ").toStdString();
     EXPECT_EQ(Final(), Success);
     EXPECT_EQ(ReadBytes(FWork.File("NOVO.DLL")), QByteArray(300000, 'n'));
@@ -178,12 +177,12 @@ TEST_F(UpdateWindow, FirstRunFetchesStampsReplacesAndUpgradesThenASecondRunDoesN
     EXPECT_TRUE(QTest::qWaitFor([&] { return ReadBytes(FWork.File("Quendarive.exe")) == "programa novo"; }, 5000));
     EXPECT_EQ(FCustomer->Scalar("SELECT VERSAO FROM VERSAO"), "0002");
     EXPECT_EQ(FCustomer->Scalar("SELECT X FROM T1"), "2");
-    EXPECT_EQ(w.StatusPanel1->text(), "Desconectado!");
-    EXPECT_EQ(w.Gauge1->Progress(), 0);
-    EXPECT_EQ(w.lblcontador->text(), "");
-    EXPECT_EQ(w.Label3->text(), "");
-    EXPECT_TRUE(w.Button1->isEnabled());
-    EXPECT_FALSE(w.ftpupdate.Connected());
+    EXPECT_EQ(w.statusPanel->text(), "Desconectado!");
+    EXPECT_EQ(w.gauge->Progress(), 0);
+    EXPECT_EQ(w.counterLabel->text(), "");
+    EXPECT_EQ(w.currentFileLabel->text(), "");
+    EXPECT_TRUE(w.updateButton->isEnabled());
+    EXPECT_FALSE(w.ftp.Connected());
 
     QStringList started;
     SetProcessStartFunction([&](const QString& line, const QString&) {
@@ -249,14 +248,14 @@ TEST_F(UpdateWindow, EachFailedCheckWithItsMessageAndButton)
         c.Prepare();
         Messages.clear();
         Opened.clear();
-        Tfrmzemboupdate& w = Open();
-        EXPECT_TRUE(QTest::qWaitFor([] { return !frmzemboupdate->isVisible(); }, 3000)) << c.Message.toStdString();
+        TUpdateWindow& w = Open();
+        EXPECT_TRUE(QTest::qWaitFor([&w] { return !w.isVisible(); }, 3000)) << c.Message.toStdString();
         ASSERT_EQ(Messages.size(), 1) << c.Message.toStdString();
         EXPECT_TRUE(Messages[0].startsWith(c.Message)) << Messages[0].toStdString();
-        EXPECT_EQ(w.Button1->isEnabled(), c.ButtonEnabled) << c.Message.toStdString();
+        EXPECT_EQ(w.updateButton->isEnabled(), c.ButtonEnabled) << c.Message.toStdString();
         EXPECT_EQ(Opened, c.Message.startsWith("Favor") ? QStringList{"http://www.belmora.com.br/winrar.exe"}
                                                         : QStringList{});
-        delete frmzemboupdate;
+        FWindow.reset();
         QProcess::execute(SourceDir() + "/scripts/install-winrar", {FPrograms.Path(), FPrograms.File("registry.ini")});
         WriteBytes(FPrograms.File("registry.ini"), registry);
         WriteBytes(FWork.File("Quendarive.exe"), "programa antigo");
@@ -266,10 +265,10 @@ TEST_F(UpdateWindow, EachFailedCheckWithItsMessageAndButton)
     // only the backup of an earlier replacement: the checks pass
     QFile::rename("Quendarive.exe", "Quendarive.old");
     Messages.clear();
-    Tfrmzemboupdate& w = Open();
+    TUpdateWindow& w = Open();
     EXPECT_TRUE(w.isVisible());
     EXPECT_TRUE(Messages.isEmpty());
-    EXPECT_EQ(w.Label9->text(), "Quendarive.exe - Será atualizado");
+    EXPECT_EQ(w.mainExecutableLabel->text(), "Quendarive.exe - Será atualizado");
 }
 
 // The server refuses the first file: red node and its box, the second file
@@ -286,7 +285,7 @@ TEST_F(UpdateWindow, RefusedAndUnsafeFilesKeepThePreviousCopies)
     FileSetDate(Root(svVsftpd) + "Quendarive.rar", ServerTime());
     FCatalog.AddScript("KELDARIN", "0001", "S", "CREATE TABLE T1 (X INTEGER);");
     Config(svVsftpd, false);
-    Tfrmzemboupdate& w = Open();
+    TUpdateWindow& w = Open();
     Run();
     EXPECT_EQ(Final(), Retry);
     ASSERT_EQ(Messages.size(), 2) << Messages.join(" | ").toStdString();
@@ -301,7 +300,7 @@ TEST_F(UpdateWindow, RefusedAndUnsafeFilesKeepThePreviousCopies)
     EXPECT_EQ(ReadBytes(FWork.File("Quendarive.exe")), "programa antigo"); // no replacement
     EXPECT_FALSE(QFileInfo::exists("Quendarive.old"));
     EXPECT_EQ(FCustomer->Scalar("SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'VERSAO'"), "0");
-    EXPECT_TRUE(w.Button1->isEnabled());
+    EXPECT_TRUE(w.updateButton->isEnabled());
 }
 
 // Errors the run does not expect: the error box with their text, the
@@ -320,7 +319,7 @@ TEST_F(UpdateWindow, UnexpectedErrorsEndTheRunCleanly)
             QDir(Root(svPyftpd)).removeRecursively();
         },
     };
-    Tfrmzemboupdate& w = Open();
+    TUpdateWindow& w = Open();
     QStringList boxes;
     for (const auto& fail : failures) {
         fail();
@@ -328,8 +327,8 @@ TEST_F(UpdateWindow, UnexpectedErrorsEndTheRunCleanly)
         boxes += Messages;
         EXPECT_EQ(Messages.size(), 1) << Messages.join(" | ").toStdString();
         EXPECT_EQ(Final(), Retry);
-        EXPECT_TRUE(w.Button1->isEnabled());
-        EXPECT_FALSE(w.ftpupdate.Connected());
+        EXPECT_TRUE(w.updateButton->isEnabled());
+        EXPECT_FALSE(w.ftp.Connected());
         EXPECT_FALSE(QFileInfo::exists("NUNCA.DLL"));
     }
     EXPECT_EQ(boxes.value(0), "'vinte' is not a valid integer value");
@@ -356,19 +355,19 @@ TEST_F(UpdateWindow, CloseDuringATransferStopsCleanly)
     WriteRar4(Root(svPyftpd) + "Quendarive.rar", {{"Quendarive.exe", "novo", QDateTime(QDate(2024, 3, 15), QTime(10, 20))}});
     FCatalog.AddScript("KELDARIN", "0001", "S", "CREATE TABLE T1 (X INTEGER);");
     Config(svPyftpd, false);
-    Tfrmzemboupdate& w = Open();
+    TUpdateWindow& w = Open();
     QTimer closer;
     closer.setInterval(5);
     QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (w.Running() && w.Label3->text() == "GRANDE.BIN" && w.lblcontador->text().startsWith("Transferidos: ")) {
+        if (w.Running() && w.currentFileLabel->text() == "GRANDE.BIN" && w.counterLabel->text().startsWith("Transferidos: ")) {
             closer.stop();
-            QTest::mouseClick(w.Button3, Qt::LeftButton);
+            QTest::mouseClick(w.exitButton, Qt::LeftButton);
         }
     });
     closer.start();
     Run();
     EXPECT_FALSE(w.isVisible());
-    EXPECT_FALSE(w.ftpupdate.Connected());
+    EXPECT_FALSE(w.ftp.Connected());
     EXPECT_EQ(ReadBytes(FWork.File("GRANDE.BIN")), "anterior");
     EXPECT_FALSE(QFileInfo::exists("Quendarive.old"));
     EXPECT_EQ(FCustomer->Scalar("SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'VERSAO'"), "0");
@@ -442,7 +441,7 @@ TEST_F(UpdateWindow, CloseInEveryPhaseOfTheRun)
         SCOPED_TRACE(phase.Name);
         reached = false;
         std::unique_ptr<TFakeFtpServer> server = phase.Start();
-        Tfrmzemboupdate& w = Open();
+        TUpdateWindow& w = Open();
         QElapsedTimer sinceReached, sinceClick;
         QTimer closer;
         closer.setInterval(10);
@@ -452,7 +451,7 @@ TEST_F(UpdateWindow, CloseInEveryPhaseOfTheRun)
             if (sinceReached.isValid() && sinceReached.elapsed() >= 300) { // well inside the wait
                 closer.stop();
                 sinceClick.start();
-                QTest::mouseClick(w.Button3, Qt::LeftButton);
+                QTest::mouseClick(w.exitButton, Qt::LeftButton);
             }
         });
         closer.start();
@@ -462,7 +461,7 @@ TEST_F(UpdateWindow, CloseInEveryPhaseOfTheRun)
         ASSERT_TRUE(sinceClick.isValid());
         EXPECT_FALSE(w.isVisible());
         EXPECT_LT(took, 1000);
-        EXPECT_FALSE(w.ftpupdate.Connected());
+        EXPECT_FALSE(w.ftp.Connected());
         EXPECT_NE(Final(), Success);
         EXPECT_TRUE(Messages.isEmpty()) << Messages.join(" | ").toStdString();
         EXPECT_EQ(ReadBytes(FWork.File("Quendarive.exe")), "programa antigo");
@@ -473,7 +472,7 @@ TEST_F(UpdateWindow, CloseInEveryPhaseOfTheRun)
         // only the transfer that was under way, never the next file
         EXPECT_TRUE(!server || server->Commands().filter("RETR").size() <= 1);
         EXPECT_TRUE(!server || server->Commands().filter("RETR B.DLL").isEmpty());
-        delete frmzemboupdate;
+        FWindow.reset();
     }
     const QByteArray archiver = ReadBytes(FPrograms.File("archiver.pid")).trimmed();
     ASSERT_FALSE(archiver.isEmpty());
@@ -499,17 +498,17 @@ TEST_F(UpdateWindow, FoldersAreNeverFetchedAndEnterStartsTheNextRun)
             });
         },
         2);
-    Tfrmzemboupdate& w = Open();
+    TUpdateWindow& w = Open();
     Run();
     EXPECT_EQ(Final(), Success);
     EXPECT_TRUE(Messages.isEmpty()) << Messages.join(" | ").toStdString();
     for (const char* folder : {".", "..", "sub"})
         EXPECT_EQ(StateOf(folder), nsGreen) << folder;
     EXPECT_EQ(ReadBytes(FWork.File("NOVO.DLL")), "novo!");
-    EXPECT_EQ(w.focusWidget(), w.Button1);
+    EXPECT_EQ(w.focusWidget(), w.updateButton);
     w.activateWindow(); // the upgrade window was the last active one
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
-    ASSERT_EQ(QApplication::focusWidget(), w.Button1);
+    ASSERT_EQ(QApplication::focusWidget(), w.updateButton);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     EXPECT_EQ(Final(), Success);
     const QStringList commands = server->Commands();
@@ -526,17 +525,17 @@ TEST_F(UpdateWindow, CounterAndFileNameNeverOverlap)
 {
     Serve(svPyftpd, "ARQUIVO_GRANDE.BIN", QByteArray(48 * 1024 * 1024, 'g'));
     Config(svPyftpd, false);
-    Tfrmzemboupdate& w = Open();
+    TUpdateWindow& w = Open();
     int samples = 0;
     QStringList overlaps;
     QTimer watch;
     watch.setInterval(1);
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (w.Label3->text().trimmed().isEmpty() || !w.lblcontador->text().contains(" Kb de "))
+        if (w.currentFileLabel->text().trimmed().isEmpty() || !w.counterLabel->text().contains(" Kb de "))
             return;
         ++samples;
-        if (w.lblcontador->geometry().intersects(w.Label3->geometry()))
-            overlaps << w.lblcontador->text();
+        if (w.counterLabel->geometry().intersects(w.currentFileLabel->geometry()))
+            overlaps << w.counterLabel->text();
     });
     watch.start();
     Run();
@@ -576,27 +575,27 @@ TEST(ProgressHandlers, TextsGaugeAndTheResetOnDisconnect)
     QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
     TDateTime now = EncodeDate(2024, 3, 10) + EncodeTime(14, 5, 0, 0).Value();
     SetClock([&] { return now; });
-    Tfrmzemboupdate w;
-    w.ftpupdateWork(2048); // a listing before any size: total 0, gauge untouched
-    EXPECT_EQ(w.lblcontador->text(), "Transferidos: 2 Kb de 0 Kb");
-    EXPECT_EQ(w.Gauge1->Progress(), 0);
+    TUpdateWindow w;
+    w.ftpWork(2048); // a listing before any size: total 0, gauge untouched
+    EXPECT_EQ(w.counterLabel->text(), "Transferidos: 2 Kb de 0 Kb");
+    EXPECT_EQ(w.gauge->Progress(), 0);
     w.BytesToTransfer = 10240;
-    w.ftpupdateWorkBegin();
+    w.ftpWorkBegin();
     now = now + 2.5 / 86400;
-    w.ftpupdateWork(5120);
-    EXPECT_EQ(w.lblcontador->text(), "Transferidos: 5 Kb de 10 Kb");
-    EXPECT_EQ(w.lblstatus->text(), "Taxa de Transferencia: 2,00 KB/s; Tempo de download  0: 0: 2");
-    EXPECT_EQ(w.Gauge1->Progress(), 50);
-    w.ftpupdateWorkEnd(wmRead);
-    EXPECT_EQ(w.lblstatus->text(), "Download!!");
-    EXPECT_EQ(w.lblcontador->text(), "Transferidos: 10 Kb");
-    EXPECT_EQ(w.Gauge1->Progress(), 50);
-    w.ftpupdateStatus(ftpTransfer, "");
-    EXPECT_EQ(w.StatusPanel1->text(), "Transferindo..");
-    w.ftpupdateStatus(hsDisconnected, "");
-    EXPECT_EQ(w.StatusPanel1->text(), "Desconectado!");
-    EXPECT_EQ(w.Gauge1->Progress(), 0);
-    EXPECT_TRUE(w.ProgressBar1->isHidden());
+    w.ftpWork(5120);
+    EXPECT_EQ(w.counterLabel->text(), "Transferidos: 5 Kb de 10 Kb");
+    EXPECT_EQ(w.statusLabel->text(), "Taxa de Transferencia: 2,00 KB/s; Tempo de download  0: 0: 2");
+    EXPECT_EQ(w.gauge->Progress(), 50);
+    w.ftpWorkEnd(wmRead);
+    EXPECT_EQ(w.statusLabel->text(), "Download!!");
+    EXPECT_EQ(w.counterLabel->text(), "Transferidos: 10 Kb");
+    EXPECT_EQ(w.gauge->Progress(), 50);
+    w.ftpStatus(ftpTransfer, "");
+    EXPECT_EQ(w.statusPanel->text(), "Transferindo..");
+    w.ftpStatus(hsDisconnected, "");
+    EXPECT_EQ(w.statusPanel->text(), "Desconectado!");
+    EXPECT_EQ(w.gauge->Progress(), 0);
+    EXPECT_TRUE(w.progressBar->isHidden());
     SetClock({});
     QLocale::setDefault(QLocale::c());
 }

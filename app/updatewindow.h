@@ -1,6 +1,7 @@
-// The update window, the program's main window: its show handler runs the
-// environment checks, "&Atualizar agora" runs the update (update/updaterun.h)
-// and this window shows what the run reports.
+// The update window (window "frmzemboupdate"), the program's main window:
+// once the operator has confirmed, its show handler runs the environment
+// checks; "&Atualizar agora" runs the update (update/session.h) and this
+// window shows what the session reports.
 #pragma once
 
 #include "ftp/idftp.h"
@@ -25,63 +26,67 @@ class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 class TGauge;
-class Taguarde;
+class TUpgradeWindow;
 
-class Tfrmzemboupdate : public QWidget, public TSessionObserver {
+class TUpdateWindow : public QWidget, public TSessionObserver {
     // First, so the members below may refer to its parts.
     TUpdateSession FSession;
 
 public:
-    explicit Tfrmzemboupdate(QWidget* owner = nullptr);
-    ~Tfrmzemboupdate() override;
+    explicit TUpdateWindow(QWidget* owner = nullptr);
+    ~TUpdateWindow() override;
 
     TDateTime STime;
     quint32 BytesToTransfer = 0;
     QString PROGR;
 
-    QWidget* Panel1;
-    QLabel* Image1;
-    QLabel* Label1;
-    QLabel* Label2;
-    QWidget* Panel2;
-    QLabel* Image2;
-    QLabel* Label5;
-    QLabel* Label9;
-    QTreeWidget* TreeView3;
-    QPlainTextEdit* Memo3;
-    QLabel* Label10;
+    QWidget* headerPanel;
+    QLabel* iconImage;
+    QLabel* titleLabel;
+    QLabel* subtitleLabel;
+    QWidget* bodyPanel;
+    QLabel* backgroundImage;
+    QLabel* mainExecutableCaption;
+    QLabel* mainExecutableLabel;
+    QTreeWidget* filesTree;
+    QPlainTextEdit* listingText;
+    QLabel* databaseCaption;
     // The aliases to process; the database upgrade runs the ticked ones.
-    QListWidget* CheckListBox1;
-    TGauge* Gauge1;
-    QProgressBar* ProgressBar1;
-    QPushButton* Button1;
-    QLabel* lblstatus;
-    QLabel* lblcontador;
-    QLabel* Label3;
-    QPushButton* Button3;
-    QStatusBar* StatusBar1;
-    QLabel* StatusPanel1; // the status bar's one panel
-    QTimer* Timer2;
-    QList<QPixmap> ImageList1;
-    Taguarde* aguarde = nullptr; // while the upgrade runs
+    QListWidget* aliasList;
+    TGauge* gauge;
+    QProgressBar* progressBar;
+    QPushButton* updateButton;
+    QLabel* statusLabel;
+    QLabel* counterLabel;
+    QLabel* currentFileLabel;
+    QPushButton* exitButton;
+    QStatusBar* statusBar;
+    QLabel* statusPanel; // the status bar's one panel
+    QTimer* closeTimer;
+    QList<QPixmap> stateBalls;
+
+    // The operator's answer to the confirmation window; without it the
+    // window checks and changes nothing and closes again.
+    void SetConfirmed(bool confirmed) { FConfirmed = confirmed; }
+    bool Confirmed() const { return FConfirmed; }
 
     void FormShow();
-    void Timer2Timer();
+    void closeTimerTimeout();
     void FormClose();
-    void bfecharClick();
-    void batualizarClick();
+    void exitButtonClick();
+    void updateButtonClick();
     void AtualizaArquivos();
 
-    void ftpupdateWorkBegin();
-    void ftpupdateWork(std::int64_t AWorkCount);
-    void ftpupdateWorkEnd(TWorkMode AWorkMode);
-    void ftpupdateStatus(TIdStatus AStatus, const QString& AStatusText);
+    void ftpWorkBegin();
+    void ftpWork(std::int64_t AWorkCount);
+    void ftpWorkEnd(TWorkMode AWorkMode);
+    void ftpStatus(TIdStatus AStatus, const QString& AStatusText);
 
     // The tree node's state picture, -1 without one.
     int NodeState(int index) const;
     bool Running() const { return FSession.Executando(); }
     TUpdateSession& Session() { return FSession; }
-    TIdFTP& ftpupdate; // the session's FTP client
+    TIdFTP& ftp; // the session's FTP client
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -116,11 +121,11 @@ private:
     static constexpr int ProgressIntervalMs = 50;
     QElapsedTimer FProgressShown;
     std::int64_t FPendingCount = -1;
-    QList<QIcon> FStateIcons; // ImageList1's pictures, made once
+    QList<QIcon> FStateIcons; // the state balls as icons, made once
+    bool FConfirmed = false;
     bool FCloseRequested = false;
+    TUpgradeWindow* FUpgradeWindow = nullptr; // while the upgrade runs
 };
-
-extern Tfrmzemboupdate* frmzemboupdate;
 
 // Ends the process at once with the exit code (the failed FTP connection).
 [[noreturn]] void Halt(int exitCode);

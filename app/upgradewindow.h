@@ -1,6 +1,6 @@
-// The upgrade window: a small borderless "please wait" box shown while the
-// update session upgrades the customer databases; it shows the progress and
-// the notice of a failed script that the session saved.
+// The upgrade window (window "aguarde"): a small borderless "please wait" box
+// shown while the update session upgrades the customer databases; it shows
+// the progress and the notice of a failed script that the session saved.
 #pragma once
 
 #include "app/formkit.h"
@@ -13,16 +13,16 @@ class QLabel;
 class QProgressBar;
 class QTimer;
 
-class Taguarde : public TFormDialog {
+class TUpgradeWindow : public TFormDialog {
 public:
-    explicit Taguarde(QWidget* owner);
+    explicit TUpgradeWindow(QWidget* owner);
 
-    QWidget* Shape1;
-    QFrame* Bevel1;
-    QLabel* AGUARDE;
-    QLabel* Label1;
-    QProgressBar* pb1;
-    QTimer* Timer1;
+    QWidget* frame;
+    QFrame* bevel;
+    QLabel* waitLabel;
+    QLabel* stepLabel;
+    QProgressBar* progressBar;
+    QTimer* runTimer; // runs the upgrade once the window is on screen
 
     // Shows the window modally and, once it is on screen, runs the upgrade;
     // closes when it has ended.
@@ -32,7 +32,7 @@ public:
     // The notice naming the file the failed script was saved to.
     void ScriptSaved(const QString& errorFile);
 
-    void Timer1Timer();
+    void runTimerTimeout();
 
 protected:
     void FormShow() override;

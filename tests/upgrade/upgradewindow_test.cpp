@@ -2,9 +2,9 @@
 // the private MariaDB as the central catalogue, embedded Firebird files as
 // the customer databases, the window shown modally offscreen, its notices
 // answered by the test.
-#include "app/unit1.h"
-#include "app/unit2.h"
-#include "app/uaguarde.h"
+#include "app/confirmwindow.h"
+#include "app/scripterrornotice.h"
+#include "app/upgradewindow.h"
 #include "db/catalog.h"
 #include "db/ibdatabase.h"
 #include "platform/datetime.h"
@@ -33,12 +33,12 @@ QString TestName()
 // upgrade window around it; the errors it would show in a box are kept.
 class TUpgradeFace : public TSessionObserver {
 public:
-    std::unique_ptr<Taguarde> Window;
+    std::unique_ptr<TUpgradeWindow> Window;
     QStringList Errors;
 
     void Upgrade(const std::function<void()>& upgrade) override
     {
-        Window = std::make_unique<Taguarde>(nullptr);
+        Window = std::make_unique<TUpgradeWindow>(nullptr);
         Window->Executa(upgrade);
         EXPECT_FALSE(Window->isVisible());
     }
@@ -65,9 +65,9 @@ protected:
             if (auto* box = qobject_cast<QMessageBox*>(modal)) {
                 Messages << box->text();
                 box->accept();
-            } else if (Form2 && modal == Form2) {
-                Notices << Form2->Label1->text();
-                Form2->Button3->click();
+            } else if (auto* notice = dynamic_cast<TScriptErrorNotice*>(modal)) {
+                Notices << notice->fileLabel->text();
+                notice->continueButton->click();
             }
         });
         FAnswer.start();
@@ -118,7 +118,7 @@ protected:
     bool ScriptFailed() const { return FOutcome.Result == urScriptFalhou; }
     bool Completed() const { return FOutcome.Result != urErros; }
     bool CustomerOpen() const { return FSession->BaseCliente().Connected(); }
-    const QProgressBar* Bar() const { return FFace.Window->pb1; }
+    const QProgressBar* Bar() const { return FFace.Window->progressBar; }
     QStringList ErrorFiles() const { return QDir(FDir.Path()).entryList({"SCRIPT_ERRO*"}, QDir::Files | QDir::Dirs); }
 
     TScratchDir FDir;
@@ -274,10 +274,9 @@ TEST_F(Upgrade, FailedScriptIsSavedAndBlocksTheNextStart)
     EXPECT_EQ(ReadBytes(FDir.File(name)), expected);
 
     // The start-up sees the file and shows the notice instead of asking.
-    Form1 = new TForm1();
-    Form1->exec();
-    EXPECT_EQ(Form1->Tag, 0);
-    delete Form1;
+    TConfirmWindow confirmation;
+    confirmation.exec();
+    EXPECT_FALSE(confirmation.Confirmed());
     ASSERT_EQ(Notices.size(), 2);
     EXPECT_EQ(Notices[1], Notices[0]);
 
