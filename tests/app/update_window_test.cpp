@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QLocale>
+#include <QLockFile>
 #include <QMessageBox>
 #include <QProcess>
 #include <QProgressBar>
@@ -215,6 +216,18 @@ TEST_F(UpdateWindow, ActiveModeAlternatePasswordAndAFailingScript)
     EXPECT_TRUE(Messages[0].startsWith("SCRIPT EM EXECUÇÃO SALVO: SCRIPT_ERRO_DT_"));
     Run();
     EXPECT_EQ(Final(), Contact);
+}
+
+// While another update (zembo-update at night) holds the folder, the window
+// says so and closes without checking or changing anything.
+TEST_F(UpdateWindow, AnotherUpdateOfTheFolderKeepsTheWindowFromStarting)
+{
+    QLockFile other(FWork.File("zembo-update.lock"));
+    ASSERT_TRUE(other.tryLock(0));
+    TUpdateWindow& w = Open();
+    EXPECT_EQ(Messages, QStringList{"Outra atualização desta pasta está em andamento."});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !w.isVisible(); }, 2000));
+    EXPECT_EQ(w.aliasList->count(), 0); // no check ran
 }
 
 TEST_F(UpdateWindow, EachFailedCheckWithItsMessageAndButton)
