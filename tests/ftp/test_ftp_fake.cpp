@@ -606,6 +606,25 @@ TEST(FtpFakeData, FailureBeforeTheTransferCommandAwaitsNoCompletion)
     EXPECT_EQ(server.Commands().mid(8), QStringList({"PASV", "PASV", "SIZE f.bin", "QUIT"}));
 }
 
+namespace {
+
+// A server whose download starts, sends three bytes and goes quiet.
+TFakeFtpServer::TScript StalledRetr(int quietMs)
+{
+    return [quietMs](TFakeSession& s, int) {
+        s.Reply("220 hi");
+        s.Login();
+        s.OnPasv();
+        s.On("RETR", [quietMs](TFakeSession& s, const QByteArray&) {
+            s.Reply("150 coming");
+            s.SendData("abc", false);
+            s.Pause(quietMs);
+        });
+    };
+}
+
+} // namespace
+
 TEST(FtpFakeTimeout, SilentServerHitsEachWait)
 {
     // Control read.
@@ -620,16 +639,7 @@ TEST(FtpFakeTimeout, SilentServerHitsEachWait)
     EXPECT_EQ(rec.Events.mid(rec.Events.size() - 2), QStringList({"Disconnecting.", "Disconnected."}));
 
     // Data read: the server opens the data connection and sends nothing.
-    TFakeFtpServer stalled([](TFakeSession& s, int) {
-        s.Reply("220 hi");
-        s.Login();
-        s.OnPasv();
-        s.On("RETR", [](TFakeSession& s, const QByteArray&) {
-            s.Reply("150 coming");
-            s.SendData("abc", false);
-            s.Pause(600);
-        });
-    });
+    TFakeFtpServer stalled(StalledRetr(600));
     PointAt(ftp, stalled);
     ftp.ReadTimeout = 2000;
     ftp.TransferTimeout = 100;
@@ -793,16 +803,7 @@ TEST(FtpFakeTimeout, AbortFromTheWaitHookEndsEveryWait)
         s.Login();
         s.On("USER", [](TFakeSession& s, const QByteArray&) { s.Pause(1500); });
     });
-    TFakeFtpServer stalled([](TFakeSession& s, int) {
-        s.Reply("220 hi");
-        s.Login();
-        s.OnPasv();
-        s.On("RETR", [](TFakeSession& s, const QByteArray&) {
-            s.Reply("150 coming");
-            s.SendData("abc", false);
-            s.Pause(1500);
-        });
-    });
+    TFakeFtpServer stalled(StalledRetr(1500));
     const struct {
         const char* Phase;
         std::uint16_t Port;
