@@ -1,8 +1,7 @@
 #include "app/confirmwindow.h"
 
 #include "app/scripterrornotice.h"
-#include "platform/files.h"
-#include "platform/locale.h"
+#include "update/session.h"
 #include "widgets/label3d.h"
 #include "widgets/netgradient.h"
 
@@ -91,22 +90,14 @@ TConfirmWindow::TConfirmWindow(QWidget* owner) : TFormDialog(owner)
 
 TConfirmWindow::~TConfirmWindow() = default;
 
-void TConfirmWindow::ListaArquivos(const QString& pattern, QStringList& list)
-{
-    for (const TSearchEntry& entry : FindEntries(QString(), pattern))
-        list.append(entry.Name);
-    SortTextLocale(list);
-}
-
 void TConfirmWindow::FormShow()
 {
-    QStringList found;
-    ListaArquivos(QStringLiteral("SCRIPT_ERRO*.*"), found);
-    if (found.isEmpty())
+    const QString pending = ArquivoErroPendente();
+    if (pending.isEmpty())
         return;
     noticeTimer->start();
     FNotice = std::make_unique<TScriptErrorNotice>(this);
-    FNotice->SetErrorFile(found.first());
+    FNotice->SetErrorFile(pending);
 }
 
 void TConfirmWindow::noticeTimerTimeout()

@@ -39,9 +39,6 @@ public:
     void closedBoxToggled();
     void continueButtonClick();
     void exitButtonClick();
-    // Names in the working folder matching the pattern, sorted by the user's
-    // locale ignoring case.
-    static void ListaArquivos(const QString& pattern, QStringList& list);
 
 protected:
     void FormShow() override;
