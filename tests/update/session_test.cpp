@@ -222,6 +222,51 @@ TEST_F(Session, UpdatesEverythingAndLogsItThenHasNothingToDo)
 
 // A failing script: saved to the error file, and every later run of the
 // session ends with the script failure too.
+// A download the line cut off is kept aside with what the server said of the
+// file; the next run fetches only the rest, and the whole file replaces the
+// local copy only then.
+TEST_F(Session, AnInterruptedDownloadResumesOnTheNextRun)
+{
+    QByteArray big(4 * 1024 * 1024, Qt::Uninitialized);
+    for (qsizetype i = 0; i < big.size(); ++i)
+        big[i] = char((i * 7 + i / 1021) & 0xFF);
+    QDir(Root(svPyftpd)).removeRecursively();
+    Serve(svPyftpd, "GRANDE.BIN", big);
+    WriteBytes(FWork.File("GRANDE.BIN"), "anterior");
+    const QString log = FPrograms.File("pyftpd.log");
+    QProcess server;
+    server.start("/usr/bin/python3",
+                 {SourceDir() + "/tests/ftp/pyftpd_server.py", "--root", ServiceEnv("ZEMBO_PYFTPD_ROOT"), "--user",
+                  ServiceEnv("ZEMBO_FTP_USER"), "--password", ServiceEnv("ZEMBO_FTP_PASSWORD"), "--log", log,
+                  "--drop-at", QString::number(1536 * 1024)});
+    ASSERT_TRUE(server.waitForReadyRead(10000));
+    WriteBytes(FWork.File("atualiza.cfg"), "127.0.0.1\r\n" + server.readLine().trimmed() + "\r\n");
+
+    TRecorder recorder;
+    {
+        TUpdateSession session(recorder);
+        ASSERT_FALSE(session.Verifica());
+        EXPECT_EQ(session.Atualiza().Result, urErros);
+    }
+    EXPECT_EQ(ReadBytes(FWork.File("GRANDE.BIN")), "anterior");
+    EXPECT_EQ(QFileInfo(FWork.File("GRANDE.BIN.zembo-parcial")).size(), 1536 * 1024);
+    {
+        TUpdateSession session(recorder);
+        ASSERT_FALSE(session.Verifica());
+        EXPECT_EQ(session.Atualiza().Result, urSucesso) << recorder.Events.join(" | ").toStdString();
+    }
+    EXPECT_TRUE(ReadBytes(FWork.File("GRANDE.BIN")) == big);
+    EXPECT_FALSE(QFileInfo::exists(FWork.File("GRANDE.BIN.zembo-parcial")));
+    QList<qint64> sent;
+    for (const QByteArray& line : ReadBytes(log).split('\n'))
+        if (line.startsWith("RETR GRANDE.BIN "))
+            sent << line.mid(line.lastIndexOf(' ') + 1).toLongLong();
+    ASSERT_EQ(sent.size(), 2);
+    EXPECT_EQ(sent[1], big.size() - 1536 * 1024); // only the rest the second time
+    server.kill();
+    server.waitForFinished();
+}
+
 TEST_F(Session, AFailingScriptIsSavedAndKeepsFailing)
 {
     FCatalog.Exec("DELETE FROM scripts");
