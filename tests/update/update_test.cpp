@@ -3,15 +3,19 @@
 // work and command line, and the transfer display's texts.
 #include "ftp/listing/ftplist.h"
 #include "platform/files.h"
+#include "db/catalog.h"
+#include "db/ibdatabase.h"
 #include "platform/shell.h"
 #include "tests/support/rar4writer.h"
 #include "tests/support/testenv.h"
+#include "update/connections.h"
 #include "update/progress.h"
 #include "update/updaterun.h"
 
 #include <QDir>
 #include <QLocale>
 #include <QElapsedTimer>
+#include <QLibrary>
 #include <QProcess>
 #include <QTest>
 #include <csignal>
@@ -346,6 +350,32 @@ TEST(ReplacementChild, KilledByItsParent)
     if (programs.isEmpty())
         GTEST_SKIP() << "run by KilledMidwayTheNextRunRepairs";
     SubstituiExecutavel("Quendarive.exe", programs);
+}
+
+// A customer database that opens but cannot be closed again is a failed
+// check like one that does not open; before, the error escaped the checks.
+// The client is the recording fake, which fails the detach on request.
+TEST_F(InFolder, CustomerDatabaseThatWillNotCloseFailsItsCheck)
+{
+    qputenv("ZEMBO_IB_CLIENT", FAKE_CLIENT);
+    WriteBytes(FDir.File("catalogo.sqlite"), "");
+    WriteBytes(FDir.File("aliases.ini"), "[Check]\nTYPE=SQLITE\nDATABASE NAME=" + FDir.File("catalogo.sqlite").toUtf8() +
+                                         "\n[DADOS]\nTYPE=INTRBASE\nSERVER NAME=/fake/dados.fdb\n");
+    qputenv("ZEMBO_ALIASES", FDir.File("aliases.ini").toLocal8Bit());
+    const auto control = reinterpret_cast<void (*)(const char*)>(QLibrary::resolve(FAKE_CLIENT, "fake_control"));
+    ASSERT_TRUE(control);
+    control("fail isc_detach_database 335544721 -902 Unable to complete network request to host \"x\".");
+    TDatabase catalogue;
+    TIBDatabase customer;
+    ConfiguraConexoes(catalogue, customer);
+    const std::optional<TCheckFailure> failure = VerificaBases("DADOS", catalogue, customer);
+    control("reset");
+    qunsetenv("ZEMBO_ALIASES");
+    qunsetenv("ZEMBO_IB_CLIENT");
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(failure->Kind, ckCustomerDatabase);
+    EXPECT_EQ(failure->Message, "Alias DADOS encontrado, mas arquivo apontado por ele /fake/dados.fdb não foi encontrado.");
+    EXPECT_FALSE(catalogue.Connected());
 }
 
 TEST(Progress, TextsOfTheEdgeCasesInBrazilianPortuguese)
