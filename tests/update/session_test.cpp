@@ -267,6 +267,46 @@ TEST_F(Session, AnInterruptedDownloadResumesOnTheNextRun)
     server.waitForFinished();
 }
 
+// atualiza.cfg's fifth line "TLS": the run fetches over TLS from a server
+// whose certificate the CA file vouches for; a plain server is a failed
+// connection, never a fallback.
+TEST_F(Session, TheFifthLineAsksForTlsWithoutFallback)
+{
+    TScratchDir certs;
+    ASSERT_EQ(QProcess::execute("bash", {SourceDir() + "/tests/ftp/make_test_certs.sh", certs.Path()}), 0);
+    qputenv("ZEMBO_FTP_CA", certs.File("ca.pem").toLocal8Bit());
+    ServeRelease();
+    QProcess server;
+    server.start("/usr/bin/python3", {SourceDir() + "/tests/ftp/pyftpd_server.py", "--root", ServiceEnv("ZEMBO_PYFTPD_ROOT"),
+                                      "--user", ServiceEnv("ZEMBO_FTP_USER"), "--password", ServiceEnv("ZEMBO_FTP_PASSWORD"),
+                                      "--log", certs.File("pyftpd.log"), "--tls", certs.File("good.pem"),
+                                      certs.File("good.key")});
+    ASSERT_TRUE(server.waitForReadyRead(10000));
+    const QByteArray tlsPort = server.readLine().trimmed();
+    const QByteArray plainPort = ServiceEnv("ZEMBO_PYFTPD_PORT").toUtf8();
+
+    TRecorder recorder;
+    WriteBytes(FWork.File("atualiza.cfg"), "127.0.0.1\r\n" + plainPort + "\r\n\r\n\r\nTLS\r\n");
+    {
+        TUpdateSession session(recorder);
+        ASSERT_FALSE(session.Verifica());
+        const TUpdateOutcome outcome = session.Atualiza();
+        EXPECT_EQ(outcome.Result, urSemConexao);
+        EXPECT_TRUE(outcome.Causa.contains("TLS")) << outcome.Causa.toStdString();
+    }
+    ExpectProgramAndDatabaseUntouched();
+    WriteBytes(FWork.File("atualiza.cfg"), "127.0.0.1\r\n" + tlsPort + "\r\n\r\n\r\ntls\r\n");
+    {
+        TUpdateSession session(recorder);
+        ASSERT_FALSE(session.Verifica());
+        EXPECT_EQ(session.Atualiza().Result, urSucesso) << recorder.Events.join(" | ").toStdString();
+    }
+    ExpectInstalled();
+    server.kill();
+    server.waitForFinished();
+    qunsetenv("ZEMBO_FTP_CA");
+}
+
 TEST_F(Session, AFailingScriptIsSavedAndKeepsFailing)
 {
     FCatalog.Exec("DELETE FROM scripts");
