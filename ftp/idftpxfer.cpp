@@ -5,6 +5,7 @@
 #include "ftp/idreply.h"
 #include "ftp/idsocket.h"
 #include "ftp/listing/ftplist.h"
+#include "platform/files.h"
 #include "platform/scoped.h"
 
 #include <QBuffer>
@@ -13,7 +14,6 @@
 #include <QFileDevice>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <filesystem>
 
 namespace {
 
@@ -429,11 +429,8 @@ std::int64_t TIdFTP::GetResumable(const QString& sourceFile, const QString& dest
             throw;
         }
     }
-    std::error_code ec;
-    std::filesystem::rename(std::filesystem::path(partialFile.toStdU16String()),
-                            std::filesystem::path(destinationFile.toStdU16String()), ec);
-    if (ec)
-        throw EFCreateError(QDir::current().absoluteFilePath(destinationFile), QString::fromStdString(ec.message()));
+    if (const QString failed = ReplaceFile(partialFile, destinationFile); !failed.isEmpty())
+        throw EFCreateError(QDir::current().absoluteFilePath(destinationFile), failed);
     type.Restore();
     return received;
 }

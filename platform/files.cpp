@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <filesystem>
+
 #if defined(Q_OS_UNIX)
 #include <sys/stat.h>
 #endif
@@ -135,6 +137,16 @@ bool CopyFileNoOverwrite(const QString& from, const QString& to)
     if (QFileInfo::exists(to))
         return false;
     return QFile::copy(from, to);
+}
+
+QString ReplaceFile(const QString& from, const QString& to)
+{
+    std::error_code ec;
+    const std::filesystem::path target(to.toStdU16String());
+    if (target.has_parent_path())
+        std::filesystem::create_directories(target.parent_path(), ec);
+    std::filesystem::rename(std::filesystem::path(from.toStdU16String()), target, ec);
+    return ec ? QString::fromStdString(ec.message()) : QString();
 }
 
 QByteArray ReadFileBytes(const QString& path)

@@ -38,6 +38,10 @@ std::optional<TDateTime> ToFileDatePrecision(TDateTime time);
 bool DeleteFile(const QString& path);
 // Refuses (false) when the destination exists.
 bool CopyFileNoOverwrite(const QString& from, const QString& to);
+// Renames from over to in one step (its folders made first), so a reader
+// sees the old file or the new one; the system's words when it failed,
+// else empty.
+QString ReplaceFile(const QString& from, const QString& to);
 
 // The whole file; raises EInOutError when it cannot be opened or read.
 QByteArray ReadFileBytes(const QString& path);

@@ -63,8 +63,8 @@ QString ArquivoErroPendente()
 }
 
 // The lock and the log live as long as the session.
-struct TUpdateSession::TLogs {
-    explicit TLogs(const QString& logFile)
+struct TUpdateSession::TFolderFiles {
+    explicit TFolderFiles(const QString& logFile)
         : Lock(QDir::current().absoluteFilePath(LockName)),
           Log(logFile.isEmpty() ? QString() : QDir::current().absoluteFilePath(logFile))
     {
@@ -120,10 +120,6 @@ private:
     std::function<void(const QString&)> FLog;
 };
 
-} // namespace
-
-namespace {
-
 // What the synchronisation reports, passed on to the session's observer and
 // written to the run log: the listing, each refusal with its reason, a
 // failed replacement.
@@ -168,7 +164,7 @@ private:
 } // namespace
 
 TUpdateSession::TUpdateSession(TSessionObserver& observer, const QString& logFile)
-    : FObserver(observer), FLogs(std::make_unique<TLogs>(logFile)), FCatalogue(std::make_unique<TDatabase>()),
+    : FObserver(observer), FFolder(std::make_unique<TFolderFiles>(logFile)), FCatalogue(std::make_unique<TDatabase>()),
       FCustomer(std::make_unique<TIBDatabase>())
 {
     ConfiguraConexoes(*FCatalogue, *FCustomer);
@@ -194,7 +190,7 @@ void TUpdateSession::LigaFtp()
 
 void TUpdateSession::Log(const QString& event)
 {
-    FLogs->Log.Line(event);
+    FFolder->Log.Line(event);
 }
 
 // A file the plan fetches: its size and time once it arrived, else that the
@@ -215,7 +211,7 @@ void TUpdateSession::LogArquivo(const TPlanItem& item, bool fetched)
 
 bool TUpdateSession::Bloqueia()
 {
-    return FLogs->Lock.isLocked() || FLogs->Lock.tryLock(0);
+    return FFolder->Lock.isLocked() || FFolder->Lock.tryLock(0);
 }
 
 std::optional<TCheckFailure> TUpdateSession::Verifica()
@@ -270,20 +266,13 @@ TUpdateOutcome TUpdateSession::Sincroniza(TUpdateRun& run)
     TUpdateOutcome outcome;
     try {
         FObserver.Stage(QStringLiteral("Conectando"));
-        const TConfiguracao settings = LeConfiguracao();
-        Log(QStringLiteral("servidor ") + settings.Host + u':' + QString::number(settings.Port) +
-            (settings.Passive ? QStringLiteral(", modo passivo") : QStringLiteral(", modo ativo")) +
-            QStringLiteral(", senha de ") + settings.PasswordField());
-        const QString password = SenhaFtp(settings);
+        std::unique_ptr<TSignedRelease> release;
         try {
-            run.Conecta(settings, password);
+            release = Conecta(run);
         } catch (const EUpdateConnectError& error) {
             Log(QStringLiteral("sem conexão: ") + error.Message());
             return {urSemConexao, error.Message()};
         }
-        const std::unique_ptr<TSignedRelease> release = VerificaVersao();
-        if (release)
-            run.UsaManifesto(&release->Manifest);
         if (FExecutavelVerificado) {
             FObserver.Stage(QStringLiteral("Listando"));
             const TUpdatePlan& plan = run.Planeja();
@@ -359,15 +348,26 @@ std::unique_ptr<TSignedRelease> TUpdateSession::VerificaVersao()
     return release;
 }
 
-TUpdatePlan TUpdateSession::PlanoDosArquivos(std::optional<TSignedRelease>* release)
+// The settings of atualiza.cfg, the password, the connection and, with a
+// trusted key, the signed release the run is then held to (it must outlive
+// the run's use of it).
+std::unique_ptr<TSignedRelease> TUpdateSession::Conecta(TUpdateRun& run)
 {
     const TConfiguracao settings = LeConfiguracao();
-    const QString password = SenhaFtp(settings);
+    Log(QStringLiteral("servidor ") + settings.Host + u':' + QString::number(settings.Port) +
+        (settings.Passive ? QStringLiteral(", modo passivo") : QStringLiteral(", modo ativo")) +
+        (settings.Tls ? QStringLiteral(", TLS") : QString()) + QStringLiteral(", senha de ") + settings.PasswordField());
+    run.Conecta(settings, SenhaFtp(settings));
+    std::unique_ptr<TSignedRelease> release = VerificaVersao();
+    run.UsaManifesto(release ? &release->Manifest : nullptr);
+    return release;
+}
+
+TUpdatePlan TUpdateSession::PlanoDosArquivos(std::optional<TSignedRelease>* release)
+{
     TUpdateRun run(FFtp, FObserver, FProgr);
-    run.Conecta(settings, password);
     try {
-        const std::unique_ptr<TSignedRelease> verified = VerificaVersao();
-        run.UsaManifesto(verified ? &verified->Manifest : nullptr);
+        const std::unique_ptr<TSignedRelease> verified = Conecta(run);
         TUpdatePlan plan = run.Planeja();
         run.Desconecta();
         if (release && verified)

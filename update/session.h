@@ -111,6 +111,7 @@ private:
     void LogArquivo(const TPlanItem& item, bool fetched);
     void LigaFtp();
     TUpdateOutcome Sincroniza(TUpdateRun& run);
+    std::unique_ptr<TSignedRelease> Conecta(TUpdateRun& run);
     std::unique_ptr<TSignedRelease> VerificaVersao();
 
 public:
@@ -121,8 +122,8 @@ public:
 private:
 
     TSessionObserver& FObserver;
-    struct TLogs;
-    std::unique_ptr<TLogs> FLogs;
+    struct TFolderFiles; // the folder's lock and run log
+    std::unique_ptr<TFolderFiles> FFolder;
     TIdFTP FFtp;
     std::unique_ptr<TDatabase> FCatalogue;
     std::unique_ptr<TIBDatabase> FCustomer;

@@ -20,8 +20,6 @@
 #include <QElapsedTimer>
 #include <QThread>
 
-#include <filesystem>
-
 namespace {
 
 const QString CatalogueName = QStringLiteral("Sistema_my");
@@ -377,14 +375,8 @@ QString MoveStagedFiles(const QString& folder)
     while (it.hasNext()) {
         const QString from = it.next();
         const QString to = folder + staging.relativeFilePath(from);
-        std::error_code ec;
-        const std::filesystem::path target(to.toStdU16String());
-        if (target.has_parent_path())
-            std::filesystem::create_directories(target.parent_path(), ec);
-        std::filesystem::rename(std::filesystem::path(from.toStdU16String()), target, ec);
-        if (ec)
-            return QStringLiteral("não foi possível colocar ") + to + QStringLiteral(" no lugar (") +
-                   QString::fromStdString(ec.message()) + u')';
+        if (const QString failed = ReplaceFile(from, to); !failed.isEmpty())
+            return QStringLiteral("não foi possível colocar ") + to + QStringLiteral(" no lugar (") + failed + u')';
     }
     return {};
 }

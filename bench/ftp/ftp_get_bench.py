@@ -1,20 +1,17 @@
 #!/usr/bin/python3
 """Downloads a 1 GiB file from the local vsftpd with zembo-ftp get and with
 curl, alternating, and prints MB/s for both, the ratio and zembo-ftp's peak RSS.
-Usage: ftp_get_bench.py BIN_DIR [ROUNDS]   (needs ZEMBO_VSFTPD_PORT/_ROOT)"""
+Usage: ftp_get_bench.py BIN_DIR [ROUNDS]   (needs the test services' ZEMBO_VSFTPD_*)"""
 import os, subprocess, sys, tempfile, time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from served import served_file, url, vsftpd
 
 bindir = sys.argv[1]
 rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 3
-port = os.environ["ZEMBO_VSFTPD_PORT"]
-root = os.environ["ZEMBO_VSFTPD_ROOT"]
+port, root, user, password = vsftpd()
 size = 1 << 30
-src = os.path.join(root, "bench1g.bin")
-if not os.path.exists(src) or os.path.getsize(src) != size:
-    with open(src, "wb") as f:
-        block = os.urandom(1 << 20)
-        for _ in range(size >> 20):
-            f.write(block)
+served_file(root, "bench1g.bin", size)
 out = tempfile.mkdtemp()
 dest = os.path.join(out, "bench1g.bin")
 
@@ -28,12 +25,12 @@ def run(cmd):
     os.remove(dest)
     return size / took / 1e6, usage.ru_maxrss / 1024.0
 
-url = "ftp://127.0.0.1:%s/" % port
+address = url(port, user, password)
 zembo, curl, rss = [], [], 0.0
 for _ in range(rounds):
-    mbs, peak = run([os.path.join(bindir, "zembo-ftp"), url, "get", "bench1g.bin", dest])
+    mbs, peak = run([os.path.join(bindir, "zembo-ftp"), address, "get", "bench1g.bin", dest])
     zembo.append(mbs); rss = max(rss, peak)
-    mbs, _ = run(["curl", "-s", "-o", dest, url + "bench1g.bin"])
+    mbs, _ = run(["curl", "-s", "-o", dest, address + "bench1g.bin"])
     curl.append(mbs)
 z, c = max(zembo), max(curl)
 print("zembo-ftp get: %.1f MB/s (best of %d: %s)" % (z, rounds, ", ".join("%.0f" % v for v in zembo)))

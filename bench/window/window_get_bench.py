@@ -5,19 +5,14 @@ alternating, and prints MB/s for both and the window's share.
 Usage: window_get_bench.py BIN_DIR [ROUNDS]   (needs the test services' ZEMBO_VSFTPD_*)"""
 import os, subprocess, sys, tempfile, time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from served import served_file, url, vsftpd
+
 bindir = sys.argv[1]
 rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 3
-port = os.environ["ZEMBO_VSFTPD_PORT"]
-root = os.environ["ZEMBO_VSFTPD_ROOT"]
-user = os.environ["ZEMBO_VSFTPD_USER"]
-password = os.environ["ZEMBO_VSFTPD_PASSWORD"]
+port, root, user, password = vsftpd()
 size = 512 << 20
-src = os.path.join(root, "bench512m.bin")
-if not os.path.exists(src) or os.path.getsize(src) != size:
-    with open(src, "wb") as f:
-        block = os.urandom(1 << 20)
-        for _ in range(size >> 20):
-            f.write(block)
+served_file(root, "bench512m.bin", size)
 dest = os.path.join(tempfile.mkdtemp(), "bench512m.bin")
 env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
 
@@ -32,9 +27,8 @@ def timed(cmd):
 
 window, tool = [], []
 for _ in range(rounds):
-    window.append(timed([os.path.join(bindir, "bench_window_get"), port, user, password, "bench512m.bin", dest]))
-    tool.append(timed([os.path.join(bindir, "zembo-ftp"), "ftp://%s:%s@127.0.0.1:%s/" % (user, password, port),
-                       "get", "bench512m.bin", dest]))
+    window.append(timed([os.path.join(bindir, "bench_window_get"), port, "bench512m.bin", dest]))
+    tool.append(timed([os.path.join(bindir, "zembo-ftp"), url(port, user, password), "get", "bench512m.bin", dest]))
 w, t = max(window), max(tool)
 print("window:        %.1f MB/s (best of %d: %s)" % (w, rounds, ", ".join("%.0f" % v for v in window)))
 print("zembo-ftp get: %.1f MB/s (best of %d: %s)" % (t, rounds, ", ".join("%.0f" % v for v in tool)))
