@@ -2,7 +2,6 @@
 
 #include "app/fonts.h"
 #include "platform/scoped.h"
-#include "platform/errors.h"
 
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -18,22 +17,24 @@ void TApplication::SetTitle(const QString& title)
     setApplicationName(title);
 }
 
-void TApplication::Terminate()
+void TApplication::Terminate(int exitCode)
 {
     FTerminated = true;
+    FExitCode = exitCode;
     if (FRunning)
-        quit();
+        exit(exitCode);
 }
 
 int TApplication::Run(QWidget* mainWindow)
 {
     mainWindow->show();
-    int code = 0;
     if (!FTerminated) {
         const TScopedFlag running(FRunning);
-        code = exec();
+        exec();
     }
+    const int code = FExitCode;
     FTerminated = false;
+    FExitCode = 0;
     return code;
 }
 
@@ -41,18 +42,6 @@ void TApplication::HandleException(const QString& message)
 {
     QMessageBox box(QMessageBox::Critical, FTitle, message, QMessageBox::Ok, activeWindow());
     box.exec();
-}
-
-bool TApplication::notify(QObject* receiver, QEvent* event)
-{
-    try {
-        return QApplication::notify(receiver, event);
-    } catch (const Exception& error) {
-        HandleException(error.Message());
-    } catch (const std::exception& error) {
-        HandleException(QString::fromUtf8(error.what()));
-    }
-    return false;
 }
 
 TApplication* Application()

@@ -14,20 +14,20 @@ public:
 
     QString Title() const { return FTitle; }
     void SetTitle(const QString& title);
-    // Asks the message loop to end; asked before Run, Run returns as soon as
-    // the main window has been shown.
-    void Terminate();
-    // Shows the main window and runs the message loop until it closes.
+    // Asks the message loop to end, Run to return exitCode; asked before
+    // Run, Run returns as soon as the main window has been shown.
+    void Terminate(int exitCode = 0);
+    // Shows the main window and runs the message loop until it closes or
+    // Terminate is asked; returns the exit code Terminate was given, else 0.
     int Run(QWidget* mainWindow);
     // The default error box: the error's text in a modal message box.
     void HandleException(const QString& message);
-
-    bool notify(QObject* receiver, QEvent* event) override;
 
 private:
     QString FTitle;
     bool FTerminated = false;
     bool FRunning = false;
+    int FExitCode = 0;
 };
 
 TApplication* Application();

@@ -19,7 +19,6 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QTreeWidget>
-#include <cstdlib>
 
 namespace {
 
@@ -53,12 +52,16 @@ void ShowMessage(QWidget* owner, const QString& text, QMessageBox::Icon icon = Q
 
 } // namespace
 
-void Halt(int exitCode)
-{
-    std::_Exit(exitCode);
-}
+// What the checks found, taken from the session's thread to the window's.
+struct TUpdateWindow::TChecks {
+    bool Locked = false; // another update holds the folder
+    std::optional<TCheckFailure> Failure;
+    bool ExecutavelVerificado = false;
+    QString Alias;
+    QString ProgramFiles;
+};
 
-TUpdateWindow::TUpdateWindow(QWidget* owner) : QWidget(owner), FSession(*this), ftp(FSession.Ftp())
+TUpdateWindow::TUpdateWindow(QWidget* owner) : QWidget(owner), FSession(*this, this)
 {
     setObjectName(QStringLiteral("frmzemboupdate"));
     setWindowTitle(QStringLiteral("Atualização de Sistema"));
@@ -173,7 +176,7 @@ void TUpdateWindow::showEvent(QShowEvent* event)
 // window closes once the run has unwound.
 void TUpdateWindow::closeEvent(QCloseEvent* event)
 {
-    if (FSession.Executando()) {
+    if (FSession.Ocupado()) {
         event->ignore();
         FCloseRequested = true;
         FSession.Cancela();
@@ -199,24 +202,40 @@ void TUpdateWindow::FormShow()
         closeTimer->start();
         return;
     }
-    // One update of a folder at a time, whoever runs it.
-    if (!FSession.Bloqueia()) {
+    BytesToTransfer = 0;
+    FSession.Run<TChecks>(
+        [](TUpdateSession& session) {
+            TChecks checks;
+            // One update of a folder at a time, whoever runs it.
+            checks.Locked = !session.Bloqueia();
+            if (checks.Locked)
+                return checks;
+            checks.Failure = session.Verifica();
+            checks.ExecutavelVerificado = session.ExecutavelVerificado();
+            checks.Alias = session.Alias();
+            checks.ProgramFiles = session.ProgramFiles();
+            return checks;
+        },
+        [this](const TChecks& checks) { Verificado(checks); });
+}
+
+void TUpdateWindow::Verificado(const TChecks& checks)
+{
+    if (checks.Locked) {
         ShowMessage(this, QStringLiteral("Outra atualização desta pasta está em andamento."));
         closeTimer->start();
         return;
     }
-    BytesToTransfer = 0;
-    const std::optional<TCheckFailure> failure = FSession.Verifica();
-    PROGR = FSession.ProgramFiles();
-    if (FSession.ExecutavelVerificado()) {
+    PROGR = checks.ProgramFiles;
+    if (checks.ExecutavelVerificado) {
         SetText(mainExecutableLabel, MainExecutableReady);
         SetLabelColour(mainExecutableLabel, Green);
-        auto* entry = new QListWidgetItem(FSession.Alias(), aliasList);
+        auto* entry = new QListWidgetItem(checks.Alias, aliasList);
         entry->setFlags(entry->flags() | Qt::ItemIsUserCheckable);
-        entry->setCheckState(failure ? Qt::Unchecked : Qt::Checked);
+        entry->setCheckState(checks.Failure ? Qt::Unchecked : Qt::Checked);
     }
-    if (failure)
-        return Falha(*failure);
+    if (checks.Failure)
+        return Falha(*checks.Failure);
     statusPanel->setText(QStringLiteral("Clique em Atualizar agora ou pressione <ENTER>."));
     updateButton->setDefault(true);
     updateButton->setFocus();
@@ -232,48 +251,50 @@ void TUpdateWindow::FormClose()
 {
 }
 
+// A run ends with the FTP session closed, so nothing is left to disconnect.
 void TUpdateWindow::exitButtonClick()
 {
-    if (!FSession.Executando() && ftp.Connected())
-        ftp.Disconnect();
     close();
 }
 
 void TUpdateWindow::updateButtonClick()
 {
-    if (FSession.Executando() || ftp.Connected()) {
+    if (FSession.Ocupado() || FFtpConnected) {
         ShowMessage(this, QStringLiteral("Conectado no FTP"));
         return;
     }
     updateButton->setEnabled(false);
     AtualizaArquivos();
-    updateButton->setEnabled(true);
-    if (FCloseRequested) {
-        close();
-        return;
-    }
-    updateButton->setFocus(); // Enter starts the next run
-}
-
-void TUpdateWindow::Waiting()
-{
-    // Paint and input (a close request among them) while the run waits.
-    QCoreApplication::processEvents();
 }
 
 void TUpdateWindow::AtualizaArquivos()
 {
     SetText(statusLabel, QStringLiteral(" "));
     filesTree->clear();
-    const TUpdateOutcome outcome = FSession.Atualiza();
+    FSession.Run<TUpdateOutcome>([](TUpdateSession& session) { return session.Atualiza(); },
+                                 [this](const TUpdateOutcome& outcome) { Atualizado(outcome); });
+}
+
+// The run has ended: its text, or, without a connection, the message and
+// the end of the program with exit code 2.
+void TUpdateWindow::Atualizado(const TUpdateOutcome& outcome)
+{
+    updateButton->setEnabled(true);
     if (outcome.Result == urSemConexao) {
         ShowMessage(this, outcome.Causa);
-        Halt(2);
+        Application()->Terminate(2);
+        close();
+        return;
     }
     ResetDisplay();
     SetText(statusLabel, outcome.TextoFinal());
     SetText(counterLabel, QString());
     SetText(currentFileLabel, QString());
+    if (FCloseRequested) {
+        close();
+        return;
+    }
+    updateButton->setFocus(); // Enter starts the next run
 }
 
 // The counter grows with the file; the file's name moves right of it
@@ -292,7 +313,6 @@ void TUpdateWindow::ResetDisplay()
     gauge->SetProgress(0);
     progressBar->hide();
     gauge->show();
-    gauge->repaint();
 }
 
 int TUpdateWindow::NodeState(int index) const
@@ -318,7 +338,6 @@ void TUpdateWindow::SetNodeState(QTreeWidgetItem* node, int state)
 void TUpdateWindow::Listed(const QStringList& lines)
 {
     listingText->setPlainText(lines.join(u'\n'));
-    listingText->repaint();
 }
 
 void TUpdateWindow::Planned(const TUpdatePlan& plan)
@@ -331,7 +350,6 @@ void TUpdateWindow::Planned(const TUpdatePlan& plan)
         SetNodeState(nodes.back(), item.State());
     }
     filesTree->addTopLevelItems(nodes);
-    filesTree->repaint();
 }
 
 void TUpdateWindow::FileStarted(int, const QString& name)
@@ -349,7 +367,6 @@ void TUpdateWindow::StateChanged(int index, TNodeState state)
 {
     SetNodeState(index, state);
     filesTree->scrollToItem(filesTree->topLevelItem(index));
-    filesTree->repaint();
 }
 
 void TUpdateWindow::FileFailed(int, const QString& message)
@@ -400,11 +417,18 @@ void TUpdateWindow::Error(const QString& text)
     Application()->HandleException(text);
 }
 
-void TUpdateWindow::Upgrade(const std::function<void()>& upgrade)
+void TUpdateWindow::UpgradeBegin()
 {
-    TUpgradeWindow window(this);
-    FUpgradeWindow = &window;
-    window.Executa(upgrade);
+    FUpgradeWindow = new TUpgradeWindow(this);
+    FUpgradeWindow->show();
+}
+
+void TUpdateWindow::UpgradeEnd()
+{
+    if (!FUpgradeWindow)
+        return;
+    FUpgradeWindow->close();
+    FUpgradeWindow->deleteLater();
     FUpgradeWindow = nullptr;
 }
 
@@ -439,12 +463,8 @@ void TUpdateWindow::ftpWork(std::int64_t AWorkCount)
     SetText(counterLabel, texts.Contador);
     PlaceFileName();
     SetText(statusLabel, texts.Status);
-    // Paint and input (a close request among them) while the run blocks.
-    QCoreApplication::processEvents();
-    if (texts.Gauge) {
+    if (texts.Gauge)
         gauge->SetProgress(*texts.Gauge);
-        gauge->repaint();
-    }
 }
 
 void TUpdateWindow::ftpWorkEnd(TWorkMode AWorkMode)
@@ -457,7 +477,10 @@ void TUpdateWindow::ftpWorkEnd(TWorkMode AWorkMode)
 void TUpdateWindow::ftpStatus(TIdStatus AStatus, const QString& AStatusText)
 {
     statusPanel->setText(StatusBarText(AStatus, AStatusText));
-    if (AStatus == hsDisconnected)
+    if (AStatus == hsConnected)
+        FFtpConnected = true;
+    if (AStatus == hsDisconnected) {
+        FFtpConnected = false;
         ResetDisplay();
-    repaint();
+    }
 }

@@ -1,9 +1,11 @@
 // The update window (window "frmzemboupdate"), the program's main window:
-// once the operator has confirmed, its show handler runs the environment
-// checks; "&Atualizar agora" runs the update (update/session.h) and this
-// window shows what the session reports.
+// once the operator has confirmed, its show handler has the session run the
+// environment checks; "&Atualizar agora" has it run the update
+// (update/session.h). The session runs on a worker thread (app/sessionthread.h);
+// this window shows what it reports and never waits for it.
 #pragma once
 
+#include "app/sessionthread.h"
 #include "ftp/idftp.h"
 #include "platform/datetime.h"
 #include "update/progress.h"
@@ -29,8 +31,6 @@ class TGauge;
 class TUpgradeWindow;
 
 class TUpdateWindow : public QWidget, public TSessionObserver {
-    // First, so the members below may refer to its parts.
-    TUpdateSession FSession;
 
 public:
     explicit TUpdateWindow(QWidget* owner = nullptr);
@@ -84,22 +84,25 @@ public:
 
     // The tree node's state picture, -1 without one.
     int NodeState(int index) const;
-    bool Running() const { return FSession.Executando(); }
-    TUpdateSession& Session() { return FSession; }
-    TIdFTP& ftp; // the session's FTP client
+    // The checks or a run are under way on the session's thread.
+    bool Running() const { return FSession.Ocupado(); }
+    // The FTP connection is open, as the session last reported.
+    bool FtpConnected() const { return FFtpConnected; }
 
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    struct TChecks;
+    void Verificado(const TChecks& checks);
+    void Atualizado(const TUpdateOutcome& outcome);
     void Falha(const TCheckFailure& failure);
     void SetNodeState(int index, int state);
     void SetNodeState(QTreeWidgetItem* node, int state);
     void ResetDisplay();
     void PlaceFileName();
 
-    void Waiting() override;
     void Listed(const QStringList& lines) override;
     void Planned(const TUpdatePlan& plan) override;
     void FileStarted(int index, const QString& name) override;
@@ -112,7 +115,8 @@ private:
     void TransferProgress(std::int64_t count) override;
     void TransferEnd(TWorkMode mode) override;
     void Error(const QString& text) override;
-    void Upgrade(const std::function<void()>& upgrade) override;
+    void UpgradeBegin() override;
+    void UpgradeEnd() override;
     void UpgradeProgress(int position) override;
     void ScriptSaved(const QString& errorFile) override;
     void UpgradeFailed(const QString& text) override;
@@ -124,8 +128,9 @@ private:
     QList<QIcon> FStateIcons; // the state balls as icons, made once
     bool FConfirmed = false;
     bool FCloseRequested = false;
+    bool FFtpConnected = false;
     TUpgradeWindow* FUpgradeWindow = nullptr; // while the upgrade runs
+    // Last, so it goes first: the session's thread ends before the controls
+    // its reports are shown on.
+    TSessionThread FSession;
 };
-
-// Ends the process at once with the exit code (the failed FTP connection).
-[[noreturn]] void Halt(int exitCode);

@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QThread>
-#include <QTimer>
 
 TUpgradeWindow::TUpgradeWindow(QWidget* owner) : TFormDialog(owner)
 {
@@ -35,37 +34,12 @@ TUpgradeWindow::TUpgradeWindow(QWidget* owner) : TFormDialog(owner)
     progressBar->setRange(1, 100);
     progressBar->setValue(1);
     progressBar->setTextVisible(false);
-
-    runTimer = new QTimer(this);
-    runTimer->setObjectName(QStringLiteral("Timer1"));
-    runTimer->setInterval(100);
-    connect(runTimer, &QTimer::timeout, this, &TUpgradeWindow::runTimerTimeout);
-}
-
-void TUpgradeWindow::Executa(const std::function<void()>& upgrade)
-{
-    FUpgrade = upgrade;
-    exec();
-    FUpgrade = nullptr;
-}
-
-void TUpgradeWindow::FormShow()
-{
-    runTimer->start();
-}
-
-void TUpgradeWindow::runTimerTimeout()
-{
-    runTimer->stop();
-    if (FUpgrade)
-        FUpgrade();
-    close();
+    setModal(true);
 }
 
 void TUpgradeWindow::Progress(int position)
 {
     progressBar->setValue(position);
-    progressBar->repaint();
 }
 
 void TUpgradeWindow::ScriptSaved(const QString& errorFile)

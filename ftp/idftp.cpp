@@ -48,7 +48,7 @@ TIdFTP::TIdFTP()
                                                                         if (OnWait)
                                                                             OnWait();
                                                                     },
-                                                                    &FAbortRequested})),
+                                                                    [this] { return AbortRequested(); }})),
       FSocket(std::make_unique<TIdSocket>(FWaitControl.get()))
 {
 }
@@ -548,3 +548,8 @@ void TIdFTP::Disconnect()
 }
 
 void TIdFTP::Abort() { FAbortRequested = true; }
+
+bool TIdFTP::AbortRequested() const
+{
+    return FAbortRequested || (StopRequest && *StopRequest);
+}

@@ -10,6 +10,7 @@
 #include <QIODevice>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -105,6 +106,9 @@ public:
     // connect, a reply, a data block), so that a caller on one thread can
     // keep its window answering; it may call Abort.
     std::function<void()> OnWait;
+    // The caller's own stop request, read like Abort's at every wait slice
+    // and block; it may be set from any thread, and the client never clears it.
+    const std::atomic<bool>* StopRequest = nullptr;
     TWorkBeginEvent OnWorkBegin;
     TWorkEvent OnWork;
     TWorkEndEvent OnWorkEnd;
@@ -123,8 +127,9 @@ public:
     // wait on the network (connect, reply, data) at once. The operation
     // fails with EIdFTPAborted and the session is closed; a download keeps
     // no partial data, except GetResumable's partial file. Only sets a
-    // flag, so the notification handlers and OnWait may call it; requested
-    // while nothing runs, it makes the next wait or transfer fail at once.
+    // flag, so the notification handlers, OnWait and other threads may call
+    // it; requested while nothing runs, it makes the next wait or transfer
+    // fail at once.
     void Abort();
 
     // Refuses (EIdFTPBadArgument, naming `what`) text meant for a command
@@ -195,6 +200,7 @@ private:
     void DoStatus(TIdBaseComponent* sender, TIdStatus status, const QString& argument = QString());
     // A wait ended by Abort: the session is closed and the request consumed.
     [[noreturn]] void EndAborted();
+    bool AbortRequested() const;
     void CheckSessionTexts() const;
     void OpenControl();
     void ReadGreeting();
@@ -239,7 +245,7 @@ private:
     bool FClosedByPeer = false;
     bool FUTF8 = false;
     bool FInTransfer = false;
-    bool FAbortRequested = false;
+    std::atomic<bool> FAbortRequested = false;
     int FWorkLevel = 0;
     std::int64_t FWorkCount = 0;
     std::int64_t FWorkMax = 0;

@@ -113,7 +113,7 @@ std::int64_t TIdFTP::ReceiveData(TIdSocket& data, QIODevice* destination)
         WriteBlock(destination, block, size);
         received += std::int64_t(size);
         DoWork(std::int64_t(size));
-        if (FAbortRequested)
+        if (AbortRequested())
             throw EIdFTPAborted();
     };
     try {
@@ -214,7 +214,7 @@ void TIdFTP::Transfer(const QString& command, QIODevice* destination, bool resum
     {
         TScopedFlag inTransfer(FInTransfer);
         try {
-            if (FAbortRequested)
+            if (AbortRequested())
                 throw EIdFTPAborted();
             const QString rest = QStringLiteral("REST %1").arg(destination->pos());
             std::unique_ptr<TIdListener> listener;

@@ -37,11 +37,11 @@ private:
 };
 
 // What a socket does while it waits: Idle runs about every WaitSliceMs (a
-// single-threaded caller keeps its window alive there), and once *Abort is
-// true the wait ends at once with EIdFTPAborted.
+// single-threaded caller keeps its window alive there), and once Aborted
+// answers true the wait ends at once with EIdFTPAborted.
 struct TIdWaitControl {
     std::function<void()> Idle;
-    const bool* Abort = nullptr;
+    std::function<bool()> Aborted;
 };
 constexpr int WaitSliceMs = 50;
 
@@ -72,7 +72,7 @@ inline bool RunLimited(asio::io_context& context, const TIdWaitControl* control,
             return true;
         if (control && control->Idle)
             control->Idle();
-        if (control && control->Abort && *control->Abort) {
+        if (control && control->Aborted && control->Aborted()) {
             aborted = true;
             break;
         }

@@ -170,6 +170,7 @@ TUpdateSession::TUpdateSession(TSessionObserver& observer, const QString& logFil
     ConfiguraConexoes(*FCatalogue, *FCustomer);
     FUpgrade = std::make_unique<TUpgradeRun>(*FCatalogue, *FCustomer);
     AjustaFtp(FFtp);
+    FFtp.StopRequest = &FStop;
     LigaFtp();
 }
 
@@ -237,25 +238,23 @@ std::optional<TCheckFailure> TUpdateSession::Verifica()
 
 void TUpdateSession::Cancela()
 {
-    FCancelRequested = true;
-    if (FRun)
-        FRun->Cancela();
+    FStop = true;
 }
 
 TUpdateOutcome TUpdateSession::Atualiza()
 {
-    FCancelRequested = false;
     Log(QStringLiteral("início da atualização em ") + QDir::currentPath());
     TRunReports reports(FObserver, [this](const QString& event) { Log(event); });
-    TUpdateRun run(FFtp, reports, FProgr);
-    FRun = &run;
+    TUpdateRun run(FFtp, reports, FProgr, FStop);
+    FExecutando = true;
     TUpdateOutcome outcome = Sincroniza(run);
-    FRun = nullptr;
-    if (outcome.Result == urSucesso && FCancelRequested)
+    FExecutando = false;
+    if (outcome.Result == urSucesso && FStop)
         outcome = {urCancelada, QStringLiteral("Atualização interrompida.")};
     if (outcome.Result == urSucesso)
         outcome = AtualizaBases(FAliases);
     Log(QStringLiteral("fim: ") + outcome.TextoFinal() + (outcome.Causa.isEmpty() ? QString() : QStringLiteral(" (") + outcome.Causa + u')'));
+    FStop = false; // the request ends with the run it stopped
     return outcome;
 }
 
@@ -297,7 +296,7 @@ TUpdateOutcome TUpdateSession::Sincroniza(TUpdateRun& run)
     }
     FObserver.Stage(QStringLiteral("Desconectando"));
     run.Desconecta();
-    if (run.Cancelado() || FCancelRequested)
+    if (run.Cancelado())
         return {urCancelada, QStringLiteral("Atualização interrompida.")};
     if (outcome.Result == urSucesso && run.Erro())
         outcome = {urErros, run.Substituicao().Failed ? run.Substituicao().Message
@@ -312,7 +311,9 @@ TUpdateOutcome TUpdateSession::AtualizaBases(const QStringList& aliases)
     FObserver.Stage(QStringLiteral("Atualizando a base de dados"));
     TUpgradeReports reports(FObserver, [this](const QString& event) { Log(event); });
     TUpgradeOutcome upgrade;
-    FObserver.Upgrade([&] { upgrade = FUpgrade->Run(aliases, reports); });
+    FObserver.UpgradeBegin();
+    upgrade = FUpgrade->Run(aliases, reports);
+    FObserver.UpgradeEnd();
     if (reports.ScriptFailedHere)
         FScriptFailed = true;
     if (FScriptFailed)
@@ -365,7 +366,7 @@ std::unique_ptr<TSignedRelease> TUpdateSession::Conecta(TUpdateRun& run)
 
 TUpdatePlan TUpdateSession::PlanoDosArquivos(std::optional<TSignedRelease>* release)
 {
-    TUpdateRun run(FFtp, FObserver, FProgr);
+    TUpdateRun run(FFtp, FObserver, FProgr, FStop);
     try {
         const std::unique_ptr<TSignedRelease> verified = Conecta(run);
         TUpdatePlan plan = run.Planeja();

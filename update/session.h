@@ -12,6 +12,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -50,8 +51,9 @@ public:
     virtual void Replaced(const QString& mainExecutable) { (void)mainExecutable; }
     // An error that ends the run where no step expected one.
     virtual void Error(const QString& text) { (void)text; }
-    // The database upgrade: runs `upgrade` (a window shows itself around it).
-    virtual void Upgrade(const std::function<void()>& upgrade) { upgrade(); }
+    // The database upgrade begins and has ended (a window shows itself in between).
+    virtual void UpgradeBegin() {}
+    virtual void UpgradeEnd() {}
     virtual void UpgradeProgress(int position) { (void)position; }
     virtual void ScriptDone(const QString& entry, const QString& versao, bool ok) { (void)entry, (void)versao, (void)ok; }
     // A failed script was saved to the error file, which blocks later runs.
@@ -89,10 +91,12 @@ public:
     // One run: settings, password, connection, listing, downloads, the
     // replacement, the upgrade. It may be started again after it ends.
     TUpdateOutcome Atualiza();
-    // A stop request from any observer call (Waiting among them): the run
-    // ends as soon as it can, nothing further fetched, replaced or upgraded.
+    // A stop request, from any thread or observer call: the run ends as
+    // soon as it can (every wait within a second), nothing further fetched,
+    // replaced or upgraded. Asked before the run starts, it stops that run;
+    // the request ends with the run.
     void Cancela();
-    bool Executando() const { return FRun != nullptr; }
+    bool Executando() const { return FExecutando; }
 
     // Changes nothing: what the run would fetch (connects, verifies the
     // signed release as the run does when a key is trusted, lists, judges,
@@ -134,8 +138,8 @@ private:
     bool FExecutavelVerificado = false;
     bool FScriptFailed = false; // sticky for the session's life
     QByteArray FManifestBytes;  // of the release being installed
-    TUpdateRun* FRun = nullptr;
-    bool FCancelRequested = false;
+    std::atomic<bool> FExecutando = false;
+    std::atomic<bool> FStop = false; // the one stop request: the run and the FTP client read it
 };
 
 // The script error file's name for a work-list entry ("M-" and the alias) at

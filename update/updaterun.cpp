@@ -447,8 +447,8 @@ TSubstituicao SubstituiExecutavel(const QString& mainExecutable, const QString& 
 
 // ------------------------------------------------------------------- run
 
-TUpdateRun::TUpdateRun(TIdFTP& ftp, TUpdateObserver& observer, QString progr)
-    : FFtp(ftp), FObserver(observer), FProgr(std::move(progr))
+TUpdateRun::TUpdateRun(TIdFTP& ftp, TUpdateObserver& observer, QString progr, const std::atomic<bool>& stop)
+    : FFtp(ftp), FObserver(observer), FProgr(std::move(progr)), FStop(stop)
 {
     FFtp.OnWait = [this] { FObserver.Waiting(); };
 }
@@ -480,14 +480,8 @@ void TUpdateRun::Conecta(const TConfiguracao& settings, const QString& password)
 
 void TUpdateRun::CheckCancelled() const
 {
-    if (FCancelled)
+    if (FStop)
         throw EUpdateCancelled();
-}
-
-void TUpdateRun::Cancela()
-{
-    FCancelled = true;
-    FFtp.Abort();
 }
 
 const TUpdatePlan& TUpdateRun::Planeja()
@@ -545,7 +539,7 @@ void TUpdateRun::Executa(const QString& mainExecutable)
     if (SubstituicaoNecessaria(FDownloaded, FError) && ArquivoConfere()) {
         FReplacement = SubstituiExecutavel(mainExecutable, FProgr, [this] {
             FObserver.Waiting();
-            return !FCancelled;
+            return !FStop;
         });
         CheckCancelled();
         if (FReplacement.Failed) {

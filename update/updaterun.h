@@ -13,6 +13,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -201,8 +202,7 @@ class TUpdateObserver {
 public:
     virtual ~TUpdateObserver() = default;
     // Runs about every 50 ms while the run waits (the network, the
-    // archiver, a pause): a window lets its queue run here, and may ask the
-    // run to stop (Cancela).
+    // archiver, a pause), on the run's thread.
     virtual void Waiting() {}
     virtual void Listed(const QStringList& lines) { (void)lines; }
     virtual void Planned(const TUpdatePlan& plan) { (void)plan; }
@@ -217,7 +217,11 @@ public:
 
 class TUpdateRun {
 public:
-    TUpdateRun(TIdFTP& ftp, TUpdateObserver& observer, QString progr);
+    // stop: the caller's stop request, which may be set from any thread:
+    // whatever the run waits for stops at once (a transfer at its next
+    // block), nothing further is fetched or replaced, and a replacement
+    // under way puts the previous program back.
+    TUpdateRun(TIdFTP& ftp, TUpdateObserver& observer, QString progr, const std::atomic<bool>& stop);
     ~TUpdateRun();
     TUpdateRun(const TUpdateRun&) = delete;
     TUpdateRun& operator=(const TUpdateRun&) = delete;
@@ -240,12 +244,7 @@ public:
     // Orderly QUIT; errors of a session already lost are ignored.
     void Desconecta();
 
-    // A close request: whatever the run waits for stops at once (a transfer
-    // at its next block), nothing further is fetched or replaced, and a
-    // replacement under way puts the previous program back. Safe from
-    // within the client's notifications and Waiting.
-    void Cancela();
-    bool Cancelado() const { return FCancelled; }
+    bool Cancelado() const { return FStop; }
 
     bool Erro() const { return FError; }
     void MarcaErro() { FError = true; }
@@ -271,7 +270,7 @@ private:
     bool FError = false;
     bool FDownloaded = false;
     QList<int> FFetched;
-    bool FCancelled = false;
+    const std::atomic<bool>& FStop;
 };
 
 // The status text at the end of a run.

@@ -18,7 +18,8 @@ int main(int argc, char** argv)
     TIdFTP ftp;
     AjustaFtp(ftp);
     TUpdateObserver quiet;
-    TUpdateRun run(ftp, quiet, QString());
+    const std::atomic<bool> never = false;
+    TUpdateRun run(ftp, quiet, QString(), never);
     TConfiguracao settings;
     settings.Host = QString::fromLocal8Bit(argv[1]);
     settings.Port = std::uint16_t(QByteArray(argv[2]).toUInt());

@@ -104,6 +104,13 @@ TUpdateWindow* UpdateWindowUp()
     return window && window->isVisible() ? window : nullptr;
 }
 
+// The update window once its checks have come back from the session.
+TUpdateWindow* UpdateWindowChecked()
+{
+    TUpdateWindow* window = UpdateWindowUp();
+    return window && !window->Running() ? window : nullptr;
+}
+
 TEST_F(StartUp, ContinueNeedsBothBoxesThenTheConfirmationGoesAndTheUpdateWindowChecks)
 {
     When(ConfirmationUp, [] {
@@ -124,7 +131,7 @@ TEST_F(StartUp, ContinueNeedsBothBoxesThenTheConfirmationGoesAndTheUpdateWindowC
         opened << address;
         return true;
     });
-    When(UpdateWindowUp, [] {
+    When(UpdateWindowChecked, [] {
         EXPECT_EQ(UpdateWindowUp()->PROGR, QDir::currentPath());
         // The checks ran: the scratch Program Files folder has no archiver,
         // and the window closes by its timer once the box is answered.

@@ -1,6 +1,7 @@
 // The update run's decisions without a server: the plan judged from a real
 // listing against real files, the settings file, the replacement's file
 // work and command line, and the transfer display's texts.
+#include "ftp/idftp.h"
 #include "ftp/listing/ftplist.h"
 #include "platform/files.h"
 #include "db/catalog.h"
@@ -146,6 +147,10 @@ TEST_F(Settings, FourTwoOrNoLinesAndUnreadableFiles)
     EXPECT_EQ(c.Port, 21);
     EXPECT_TRUE(c.Passive);
     EXPECT_EQ(c.PasswordField(), "senha_ftp");
+    TIdFTP ftp; // the client's bounded waits
+    AjustaFtp(ftp);
+    EXPECT_EQ(ftp.ConnectTimeout, 30000);
+    EXPECT_EQ(ftp.ReadTimeout, 60000);
 
     WriteBytes(FDir.File("atualiza.cfg"), "192.0.2.10\r\n2121\r\nfalse\r\nx\r\n");
     c = LeConfiguracao();

@@ -30,16 +30,22 @@ QString TestName()
 }
 
 // What the update window does with the upgrade's reports: shows the
-// upgrade window around it; the errors it would show in a box are kept.
+// upgrade window from its beginning to its end; the errors it would show in
+// a box are kept.
 class TUpgradeFace : public TSessionObserver {
 public:
     std::unique_ptr<TUpgradeWindow> Window;
     QStringList Errors;
 
-    void Upgrade(const std::function<void()>& upgrade) override
+    void UpgradeBegin() override
     {
         Window = std::make_unique<TUpgradeWindow>(nullptr);
-        Window->Executa(upgrade);
+        Window->show();
+        EXPECT_TRUE(Window->isModal());
+    }
+    void UpgradeEnd() override
+    {
+        Window->close();
         EXPECT_FALSE(Window->isVisible());
     }
     void UpgradeProgress(int position) override { Window->Progress(position); }
