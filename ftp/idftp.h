@@ -144,7 +144,7 @@ public:
     void List(QStringList* destination, const QString& specifier = QString(), bool details = true);
     std::int64_t Size(const QString& fileName);
     // MDTM's time of the file as the server words it (YYYYMMDDHHMMSS, maybe
-    // with a fraction); empty when the server gives none.
+    // with a fraction); empty when the server announces no MDTM or gives none.
     QString ModifiedStamp(const QString& fileName);
     // Into a local file: written beside the destination and put in its
     // place only once the server confirmed the transfer, so a failure leaves

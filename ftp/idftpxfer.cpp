@@ -354,7 +354,8 @@ std::int64_t TIdFTP::Size(const QString& fileName)
 QString TIdFTP::ModifiedStamp(const QString& fileName)
 {
     CheckCommandText(QStringLiteral("The file name"), fileName, FUTF8);
-    if (SendCmd(QStringLiteral("MDTM ") + fileName) != 213)
+    // Asked only of a server that announces it (RFC 3659's FEAT).
+    if (!SupportsFeature(QStringLiteral("MDTM")) || SendCmd(QStringLiteral("MDTM ") + fileName) != 213)
         return {};
     const QString text = TrimControl(FLastCmdResult.Text.join(QString()));
     static const QRegularExpression stamp(QStringLiteral("^[0-9]{14}(\\.[0-9]{1,9})?$"));
