@@ -30,9 +30,9 @@ void WriteBlock(QIODevice* destination, const char* data, std::size_t size)
 // The local file's bytes first, for a download that appends to it.
 void CopyPrevious(const QString& path, QIODevice& destination)
 {
-    QFile previous(path);
-    if (!previous.open(QIODevice::ReadOnly))
-        throw EFCreateError(QDir::current().absoluteFilePath(path), previous.errorString());
+    QFile previous; // never another file's bytes through a link
+    if (const QString failed = OpenNoFollow(previous, path, QIODevice::ReadOnly); !failed.isEmpty())
+        throw EFCreateError(QDir::current().absoluteFilePath(path), failed);
     while (!previous.atEnd()) {
         const QByteArray chunk = previous.read(qint64(BlockSize) * 32);
         if (chunk.isEmpty() && previous.error() != QFileDevice::NoError)
