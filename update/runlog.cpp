@@ -5,7 +5,6 @@
 
 #include <QDateTime>
 #include <QFile>
-#include <QFileInfo>
 
 TRunLog::TRunLog(QString path) : FPath(std::move(path)) {}
 
@@ -15,9 +14,9 @@ void TRunLog::Line(const QString& event)
         return;
     QString text = event;
     text.replace(QStringLiteral("\r\n"), QStringLiteral(" / ")).replace(u'\r', QStringLiteral(" / ")).replace(u'\n', QStringLiteral(" / "));
-    QFile file(FPath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return;
+    QFile file;
+    if (!OpenNoFollow(file, FPath, QIODevice::WriteOnly | QIODevice::Append).isEmpty())
+        return; // also a link in the log's place: never written through
     file.write((Now().ToQDateTime().toString(Qt::ISODate) + u' ' + text + u'\n').toUtf8());
     const qint64 size = file.size();
     file.close();

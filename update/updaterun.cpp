@@ -312,7 +312,7 @@ bool SubstituicaoNecessaria(bool downloaded, bool failed)
 void BaixaArquivo(TIdFTP& ftp, const TPlanItem& item, std::int64_t expectedSize, const TFetchedFileCheck& check)
 {
     if (expectedSize >= 0)
-        TPartialDownload(item.Name).Fetch(ftp, item.Name, item.RemoteTime, expectedSize, check);
+        TPartialDownload(item.Name).Fetch(ftp, item.Name, {item.RemoteTime, expectedSize, item.Line, {}}, check);
     else if (check) // a file to be judged is held to its size
         throw Exception(QStringLiteral("O servidor não informou o tamanho de ") + item.Name +
                         QStringLiteral(": o arquivo não pode ser conferido."));
@@ -334,10 +334,11 @@ QString LinhaDeComando(const QString& progr, const QString& destination)
            QStringLiteral(" *.exe \"") + destination + u'"';
 }
 
-void LimpaExtracao()
+// A link in the staging folder's place, or inside it, goes as a link: what
+// it names is never emptied.
+bool LimpaExtracao()
 {
-    if (QFileInfo(StagingFolder).isDir())
-        QDir(StagingFolder).removeRecursively();
+    return RemoveTree(StagingFolder);
 }
 
 namespace {
@@ -370,6 +371,8 @@ QString MotivoFalhaExtracao(const TProcessResult& result, const QString& staged)
 // in the installation folder (an existing file is replaced in one step).
 QString MoveStagedFiles(const QString& folder)
 {
+    if (IsLink(StagingFolder)) // swapped while the archiver ran: its files are not ours
+        return QStringLiteral("a pasta ") + StagingFolder + QStringLiteral(" foi trocada por um link");
     const QDir staging(QDir::current().absoluteFilePath(StagingFolder));
     QDirIterator it(staging.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext()) {
@@ -384,8 +387,10 @@ QString MoveStagedFiles(const QString& folder)
 // The previous program back in place, the staging folder and the archive gone.
 void DesfazSubstituicao(const QString& mainExecutable, const QString& backup)
 {
+    if (IsLink(mainExecutable)) // not the program: a link planted in its place goes as a link
+        DeleteFile(mainExecutable);
     if (!FileExists(mainExecutable) && FileExists(backup))
-        QFile::copy(backup, mainExecutable); // written aside and renamed: never half a program
+        CopyFileNoOverwrite(backup, mainExecutable); // written aside and renamed: never half a program
     LimpaExtracao();
     DeleteFile(MainArchive); // so the next run fetches it again
 }
@@ -409,7 +414,8 @@ TSubstituicao SubstituiExecutavel(const QString& mainExecutable, const QString& 
         result.Cancelled = true;
         return result;
     };
-    LimpaExtracao();
+    if (!LimpaExtracao())
+        return fail(QStringLiteral("a pasta ") + StagingFolder + QStringLiteral(" não pôde ser esvaziada"));
     if (FileExists(mainExecutable)) {
         // The program is only deleted once a whole copy of it is kept.
         DeleteFile(backup);
@@ -430,7 +436,8 @@ TSubstituicao SubstituiExecutavel(const QString& mainExecutable, const QString& 
         DeleteFile(MainArchive); // so the next run fetches it again
         return result;
     }
-    QDir().mkpath(StagingFolder);
+    if (!QDir().mkdir(StagingFolder)) // made new here, so never a link
+        return fail(QStringLiteral("a pasta ") + StagingFolder + QStringLiteral(" não pôde ser criada"));
     result.CommandLine = LinhaDeComando(progr, StagingFolder + QDir::separator());
     const TProcessResult archiver = RunProcess(FromAnsi(ToAnsi(result.CommandLine)), QDir::currentPath(),
                                                ArchiverTimeoutMs, keepWaiting);

@@ -179,8 +179,9 @@ QString LinhaDeComando(const QString& progr, const QString& destination);
 // the next run fetches it again.
 TSubstituicao SubstituiExecutavel(const QString& mainExecutable, const QString& progr,
                                   const TKeepWaiting& keepWaiting = {});
-// Removes a staging folder that an interrupted run left behind.
-void LimpaExtracao();
+// Removes a staging folder that an interrupted run left behind; a link in
+// its place goes as a link. False when something of it is left.
+bool LimpaExtracao();
 
 // ------------------------------------------------------------------- run
 

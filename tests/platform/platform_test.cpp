@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QLocale>
+#include <QProcess>
 #include <gtest/gtest.h>
 
 namespace {
@@ -146,6 +147,80 @@ TEST(Files, CopyDeleteAndTextFiles)
     WriteBytes(dir.File("mixed"), "a\r\nb\nc\rd");
     EXPECT_EQ(ReadAnsiLines(dir.File("mixed")), QStringList({"a", "b", "c", "d"}));
     EXPECT_THROW(ReadAnsiLines(dir.File("missing")), EInOutError);
+}
+
+// Links planted in a folder others may write are never followed by what
+// writes, appends, sets a time, copies or removes there: each goes as a
+// link or is refused, and nothing outside changes or appears.
+TEST(Files, NothingWritesThroughALink)
+{
+    TScratchDir dir, outside;
+    WriteBytes(outside.File("alvo"), "do sistema");
+    QDir().mkpath(outside.File("pasta/dentro"));
+    WriteBytes(outside.File("pasta/dentro/f"), "guardado");
+    const auto plant = [&](const QString& name, const QString& target) {
+        QFile::remove(dir.File(name));
+        return QFile::link(target, dir.File(name));
+    };
+    const auto outsideUnchanged = [&] {
+        EXPECT_EQ(ReadBytes(outside.File("alvo")), "do sistema");
+        EXPECT_EQ(ReadBytes(outside.File("pasta/dentro/f")), "guardado");
+        EXPECT_EQ(QDir(outside.Path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                  QStringList({"alvo", "pasta"}));
+    };
+
+    for (const char* target : {"alvo", "criado"}) { // a link to a file, a dangling one
+        SCOPED_TRACE(target);
+        ASSERT_TRUE(plant("f", outside.File(target)));
+        EXPECT_THROW(AppendAnsiLines(dir.File("f"), {"x"}), EInOutError);
+        QFile file;
+        EXPECT_EQ(OpenNoFollow(file, dir.File("f"), QIODevice::WriteOnly | QIODevice::Append),
+                  QString::fromUtf8("É um link simbólico, que o programa não segue."));
+        EXPECT_FALSE(FileSetDate(dir.File("f"), At(2024, 1, 1)));
+        WriteBytes(dir.File("c"), "cópia");
+        EXPECT_FALSE(CopyFileNoOverwrite(dir.File("c"), dir.File("f")));
+        WriteAnsiLines(dir.File("f"), {"novo"}); // the link replaced
+        EXPECT_FALSE(IsLink(dir.File("f")));
+        EXPECT_EQ(ReadBytes(dir.File("f")), "novo\r\n");
+        outsideUnchanged();
+    }
+    EXPECT_TRUE(plant("p", outside.File("pasta")));
+    EXPECT_TRUE(DeleteFile(dir.File("p")));
+    EXPECT_FALSE(QFileInfo::exists(dir.File("p")));
+
+    // A pipe in a file's place fails the open instead of holding it.
+    ASSERT_EQ(QProcess::execute("mkfifo", {dir.File("fila")}), 0);
+    QFile pipe;
+    EXPECT_FALSE(OpenNoFollow(pipe, dir.File("fila"), QIODevice::WriteOnly | QIODevice::Append).isEmpty());
+
+    // The tree removal removes links as links, at the top and inside.
+    ASSERT_TRUE(plant("tmp", outside.File("pasta")));
+    EXPECT_TRUE(RemoveTree(dir.File("tmp")));
+    QDir().mkpath(dir.File("arvore/sub"));
+    WriteBytes(dir.File("arvore/sub/a"), "a");
+    ASSERT_TRUE(QFile::link(outside.File("pasta"), dir.File("arvore/sub/link")));
+    ASSERT_TRUE(QFile::link(outside.File("alvo"), dir.File("arvore/alvo")));
+    EXPECT_TRUE(RemoveTree(dir.File("arvore")));
+    EXPECT_TRUE(RemoveTree(dir.File("nada")));
+    EXPECT_FALSE(QFileInfo::exists(dir.File("arvore")) || QFileInfo::exists(dir.File("tmp")));
+    outsideUnchanged();
+}
+
+// A file written aside takes a short name of its own: a name near the
+// limit is still written, and a failure leaves the old file and no trace.
+TEST(Files, WrittenAsideWhateverTheNameLength)
+{
+    TScratchDir dir;
+    const QString name = dir.File(QString(250, u'n'));
+    WriteFileBytes(name, "um");
+    WriteFileBytes(name, "dois");
+    EXPECT_EQ(ReadBytes(name), "dois");
+    TAsideFile aside;
+    ASSERT_EQ(aside.Open(name), QString());
+    aside.File().write("descartado");
+    aside.Discard();
+    EXPECT_EQ(ReadBytes(name), "dois");
+    EXPECT_EQ(QDir(dir.Path()).entryList(QDir::Files | QDir::Hidden), QStringList({QString(250, u'n')}));
 }
 
 TEST(Registry, TypedValuesAndSystemErrors)

@@ -284,3 +284,15 @@ TEST(ZemboRelease, ManifestSignVerify)
                                    QStringList{"manifest", folder, "--serial", "0"}, QStringList{"sign", folder}})
         EXPECT_EQ(RunProgram(tool, bad).ExitCode, 2) << bad.join(u' ').toStdString();
 }
+
+// A dangling link planted as the record of the accepted release: the
+// record replaces the link, and nothing is created where it pointed.
+TEST(Release, AcceptedRecordThatIsALinkIsReplacedNotFollowed)
+{
+    TScratchDir dir, outside;
+    ASSERT_TRUE(QFile::link(outside.File("criado"), dir.File(AcceptedReleaseName)));
+    AcceptRelease(dir.Path(), ManifestText(5));
+    EXPECT_FALSE(QFileInfo(dir.File(AcceptedReleaseName)).isSymLink());
+    EXPECT_EQ(LastAcceptedSerial(dir.Path()), 5);
+    EXPECT_FALSE(QFileInfo::exists(outside.File("criado")));
+}

@@ -10,6 +10,7 @@
 #include "tests/support/testenv.h"
 #include "update/connections.h"
 #include "update/progress.h"
+#include "update/runlog.h"
 #include "update/updaterun.h"
 
 #include <QDir>
@@ -342,6 +343,45 @@ TEST_F(Replacement, KilledMidwayTheNextRunRepairs)
     EXPECT_FALSE(r.Failed) << r.Message.toStdString();
     EXPECT_EQ(ReadBytes(FDir.File("Quendarive.exe")), "programa novo");
     EXPECT_FALSE(QFileInfo::exists(StagingFolder));
+}
+
+// Links planted in the installation folder before the replacement: a
+// staging folder that is a link to a folder elsewhere, and a backup that is
+// a dangling link. Both go as links; what they named is neither emptied nor
+// created, and the replacement goes on.
+TEST_F(Replacement, LinksInTheFolderGoAsLinks)
+{
+    const TScratchDir outside;
+    WriteBytes(outside.File("pasta/guardado.txt"), "guardado");
+    ASSERT_TRUE(QFile::link(outside.File("pasta"), StagingFolder));
+    ASSERT_TRUE(QFile::link(outside.File("criado"), "Quendarive.old"));
+    const TSubstituicao r = SubstituiExecutavel("Quendarive.exe", FPrograms.Path());
+    EXPECT_FALSE(r.Failed) << r.Message.toStdString();
+    EXPECT_EQ(ReadBytes(FDir.File("Quendarive.exe")), "programa novo");
+    EXPECT_EQ(ReadBytes(FDir.File("Quendarive.old")), "programa antigo");
+    EXPECT_FALSE(QFileInfo(FDir.File("Quendarive.old")).isSymLink());
+    EXPECT_FALSE(QFileInfo::exists(StagingFolder) || QFileInfo(StagingFolder).isSymLink());
+    EXPECT_EQ(ReadBytes(outside.File("pasta/guardado.txt")), "guardado");
+    EXPECT_EQ(QDir(outside.Path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList({"pasta"}));
+    EXPECT_EQ(QDir(outside.File("pasta")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList({"guardado.txt"}));
+}
+
+// The run log as a link, to a large file elsewhere or dangling: no line is
+// written through it, the cut never reaches the file, nothing is created.
+TEST_F(InFolder, ARunLogThatIsALinkIsNeverWrittenThrough)
+{
+    const TScratchDir outside;
+    const QByteArray large(3 * 1024 * 1024, 'x');
+    WriteBytes(outside.File("grande"), large);
+    for (const char* target : {"grande", "criado"}) {
+        SCOPED_TRACE(target);
+        QFile::remove(RunLogName);
+        ASSERT_TRUE(QFile::link(outside.File(target), RunLogName));
+        TRunLog(FDir.File(RunLogName)).Line("evento");
+        EXPECT_TRUE(QFileInfo(RunLogName).isSymLink());
+    }
+    EXPECT_TRUE(ReadBytes(outside.File("grande")) == large);
+    EXPECT_EQ(QDir(outside.Path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList({"grande"}));
 }
 
 TEST(ReplacementChild, KilledByItsParent)
