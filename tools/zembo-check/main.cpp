@@ -7,6 +7,7 @@
 // refused (--verify: a file differs, or no release was accepted; the message
 // on standard error); 2: bad usage.
 #include "platform/errors.h"
+#include "platform/text.h"
 #include "tools/cli.h"
 #include "tools/escape.h"
 #include "tools/zembo-check/check.h"
@@ -25,11 +26,10 @@ void Print(const QString& line)
 }
 
 // The window's messages break lines with CR alone, which a terminal would
-// print over each other.
-int Fail(QString message)
+// print over each other; every other control character is escaped.
+int Fail(const QString& message)
 {
-    message.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
-    WriteText(stderr, message + u'\n');
+    WriteText(stderr, EscapeControls(message, u"\n") + u'\n');
     return exFailed;
 }
 
@@ -131,9 +131,13 @@ void PrintTsv(const QList<QStringList>& records)
     }
 }
 
-// Each kind of record in columns of its own width.
-void PrintColumns(const QList<QStringList>& records)
+// Each kind of record in columns of its own width; a name from the server
+// is printed, never obeyed by the terminal.
+void PrintColumns(QList<QStringList> records)
 {
+    for (QStringList& record : records)
+        for (QString& field : record)
+            field = EscapeControls(field);
     QMap<QString, QList<qsizetype>> widths;
     for (const QStringList& record : records) {
         QList<qsizetype>& w = widths[record.first()];
