@@ -31,6 +31,59 @@ QString SystemError(int code)
     return QString::fromLocal8Bit(std::strerror(code));
 }
 
+// A descriptor of the file that holds the lock, or -1 (error empty when
+// another holder has it).
+int OpenLocked(const QString& path, QString& error)
+{
+    const QByteArray native = QFile::encodeName(path);
+    int handle = OpenNoFollow(native);
+    if (handle < 0 && errno == ELOOP && ::unlink(native.constData()) == 0)
+        handle = OpenNoFollow(native);
+    if (handle < 0) {
+        error = SystemError(errno);
+        return -1;
+    }
+    struct stat info {};
+    if (::fstat(handle, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(handle);
+        error = QStringLiteral("não é um arquivo comum");
+        return -1;
+    }
+    if (::flock(handle, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK)
+            error = SystemError(errno);
+        ::close(handle);
+        return -1;
+    }
+    return handle;
+}
+
+void CloseLocked(int handle)
+{
+    ::close(handle); // the lock goes with the descriptor
+}
+
+#elif defined(Q_OS_WIN)
+
+// Opened with no sharing at all: nobody else opens the file until the handle
+// closes, which the system does when the process ends.
+int OpenLocked(const QString& path, QString& error)
+{
+    int handle = -1;
+    const errno_t failed = ::_wsopen_s(&handle, reinterpret_cast<const wchar_t*>(path.utf16()),
+                                       _O_RDWR | _O_CREAT | _O_BINARY | _O_NOINHERIT, _SH_DENYRW, _S_IREAD | _S_IWRITE);
+    if (failed == 0)
+        return handle;
+    if (failed != EACCES)
+        error = QStringLiteral("erro %1").arg(failed);
+    return -1;
+}
+
+void CloseLocked(int handle)
+{
+    ::_close(handle);
+}
+
 #endif
 
 } // namespace
@@ -42,72 +95,19 @@ TFileLock::~TFileLock()
     Unlock();
 }
 
-#if defined(Q_OS_UNIX)
-
 bool TFileLock::TryLock()
 {
     if (IsLocked())
         return true;
     FError.clear();
-    const QByteArray native = QFile::encodeName(FPath);
-    int handle = OpenNoFollow(native);
-    if (handle < 0 && errno == ELOOP && ::unlink(native.constData()) == 0)
-        handle = OpenNoFollow(native);
-    if (handle < 0) {
-        FError = SystemError(errno);
-        return false;
-    }
-    struct stat info {};
-    if (::fstat(handle, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(handle);
-        FError = QStringLiteral("não é um arquivo comum");
-        return false;
-    }
-    if (::flock(handle, LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK)
-            FError = SystemError(errno);
-        ::close(handle);
-        return false;
-    }
-    FHandle = handle;
-    return true;
+    FHandle = OpenLocked(FPath, FError);
+    return IsLocked();
 }
 
 void TFileLock::Unlock()
 {
-    if (FHandle < 0)
+    if (!IsLocked())
         return;
-    ::close(FHandle); // the lock goes with the descriptor
+    CloseLocked(FHandle);
     FHandle = -1;
 }
-
-#elif defined(Q_OS_WIN)
-
-// Opened with no sharing at all: nobody else opens the file until the handle
-// closes, which the system does when the process ends.
-bool TFileLock::TryLock()
-{
-    if (IsLocked())
-        return true;
-    FError.clear();
-    int handle = -1;
-    const errno_t failed = ::_wsopen_s(&handle, reinterpret_cast<const wchar_t*>(FPath.utf16()),
-                                       _O_RDWR | _O_CREAT | _O_BINARY | _O_NOINHERIT, _SH_DENYRW, _S_IREAD | _S_IWRITE);
-    if (failed != 0) {
-        if (failed != EACCES)
-            FError = QStringLiteral("erro %1").arg(failed);
-        return false;
-    }
-    FHandle = handle;
-    return true;
-}
-
-void TFileLock::Unlock()
-{
-    if (FHandle < 0)
-        return;
-    ::_close(FHandle);
-    FHandle = -1;
-}
-
-#endif
