@@ -112,7 +112,10 @@ QList<QStringList> Records(const TCheckReport& report)
             fields << file.Item.Reason;
         records << fields;
     }
-    records << QStringList{QStringLiteral("substituicao"), MainExecutable, YesNo(report.Replacement)};
+    QStringList replacement{QStringLiteral("substituicao"), MainExecutable, YesNo(report.Replacement)};
+    if (report.ReplacementPending)
+        replacement << QStringLiteral("pendente: uma atualização anterior não terminou de substituí-lo");
+    records << replacement;
     for (const TAliasCheck& alias : report.Aliases) {
         records << QStringList{QStringLiteral("versao"), alias.Alias, VersionText(alias.Plan)};
         for (const TScriptVersion& script : alias.Plan.Scripts)
