@@ -2,6 +2,7 @@
 
 #include "platform/datetime.h"
 #include "platform/files.h"
+#include "platform/text.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -12,8 +13,8 @@ void TRunLog::Line(const QString& event)
 {
     if (FPath.isEmpty())
         return;
-    QString text = event;
-    text.replace(QStringLiteral("\r\n"), QStringLiteral(" / ")).replace(u'\r', QStringLiteral(" / ")).replace(u'\n', QStringLiteral(" / "));
+    // one line per event, and nothing a terminal showing the log would obey
+    const QString text = EscapeControls(event, u" / ");
     QFile file;
     if (!OpenNoFollow(file, FPath, QIODevice::WriteOnly | QIODevice::Append).isEmpty())
         return; // also a link in the log's place: never written through

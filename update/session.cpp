@@ -4,6 +4,7 @@
 #include "db/ibdatabase.h"
 #include "platform/files.h"
 #include "platform/locale.h"
+#include "platform/lock.h"
 #include "release/release.h"
 #include "settings.h"
 #include "update/connections.h"
@@ -12,7 +13,6 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
-#include <QLockFile>
 
 namespace {
 
@@ -68,9 +68,8 @@ struct TUpdateSession::TFolderFiles {
         : Lock(QDir::current().absoluteFilePath(LockName)),
           Log(logFile.isEmpty() ? QString() : QDir::current().absoluteFilePath(logFile))
     {
-        Lock.setStaleLockTime(0); // held until the process ends, however long the run
     }
-    QLockFile Lock;
+    TFileLock Lock; // held until the process ends, however long the run
     TRunLog Log;
 };
 
@@ -211,7 +210,11 @@ void TUpdateSession::LogArquivo(const TPlanItem& item, bool fetched)
 
 bool TUpdateSession::Bloqueia()
 {
-    return FFolder->Lock.isLocked() || FFolder->Lock.tryLock(0);
+    if (FFolder->Lock.TryLock())
+        return true;
+    if (!FFolder->Lock.Error().isEmpty())
+        Log(QStringLiteral("trava ") + FFolder->Lock.Path() + QStringLiteral(" não obtida: ") + FFolder->Lock.Error());
+    return false;
 }
 
 std::optional<TCheckFailure> TUpdateSession::Verifica()

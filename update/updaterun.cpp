@@ -237,12 +237,23 @@ bool TUpdatePlan::Fetches(const QString& name) const
                        [&](const TPlanItem& i) { return i.Decision == fdBaixar && i.Name == name; });
 }
 
+namespace {
+
+// The one rule of the plan and the run: the main executable is replaced
+// after anything was fetched, when it is missing, or when an earlier run
+// left its replacement pending; never after an error; only from the archive.
+bool SubstituicaoDevida(bool fetched, bool failed, bool archive)
+{
+    return (fetched || !FileExists(MainExecutable) || SubstituicaoPendente()) && !failed && archive;
+}
+
+} // namespace
+
 bool TUpdatePlan::ReplacementExpected() const
 {
     const bool refused =
         std::any_of(Items.begin(), Items.end(), [](const TPlanItem& i) { return i.Decision == fdRecusado; });
-    return (AnyToFetch() || !FileExists(MainExecutable)) && !refused &&
-           (FileExists(MainArchive) || Fetches(MainArchive));
+    return SubstituicaoDevida(AnyToFetch(), refused, FileExists(MainArchive) || Fetches(MainArchive));
 }
 
 QString MotivoRecusa(const QString& name)
@@ -306,7 +317,20 @@ TUpdatePlan PlanejaAtualizacao(const QStringList& lines, const TIdFTPListItems& 
 
 bool SubstituicaoNecessaria(bool downloaded, bool failed)
 {
-    return (downloaded || !FileExists(MainExecutable)) && !failed && FileExists(MainArchive);
+    return SubstituicaoDevida(downloaded, failed, FileExists(MainArchive));
+}
+
+bool SubstituicaoPendente()
+{
+    return FileExists(PendingReplacementFile);
+}
+
+void MarcaSubstituicaoPendente()
+{
+    WriteFileBytes(PendingReplacementFile, (MainExecutable + QStringLiteral(" a substituir de ") + MainArchive +
+                                            QStringLiteral(", registrado em ") +
+                                            Now().ToQDateTime().toString(Qt::ISODate) + u'\n')
+                                               .toUtf8());
 }
 
 void BaixaArquivo(TIdFTP& ftp, const TPlanItem& item, std::int64_t expectedSize, const TFetchedFileCheck& check)
@@ -449,6 +473,7 @@ TSubstituicao SubstituiExecutavel(const QString& mainExecutable, const QString& 
     if (!cause.isEmpty())
         return fail(cause);
     LimpaExtracao();
+    DeleteFile(folder + PendingReplacementFile);
     return result;
 }
 
@@ -533,6 +558,10 @@ void TUpdateRun::Sincroniza(const QString& mainExecutable)
 void TUpdateRun::Executa(const QString& mainExecutable)
 {
     LimpaParciais();
+    // Before the first change: killed anywhere from here to the new program
+    // in place, the next run still replaces.
+    if (FPlan.ReplacementExpected() && !SubstituicaoPendente())
+        MarcaSubstituicaoPendente();
     for (int i = 0; i < FPlan.Items.size(); ++i) {
         CheckCancelled();
         const TPlanItem& item = FPlan.Items.at(i);

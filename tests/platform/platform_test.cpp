@@ -3,12 +3,15 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/locale.h"
+#include "platform/lock.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
 #include "platform/text.h"
 #include "tests/support/testenv.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QProcess>
 #include <gtest/gtest.h>
@@ -290,6 +293,45 @@ TEST(Locale, FormatsFollowTheUserLocale)
     QLocale::setDefault(QLocale::system());
 }
 
+// The lock is the system's, on the file itself: whatever the file holds
+// (empty, left by a killed process) it is free when nobody holds it; a link
+// in its place is removed, never followed; a second holder is refused until
+// the first lets go.
+TEST(FileLock, FreeUnlessHeldAndNeverThroughALink)
+{
+    TScratchDir dir, elsewhere;
+    const QString path = dir.File("zembo-update.lock");
+    WriteBytes(path, "");
+    {
+        TFileLock first(path), second(path);
+        ASSERT_TRUE(first.TryLock()) << first.Error().toStdString();
+        EXPECT_TRUE(first.TryLock());
+        EXPECT_FALSE(second.TryLock());
+        EXPECT_EQ(second.Error(), "");
+        first.Unlock();
+        EXPECT_TRUE(second.TryLock());
+    }
+    EXPECT_TRUE(QFileInfo::exists(path)); // kept: another process may be opening it
+
+    for (const QString& target : {elsewhere.File("alvo"), elsewhere.File("existente")}) {
+        SCOPED_TRACE(target.toStdString());
+        WriteBytes(elsewhere.File("existente"), "de outro");
+        QFile::remove(path);
+        ASSERT_TRUE(QFile::link(target, path));
+        TFileLock lock(path);
+        EXPECT_TRUE(lock.TryLock()) << lock.Error().toStdString();
+        EXPECT_FALSE(QFileInfo(path).isSymLink());
+        EXPECT_FALSE(QFileInfo::exists(elsewhere.File("alvo")));
+        EXPECT_EQ(ReadBytes(elsewhere.File("existente")), "de outro");
+    }
+
+    QFile::remove(path);
+    QDir().mkdir(path);
+    TFileLock folder(path);
+    EXPECT_FALSE(folder.TryLock());
+    EXPECT_NE(folder.Error(), "");
+}
+
 // The rules each caller depends on: the catalogue's script text and the
 // listing (default), the settings files (LF only), the captions (last empty).
 TEST(Text, LineSplittingRules)
@@ -300,6 +342,18 @@ TEST(Text, LineSplittingRules)
     EXPECT_EQ(SplitLines(u"a\rb\r\r\nc\r", lsLineFeedOnly), QStringList({"a\rb\r", "c"}));
     EXPECT_EQ(SplitLines(u"a\r\nb\n", lsKeepLastEmpty), QStringList({"a", "b", ""}));
     EXPECT_EQ(SplitLines(u"", lsKeepLastEmpty), QStringList{""});
+}
+
+// What a terminal would obey (ESC, BEL, DEL, the C1 codes) is shown as an
+// escape; line breaks are escaped too, or become the caller's separator.
+TEST(Text, EveryControlCharacterEscaped)
+{
+    const QString name = QString::fromUtf8("a\x1b[1A\x1b[2Kb\x07" "c\x7f\x01\tç\\") + QChar(0x9B) + QChar(0xA0);
+    EXPECT_EQ(EscapeControls(name), QString::fromUtf8("a\\x1B[1A\\x1B[2Kb\\x07c\\x7F\\x01\\tç\\") + "\\x9B" + QChar(0xA0));
+    EXPECT_EQ(EscapeControls(u"um\r\ndois\rtrês\nquatro\r\r\x1b"), QString::fromUtf8("um\\r\\ndois\\rtrês\\nquatro\\r\\r\\x1B"));
+    EXPECT_EQ(EscapeControls(u"um\r\ndois\rtrês\nquatro\r\r\x1b", u" / "),
+              QString::fromUtf8("um / dois / três / quatro /  / \\x1B"));
+    EXPECT_EQ(EscapeControls(u"sem nada", u"\n"), "sem nada");
 }
 
 TEST(Text, TrimAndCompare)

@@ -136,6 +136,15 @@ TEST_F(Plan, RefusedNamesAndTheReplacementCondition)
     EXPECT_FALSE(SubstituicaoNecessaria(false, false));
     DeleteFile("Quendarive.exe");
     EXPECT_TRUE(SubstituicaoNecessaria(false, false)); // the main executable is missing
+
+    // an earlier run left its replacement pending: due with nothing fetched,
+    // for the plan and the run alike, but never after an error
+    WriteBytes(FDir.File("Quendarive.exe"), "exe");
+    MarcaSubstituicaoPendente();
+    EXPECT_TRUE(SubstituicaoPendente());
+    EXPECT_TRUE(SubstituicaoNecessaria(false, false));
+    EXPECT_TRUE(TUpdatePlan().ReplacementExpected());
+    EXPECT_FALSE(SubstituicaoNecessaria(false, true));
 }
 
 using Settings = InFolder;
@@ -219,6 +228,7 @@ protected:
 TEST_F(Replacement, UnpackedAsideAndMovedIntoPlaceWithTheExactCommandLine)
 {
     WriteBytes(FDir.File("Quendarive.old"), "bem velho");
+    MarcaSubstituicaoPendente();
     QDir().mkpath(QString(StagingFolder) + "/restos"); // left by a crashed run
     const TSubstituicao r = SubstituiExecutavel("Quendarive.exe", FPrograms.Path());
     EXPECT_FALSE(r.Failed) << r.Message.toStdString();
@@ -228,6 +238,7 @@ TEST_F(Replacement, UnpackedAsideAndMovedIntoPlaceWithTheExactCommandLine)
     EXPECT_EQ(ReadBytes(FDir.File("Ajuda.exe")), "ajuda nova");
     EXPECT_EQ(ReadBytes(FDir.File("Quendarive.old")), "programa antigo");
     EXPECT_FALSE(QFileInfo::exists(StagingFolder));
+    EXPECT_FALSE(SubstituicaoPendente()); // done
     EXPECT_TRUE(Started.isEmpty()); // waited for, not started detached
 
     // no main executable (an earlier replacement was interrupted): no backup, no wait
@@ -266,8 +277,10 @@ TEST_F(Replacement, EveryFailureOfTheArchiverKeepsThePreviousProgram)
         }
         if (QByteArray(row.Case) == "no start")
             QFile::setPermissions(FPrograms.File("winrar/winrar.exe"), QFile::ReadOwner);
+        MarcaSubstituicaoPendente();
         const TSubstituicao r = SubstituiExecutavel("Quendarive.exe", FPrograms.Path());
         EXPECT_TRUE(r.Failed);
+        EXPECT_TRUE(SubstituicaoPendente()); // still due
         EXPECT_TRUE(r.Message.startsWith("Não foi possível substituir Quendarive.exe: ")) << r.Message.toStdString();
         EXPECT_TRUE(r.Message.contains(row.Cause)) << r.Message.toStdString();
         ExpectPreviousProgramKept();

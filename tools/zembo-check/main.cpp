@@ -7,6 +7,7 @@
 // refused (--verify: a file differs, or no release was accepted; the message
 // on standard error); 2: bad usage.
 #include "platform/errors.h"
+#include "platform/text.h"
 #include "tools/cli.h"
 #include "tools/escape.h"
 #include "tools/zembo-check/check.h"
@@ -25,11 +26,10 @@ void Print(const QString& line)
 }
 
 // The window's messages break lines with CR alone, which a terminal would
-// print over each other.
-int Fail(QString message)
+// print over each other; every other control character is escaped.
+int Fail(const QString& message)
 {
-    message.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
-    WriteText(stderr, message + u'\n');
+    WriteText(stderr, EscapeControls(message, u"\n") + u'\n');
     return exFailed;
 }
 
@@ -112,7 +112,10 @@ QList<QStringList> Records(const TCheckReport& report)
             fields << file.Item.Reason;
         records << fields;
     }
-    records << QStringList{QStringLiteral("substituicao"), MainExecutable, YesNo(report.Replacement)};
+    QStringList replacement{QStringLiteral("substituicao"), MainExecutable, YesNo(report.Replacement)};
+    if (report.ReplacementPending)
+        replacement << QStringLiteral("pendente: uma atualização anterior não terminou de substituí-lo");
+    records << replacement;
     for (const TAliasCheck& alias : report.Aliases) {
         records << QStringList{QStringLiteral("versao"), alias.Alias, VersionText(alias.Plan)};
         for (const TScriptVersion& script : alias.Plan.Scripts)
@@ -131,9 +134,13 @@ void PrintTsv(const QList<QStringList>& records)
     }
 }
 
-// Each kind of record in columns of its own width.
-void PrintColumns(const QList<QStringList>& records)
+// Each kind of record in columns of its own width; a name from the server
+// is printed, never obeyed by the terminal.
+void PrintColumns(QList<QStringList> records)
 {
+    for (QStringList& record : records)
+        for (QString& field : record)
+            field = EscapeControls(field);
     QMap<QString, QList<qsizetype>> widths;
     for (const QStringList& record : records) {
         QList<qsizetype>& w = widths[record.first()];
