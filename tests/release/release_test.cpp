@@ -56,7 +56,7 @@ QByteArray Sign(const TKeyPair& key, const QString& file, bool legacy)
 QByteArray ManifestText(qint64 serial)
 {
     const QByteArray abc = QByteArray::fromHex("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    return FormatManifest({serial, "2026-05-01", {{QString::fromUtf8("Ação é.dat"), 3, abc}}});
+    return FormatManifest({serial, "2026-05-01", {{QString::fromUtf8("Ação é.dat"), 3, abc}}, {}});
 }
 
 QString Failure(const std::function<void()>& f)
@@ -252,6 +252,7 @@ TEST(Release, KeyFileInAFolderOthersMayChangeRefused)
     }
 
     // A link in a safe folder to a key in a folder others may write.
+    ASSERT_EQ(RunProgram("chown", {"0", folder}).ExitCode, 0);
     ASSERT_EQ(RunProgram("chmod", {"777", folder}).ExitCode, 0);
     const QString link = dir.File("release-keys.pub");
     ASSERT_TRUE(QFile::link(file, link));
@@ -280,7 +281,7 @@ TEST(Release, OlderReleaseThanAcceptedRefused)
     EXPECT_TRUE(Failure([&] { CheckAgainstAccepted(dir.Path(), ManifestText(4)); })
                     .contains(QString::fromUtf8("Versão 4 recusada: é mais antiga que a versão 5")));
     EXPECT_TRUE(Failure([&] { AcceptRelease(dir.Path(), ManifestText(4)); }).contains("Versão 4 recusada"));
-    const QByteArray other = FormatManifest({5, "2026-05-02", ParseManifest(ManifestText(5)).Files});
+    const QByteArray other = FormatManifest({5, "2026-05-02", ParseManifest(ManifestText(5)).Files, {}});
     EXPECT_TRUE(Failure([&] { CheckAgainstAccepted(dir.Path(), other); })
                     .contains(QString::fromUtf8("Versão 5 recusada: tem o número da versão já aceita nesta instalação, mas outro manifesto")));
     EXPECT_TRUE(Failure([&] { AcceptRelease(dir.Path(), other); }).contains(QString::fromUtf8("Versão 5 recusada")));
@@ -368,6 +369,10 @@ TEST(ZemboRelease, ManifestSignVerify)
     ASSERT_EQ(made.ExitCode, 0) << made.Out.toStdString();
     EXPECT_EQ(made.Out.toUtf8(), ReadBytes(folder + "/zembo-release.txt"));
     EXPECT_TRUE(made.Out.endsWith(QString::fromUtf8(" 5 Relatório anual.txt\n")));
+    const TRun expiring = RunProgram(tool, {"manifest", folder, "--serial", "9", "--expires", "10"});
+    EXPECT_EQ(ParseManifest(ReadBytes(folder + "/zembo-release.txt")).Expires,
+              QDate::currentDate().addDays(10).toString(Qt::ISODate)) << expiring.Out.toStdString();
+    RunProgram(tool, {"manifest", folder, "--serial", "9"});
 
     EXPECT_EQ(RunProgram(tool, {"verify", folder, key.PublicFile}).ExitCode, 1); // not signed yet
     Sign(key, folder + "/zembo-release.txt", false);
@@ -383,6 +388,9 @@ TEST(ZemboRelease, ManifestSignVerify)
     EXPECT_TRUE(changed.Out.endsWith("sha256\tQuendarive.rar\nfora do manifesto\textra\n")) << changed.Out.toStdString();
 
     for (const QStringList& bad : {QStringList{}, QStringList{"manifest", folder}, QStringList{"verify", folder},
-                                   QStringList{"manifest", folder, "--serial", "0"}, QStringList{"sign", folder}})
+                                   QStringList{"manifest", folder, "--serial", "0"}, QStringList{"sign", folder},
+                                   QStringList{"manifest", folder, "--serial", "9", "--expires", "0"},
+                                   QStringList{"manifest", folder, "--serial", "9", "--expires", "x"},
+                                   QStringList{"verify", folder, key.PublicFile, "--expires", "3"}})
         EXPECT_EQ(RunProgram(tool, bad).ExitCode, 2) << bad.join(u' ').toStdString();
 }
