@@ -74,10 +74,11 @@ qsizetype ParseFurtherHeader(const QStringList& lines, TManifest& manifest)
         const qsizetype space = line.indexOf(u' ');
         if (space <= 0)
             throw BadLine(i + 1, QStringLiteral("esperado \"CHAVE VALOR\" ou uma linha em branco"));
-        if (line.left(space) != u"expires")
+        const QString key = line.left(space);
+        if (key == u"serial" || key == u"date" || (key == u"expires" && !manifest.Expires.isEmpty()))
+            throw BadLine(i + 1, QStringLiteral("\"%1\" repetido").arg(key));
+        if (key != u"expires")
             continue;
-        if (!manifest.Expires.isEmpty())
-            throw BadLine(i + 1, QStringLiteral("\"expires\" repetido"));
         manifest.Expires = line.mid(space + 1);
         if (!IsIsoDate(manifest.Expires))
             throw BadLine(i + 1, QStringLiteral("validade inválida, esperado AAAA-MM-DD"));

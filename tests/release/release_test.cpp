@@ -110,6 +110,7 @@ TEST(Release, MalformedManifestsRefused)
         {"zembo-release 1\nserial 3\ndate 2026-05-01\nexpires 2026-13-01\n\n", "(linha 4): validade"},
         {"zembo-release 1\nserial 3\ndate 2026-05-01\nexpires 2026-06-01\nexpires 2027-06-01\n\n", "(linha 5): \"expires\" repetido"},
         {"zembo-release 1\nserial 3\ndate 2026-05-01\nespelho ftp://outro\n", "(linha 5): esperada uma linha em branco"},
+        {"zembo-release 1\nserial 3\ndate 2026-05-01\nserial 9\n\n", "(linha 4): \"serial\" repetido"},
         {head + QByteArray(63, 'a') + " 1 a\n", "(linha 5): SHA-256"},
         {head + QByteArray(63, 'a') + "g 1 a\n", "(linha 5): SHA-256"},
         {head + hash + " -1 a\n", "(linha 5): tamanho"},
