@@ -233,8 +233,8 @@ private:
     std::unique_ptr<TIdSocket> ConnectPassive(const QString& command);
     std::unique_ptr<TIdListener> ListenActive();
     std::unique_ptr<TIdSocket> AcceptFromServer(TIdListener& listener);
-    // The bytes received.
-    std::int64_t ReceiveData(TIdSocket& data, QIODevice* destination);
+    // The bytes received; with a limit (>= 0), at most one byte more than it.
+    std::int64_t ReceiveData(TIdSocket& data, QIODevice* destination, std::int64_t limit);
     // RETR into the open partial file from its end (resume) or from empty.
     void RetrieveInto(const QString& sourceFile, QFileDevice& partial, bool resume, std::int64_t expectedSize);
 

@@ -14,6 +14,7 @@
 #include <QFileDevice>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <algorithm>
 
 namespace {
 
@@ -127,10 +128,11 @@ void TIdFTP::WorkEnd()
 
 // ---- one transfer ---------------------------------------------------------
 
-std::int64_t TIdFTP::ReceiveData(TIdSocket& data, QIODevice* destination)
+std::int64_t TIdFTP::ReceiveData(TIdSocket& data, QIODevice* destination, std::int64_t limit)
 {
     WorkBegin(0);
     std::int64_t received = 0;
+    std::int64_t taken = 0; // from the socket, some perhaps not delivered yet
     // The handlers may ask for the abort: it is honoured after each block they saw.
     const auto deliver = [&](const char* block, std::size_t size) {
         WriteBlock(destination, block, size);
@@ -143,11 +145,17 @@ std::int64_t TIdFTP::ReceiveData(TIdSocket& data, QIODevice* destination)
         std::unique_ptr<char[]> block(new char[BlockSize]);
         std::size_t filled = 0;
         for (;;) {
-            const std::size_t n = data.Receive(block.get() + filled, BlockSize - filled, TransferTimeout,
+            std::size_t room = BlockSize - filled;
+            if (limit >= 0) // one byte past the limit tells a longer file
+                room = std::size_t(std::min<std::int64_t>(std::int64_t(room), limit + 1 - taken));
+            const std::size_t n = data.Receive(block.get() + filled, room, TransferTimeout,
                                                QStringLiteral("Transfer timed out."));
             if (n == 0)
                 break;
             filled += n;
+            taken += std::int64_t(n);
+            if (limit >= 0 && taken > limit)
+                break;
             if (filled == BlockSize) {
                 filled = 0;
                 deliver(block.get(), BlockSize);
@@ -264,8 +272,11 @@ void TIdFTP::Transfer(const QString& command, QIODevice* destination, bool resum
                         throw EIdAcceptTimeout();
                 }
                 StartDataTls(*data);
-                received = ReceiveData(*data, destination);
-                data->ShutdownTls(TlsShutdownMs);
+                // A file is read up to its size and one byte more, never to
+                // whatever end the server chooses.
+                received = ReceiveData(*data, destination, kind == tkFile && expectedSize >= 0 ? expectedSize - before : -1);
+                if (expectedSize < 0 || before + received <= expectedSize)
+                    data->ShutdownTls(TlsShutdownMs);
             }
             data->Close();
         } catch (const EIdFTPAborted&) {
@@ -304,7 +315,8 @@ void TIdFTP::Transfer(const QString& command, QIODevice* destination, bool resum
     }
     if (!failure && received >= 0 && expectedSize >= 0 && before + received != expectedSize) {
         DoStatus(this, ftpAborted, QStringLiteral("Transfer aborted"));
-        GetResponse({226, 225, 250});
+        // Cut off early, the server may report the transfer failed (426).
+        GetResponse(before + received > expectedSize ? QList<int>{} : QList<int>{226, 225, 250});
         throw EIdFTPSizeMismatch(before + received, expectedSize);
     }
     DoStatus(this, ftpReady, QStringLiteral("Transfer complete"));

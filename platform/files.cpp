@@ -13,6 +13,8 @@
 
 #if defined(Q_OS_UNIX)
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -431,5 +433,113 @@ std::optional<TFileAccess> FileAccess(const QString& path)
     if (!FileExists(path))
         return std::nullopt;
     return TFileAccess{};
+#endif
+}
+
+EExposedFile::EExposedFile(const QString& path, TFileAccess access)
+    : EInOutError(QStringLiteral("\"%1\" may be changed by another user than root (owner %2, mode %3).")
+                      .arg(path)
+                      .arg(access.OwnerId)
+                      .arg(access.Mode, 3, 8, QChar(u'0'))),
+      FPath(path), FAccess(access)
+{
+}
+
+#if defined(Q_OS_UNIX)
+namespace {
+
+QString SystemError(const char* what, const QString& path)
+{
+    return QStringLiteral("%1 \"%2\". %3").arg(QLatin1String(what), path, QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+// Root's, and writable by no one else unless sticky (for a folder).
+void JudgeEntry(const QString& path, const struct stat& info)
+{
+    const bool othersMayWrite = (info.st_mode & 0022) != 0;
+    const bool stickyFolder = S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX) != 0;
+    if (info.st_uid != 0 || (othersMayWrite && !stickyFolder))
+        throw EExposedFile(path, {uint(info.st_uid), uint(info.st_mode & 0777)});
+}
+
+// Each folder of the resolved path above its last entry, from the top.
+void JudgeFoldersAbove(const QByteArray& resolved)
+{
+    for (qsizetype slash = 0; slash >= 0; slash = resolved.indexOf('/', slash + 1)) {
+        const QByteArray folder = slash == 0 ? QByteArray("/") : resolved.left(slash);
+        struct stat info {};
+        if (::lstat(folder.constData(), &info) != 0)
+            throw EInOutError(SystemError("Cannot examine folder", QFile::decodeName(folder)));
+        JudgeEntry(QFile::decodeName(folder), info);
+    }
+}
+
+class TDescriptor {
+public:
+    explicit TDescriptor(int fd) : FFd(fd) {}
+    ~TDescriptor()
+    {
+        if (FFd >= 0)
+            ::close(FFd);
+    }
+    TDescriptor(const TDescriptor&) = delete;
+    TDescriptor& operator=(const TDescriptor&) = delete;
+    int Fd() const { return FFd; }
+
+private:
+    int FFd;
+};
+
+QByteArray ReadToEnd(int fd, const QString& path)
+{
+    QByteArray bytes;
+    char block[16 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(fd, block, sizeof block);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw EInOutError(SystemError("Cannot read file", path));
+        if (n == 0)
+            return bytes;
+        bytes.append(block, qsizetype(n));
+    }
+}
+
+} // namespace
+#endif
+
+std::optional<QByteArray> ReadProtectedFile(const QString& path)
+{
+#if defined(Q_OS_UNIX)
+    char buffer[PATH_MAX];
+    if (!::realpath(QFile::encodeName(path).constData(), buffer)) {
+        if (errno == ENOENT)
+            return std::nullopt;
+        throw EInOutError(SystemError("Cannot open file", path));
+    }
+    const QByteArray resolved(buffer);
+    const QString name = QFile::decodeName(resolved);
+    JudgeFoldersAbove(resolved);
+    // Non-blocking, so that a FIFO put there cannot hold the open.
+    const TDescriptor file(::open(resolved.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    if (file.Fd() < 0) {
+        if (errno == ENOENT)
+            return std::nullopt;
+        throw EInOutError(SystemError("Cannot open file", name));
+    }
+    struct stat info {};
+    if (::fstat(file.Fd(), &info) != 0)
+        throw EInOutError(SystemError("Cannot examine file", name));
+    if (!S_ISREG(info.st_mode))
+        throw EInOutError(QStringLiteral("\"%1\" is not a regular file.").arg(name));
+    JudgeEntry(name, info);
+    return ReadToEnd(file.Fd(), name);
+#else
+    // Windows guards a file with its access list, not owner and mode bits:
+    // the folder under Program Files is writable by administrators only.
+    if (!FileExists(path))
+        return std::nullopt;
+    return ReadFileBytes(path);
 #endif
 }

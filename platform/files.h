@@ -9,6 +9,7 @@
 #pragma once
 
 #include "platform/datetime.h"
+#include "platform/errors.h"
 
 #include <QFile>
 #include <QList>
@@ -114,3 +115,26 @@ struct TFileAccess {
     bool GroupOrOtherMayWrite() const { return (Mode & 0022) != 0; }
 };
 std::optional<TFileAccess> FileAccess(const QString& path);
+
+// A file, or a folder above it, that someone besides root may change: the
+// entry and who may change it.
+class EExposedFile : public EInOutError {
+public:
+    EExposedFile(const QString& path, TFileAccess access);
+    const QString& Path() const { return FPath; }
+    TFileAccess Access() const { return FAccess; }
+
+private:
+    QString FPath;
+    TFileAccess FAccess;
+};
+
+// A file only root may change, read once. The path is resolved (links
+// followed), then every folder above the file is judged, from the top: it
+// must belong to root and be writable by no one else, or be a sticky folder
+// of root's (where no one else may rename or remove root's entries). The file
+// is then opened without following a link, and the open descriptor judged as
+// the folders (a regular file, root's, writable by no one else) and read to
+// its end. Nothing when there is no such file; EExposedFile names the first
+// entry that fails; EInOutError when it cannot be read.
+std::optional<QByteArray> ReadProtectedFile(const QString& path);

@@ -592,21 +592,21 @@ void TUpdateRun::Executa(const QString& mainExecutable)
 }
 
 // The file's size feeds the counter and holds the download to its length.
-// The listing's own figure serves; SIZE is asked only of a fetched file the
-// listing gave none for, so a run costs the server no command per file it
-// already has. A refused SIZE reads as unknown (-1, shown as 4 294 967 295
-// bytes); a lost session or a stop request raises there and ends the run.
+// A signed release's manifest gives it, so the server cannot make the run
+// read more than the release holds. Else the listing's own figure serves;
+// SIZE is asked only of a fetched file the listing gave none for, so a run
+// costs the server no command per file it already has. A refused SIZE reads
+// as unknown (-1, shown as 4 294 967 295 bytes); a lost session or a stop
+// request raises there and ends the run.
 void TUpdateRun::Baixa(int index)
 {
     const TPlanItem& item = FPlan.Items.at(index);
     FDownloaded = true;
-    std::int64_t size = item.ListedSize >= 0 ? item.ListedSize : FFtp.Size(item.Name);
+    const TManifestEntry* entry = FManifest ? FManifest->Find(item.Name) : nullptr;
+    const std::int64_t size = entry ? entry->Size : item.ListedSize >= 0 ? item.ListedSize : FFtp.Size(item.Name);
     FObserver.SizeKnown(std::uint32_t(size));
     TFetchedFileCheck check;
-    if (FManifest) {
-        const TManifestEntry* entry = FManifest->Find(item.Name);
-        if (size < 0)
-            size = entry->Size;
+    if (entry) {
         check = [entry](const QString& file) {
             if (FileDifference(*entry, file))
                 throw EReleaseError(QStringLiteral("Arquivo ") + entry->Name +

@@ -556,17 +556,30 @@ protected:
         QFile::setPermissions(FKeys, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
                                          QFileDevice::ReadOther);
     }
-    // The served release, its manifest and, with a key, its signature.
-    void Publish(qint64 serial, const QString& key)
+    // The served release, its manifest (zembo-release's, with manifestArgs)
+    // and, with a key, its signature; change alters the served files first.
+    void Publish(qint64 serial, const QString& key, const std::function<void()>& change = {},
+                 const QStringList& manifestArgs = {})
     {
         ServeRelease();
-        TResult r = RunIn(FPrograms.Path(), ZEMBO_RELEASE_TOOL,
-                          {"manifest", Root(svPyftpd), "--serial", QString::number(serial)});
+        if (change)
+            change();
+        const TResult r = RunIn(FPrograms.Path(), ZEMBO_RELEASE_TOOL,
+                                QStringList{"manifest", Root(svPyftpd), "--serial", QString::number(serial)} + manifestArgs);
         ASSERT_EQ(r.Exit, 0) << r.Err.toStdString();
-        if (key.isEmpty())
-            return;
-        r = RunIn(FPrograms.Path(), "minisign", {"-Sm", Root(svPyftpd) + ReleaseManifestName, "-s", key + ".key"});
+        if (!key.isEmpty())
+            Sign(key);
+    }
+    void Sign(const QString& key)
+    {
+        const TResult r = RunIn(FPrograms.Path(), "minisign", {"-Sm", Root(svPyftpd) + ReleaseManifestName, "-s", key + ".key"});
         ASSERT_EQ(r.Exit, 0) << r.Err.toStdString();
+    }
+    // A served file changed, dated a day before the others, so that a run fetches it.
+    void ServeOlder(const QString& name, const QByteArray& bytes)
+    {
+        Serve(svPyftpd, name, bytes);
+        FileSetDate(Root(svPyftpd) + name, ServerTime() + (-1));
     }
     // One byte of a served file changed, its size and time kept.
     void Tamper(const QString& name)
@@ -593,15 +606,17 @@ TEST_F(SignedRelease, ASignedReleaseIsInstalledAsBefore)
 }
 
 // A file changed after signing is not installed; the error keeps the
-// replacement and the upgrade from running and the release from being accepted.
+// replacement and the upgrade from running. The release was recorded as
+// accepted before the first file was installed.
 TEST_F(SignedRelease, AFileChangedAfterSigningIsNotInstalled)
 {
     const QString key = MakeKey("belmora");
     Trust(key);
     WriteBytes(FWork.File("NOVO.DLL"), "cópia anterior");
     FileSetDate("NOVO.DLL", ServerTime() + (-1));
+    qint64 serial = 7;
     for (const QString changed : {"NOVO.DLL", "Quendarive.rar"}) {
-        Publish(7, key);
+        Publish(serial++, key);
         Tamper(changed);
         QFile::remove(FWork.File("Quendarive.rar"));
         const QByteArray previous = QFileInfo::exists(FWork.File(changed)) ? ReadBytes(FWork.File(changed)) : "<none>";
@@ -611,14 +626,15 @@ TEST_F(SignedRelease, AFileChangedAfterSigningIsNotInstalled)
         EXPECT_EQ(QFileInfo::exists(FWork.File(changed)) ? ReadBytes(FWork.File(changed)) : "<none>", previous)
             << changed.toStdString();
         ExpectProgramAndDatabaseUntouched();
-        EXPECT_FALSE(Accepted());
+        EXPECT_EQ(ReadBytes(FWork.File(AcceptedReleaseName)), ReadBytes(Root(svPyftpd) + ReleaseManifestName));
         EXPECT_EQ(LogLines().mid(logged).filter(" arquivo " + changed + " ").filter(" não baixado").size(), 1)
             << LogLines().join('\n').toStdString();
     }
 }
 
-// A release the key does not vouch for, or older than the one accepted:
-// nothing fetched, nothing changed, the reason in the log.
+// A release the key does not vouch for, older than the one accepted, the
+// accepted serial with other bytes, or past its expiry: nothing fetched,
+// nothing changed, the reason in the log.
 TEST_F(SignedRelease, AnUntrustedOrOlderReleaseChangesNothing)
 {
     const QString key = MakeKey("belmora"), other = MakeKey("outra");
@@ -635,6 +651,15 @@ TEST_F(SignedRelease, AnUntrustedOrOlderReleaseChangesNothing)
              Publish(6, key);
              AcceptRelease(FWork.Path(), ReadBytes(Root(svPyftpd) + ReleaseManifestName));
              Publish(5, key);
+         }},
+        {"the accepted serial with another manifest", [&] { Publish(6, key, [&] { ServeOlder("VELHO.DLL", "outra 6"); }); }},
+        {"an expired manifest",
+         [&] {
+             ServeRelease();
+             TManifest manifest = MakeManifest(Root(svPyftpd), 8);
+             manifest.Expires = QDate::currentDate().toString(Qt::ISODate);
+             WriteBytes(Root(svPyftpd) + ReleaseManifestName, FormatManifest(manifest));
+             Sign(key);
          }},
     };
     for (const TCase& c : cases) {
@@ -671,12 +696,96 @@ TEST_F(SignedRelease, APendingReplacementChecksTheArchiveFirst)
                                "confere com o manifesto assinado")) << r.Out.toStdString();
     ExpectProgramAndDatabaseUntouched();
     EXPECT_FALSE(QFileInfo::exists(FWork.File("Quendarive.rar")));
-    EXPECT_FALSE(Accepted());
+    EXPECT_TRUE(Accepted()); // recorded before anything was installed
 
     r = Run();
     EXPECT_EQ(r.Exit, 0) << r.Err.toStdString();
     ExpectInstalled();
     EXPECT_TRUE(Accepted());
+}
+
+// Once a signed release was accepted, a key file gone stops every run (and
+// says why) instead of installing unverified.
+TEST_F(SignedRelease, AMissingKeyAfterASignedReleaseChangesNothing)
+{
+    const QString key = MakeKey("belmora");
+    Trust(key);
+    Publish(7, key);
+    ASSERT_EQ(Run().Exit, 0);
+    ASSERT_TRUE(Accepted());
+    Publish(8, {}, [&] { ServeOlder("NOVO.DLL", "não assinado"); });
+    ASSERT_TRUE(QFile::remove(FKeys));
+    const auto before = Snapshot(FWork.Path());
+    const TResult r = Run();
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_TRUE(r.Err.contains("nenhuma chave da versão é confiável agora: o arquivo de chaves " + FKeys + " não existe"))
+        << r.Err.toStdString();
+    EXPECT_FALSE(r.Out.contains("baixado")) << r.Out.toStdString();
+    EXPECT_EQ(Snapshot(FWork.Path()), before);
+}
+
+// A run that installed some files and failed on another has recorded its
+// release: the older release offered next is refused, not installed over them.
+TEST_F(SignedRelease, AHalfInstalledReleaseKeepsTheOlderOneOut)
+{
+    const QString key = MakeKey("belmora");
+    Trust(key);
+    Publish(7, key);
+    Tamper("NOVO.DLL");
+    EXPECT_EQ(Run().Exit, 1);
+    EXPECT_EQ(ReadBytes(FWork.File("VELHO.DLL")), "versão nova");
+    Publish(6, key, [&] { ServeOlder("VELHO.DLL", "versão 6"); });
+    const auto before = Snapshot(FWork.Path());
+    const TResult r = Run();
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_TRUE(r.Err.contains("Versão 6 recusada: é mais antiga que a versão 7")) << r.Err.toStdString();
+    EXPECT_EQ(Snapshot(FWork.Path()), before);
+}
+
+// A served file longer than the manifest says is read no further than the
+// manifest's size (and one byte to tell), whatever the listing says.
+TEST_F(SignedRelease, ASignedDownloadReadsNoMoreThanTheManifestSays)
+{
+    const QString key = MakeKey("belmora");
+    Trust(key);
+    Publish(7, key);
+    Serve(svPyftpd, "NOVO.DLL", QByteArray(8 * 1024 * 1024, 'n'));
+    qputenv("ZEMBO_RELEASE_KEYS", QFile::encodeName(FKeys));
+    class TCounter : public TRecorder {
+    public:
+        std::int64_t Most = 0;
+        void TransferProgress(std::int64_t count) override { Most = std::max(Most, count); }
+    } recorder;
+    {
+        TUpdateSession session(recorder);
+        ASSERT_FALSE(session.Verifica());
+        EXPECT_EQ(session.Atualiza().Result, urErros);
+    }
+    qunsetenv("ZEMBO_RELEASE_KEYS");
+    EXPECT_LE(recorder.Most, 300001);
+    EXPECT_FALSE(QFileInfo::exists(FWork.File("NOVO.DLL")));
+    EXPECT_FALSE(QFileInfo::exists(FWork.File("NOVO.DLL.zembo-parcial")));
+    EXPECT_EQ(ReadBytes(FWork.File("VELHO.DLL")), "versão nova"); // the session went on with the next file
+    EXPECT_EQ(recorder.Events.filter("falhou ").size(), 1) << recorder.Events.join(" | ").toStdString();
+}
+
+// With --expires the manifest carries its expiry: installed while it runs;
+// after it, a release that never expires is refused.
+TEST_F(SignedRelease, AReleaseThatExpiresIsFollowedOnlyByOneThatExpires)
+{
+    const QString key = MakeKey("belmora");
+    Trust(key);
+    Publish(7, key, {}, {"--expires", "30"});
+    EXPECT_TRUE(ReadBytes(Root(svPyftpd) + ReleaseManifestName)
+                    .contains("\nexpires " + QDate::currentDate().addDays(30).toString(Qt::ISODate).toLatin1() + "\n\n"));
+    ASSERT_EQ(Run().Exit, 0);
+    ExpectInstalled();
+    Publish(8, key, [&] { ServeOlder("VELHO.DLL", "versão 8"); });
+    const auto before = Snapshot(FWork.Path());
+    const TResult r = Run();
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_TRUE(r.Err.contains("Versão 8 recusada: o manifesto não tem validade, e a versão 7")) << r.Err.toStdString();
+    EXPECT_EQ(Snapshot(FWork.Path()), before);
 }
 
 // Without a key a release is installed as before, signed or not, even

@@ -20,6 +20,9 @@ namespace {
 
 enum TExit { exNothing = 0, exFailed = 1, exUsage = 2, exPending = 3 };
 
+// How long before its expiry a signed manifest is warned of.
+constexpr qint64 ExpiryWarningDays = 7;
+
 void Print(const QString& line)
 {
     WriteText(stdout, line + u'\n');
@@ -88,13 +91,27 @@ QString SerialText(qint64 serial)
     return QStringLiteral("versão ") + QString::number(serial);
 }
 
+// When the signed manifest expires, with a warning from a week before.
+QStringList ExpiryRecord(const TManifest& manifest)
+{
+    const std::optional<qint64> days = DaysUntilExpiry(manifest);
+    if (!days)
+        return {QStringLiteral("validade"), QStringLiteral("sem prazo")};
+    QStringList record{QStringLiteral("validade"), QStringLiteral("expira em ") + ExpiryText(manifest)};
+    if (*days <= ExpiryWarningDays)
+        record << (*days == 1 ? QStringLiteral("aviso: falta 1 dia") : QStringLiteral("aviso: faltam %1 dias").arg(*days)) +
+                      QStringLiteral("; depois a versão será recusada até o servidor publicar uma nova");
+    return record;
+}
+
 QList<QStringList> ReleaseRecords(const TCheckReport& report)
 {
     if (!report.Release)
         return {{QStringLiteral("assinatura"), QStringLiteral("não verificada (nenhuma chave configurada)")}};
     QList<QStringList> records{{QStringLiteral("assinatura"), QStringLiteral("válida"),
                                 SerialText(report.Release->Manifest.Serial),
-                                QStringLiteral("chave ") + report.Release->KeyId}};
+                                QStringLiteral("chave ") + report.Release->KeyId},
+                               ExpiryRecord(report.Release->Manifest)};
     for (const TReleaseFileCheck& file : report.ReleaseFiles)
         records << FileRecord(file);
     return records;
