@@ -125,9 +125,12 @@ public:
 // A transfer whose length differs from the size known for it.
 class EIdFTPSizeMismatch : public EIdException {
 public:
+    // A transfer is read no further than one byte past the expected size:
+    // more is told as "more than".
     EIdFTPSizeMismatch(std::int64_t received, std::int64_t expected)
-        : EIdException(QStringLiteral("Transfer size mismatch: %1 bytes received, %2 bytes expected.")
-                           .arg(received)
+        : EIdException(QStringLiteral("Transfer size mismatch: %1%2 bytes received, %3 bytes expected.")
+                           .arg(received > expected ? QStringLiteral("more than ") : QString())
+                           .arg(received > expected ? expected : received)
                            .arg(expected)) {}
 };
 

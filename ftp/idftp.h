@@ -148,9 +148,13 @@ public:
 
     void List(QStringList* destination, const QString& specifier = QString(), bool details = true);
     std::int64_t Size(const QString& fileName);
+    // MDTM's time of the file as the server words it (YYYYMMDDHHMMSS, maybe
+    // with a fraction); empty when the server announces no MDTM or gives none.
+    QString ModifiedStamp(const QString& fileName);
     // Into a local file: written beside the destination and put in its
     // place only once the server confirmed the transfer, so a failure leaves
-    // the previous file as it was. AExpectedSize is the file's size when the
+    // the previous file as it was (a link in its place is replaced, never
+    // written through; a local write failure raises EInOutError naming it). AExpectedSize is the file's size when the
     // caller knows it (-1: unknown); a binary download without it is held to
     // the "(N bytes)" of the server's 150 reply, if it names one. Fewer or
     // more bytes fail with EIdFTPSizeMismatch.
@@ -166,7 +170,10 @@ public:
     // partial file is shorter than AExpectedSize, REST asks for the rest,
     // which is appended; otherwise, or when REST is refused, the download
     // starts over. A transfer cut off (lost connection, abort, time-out)
-    // keeps the partial file for a later call. Once the file is complete and
+    // keeps the partial file for a later call; one that could not be
+    // written here (a full disk) removes it, and fails with EInOutError
+    // naming the local cause and the file. The partial file is never
+    // opened through a link. Once the file is complete and
     // exactly AExpectedSize bytes long (required, >= 0), it replaces
     // destinationFile in one rename; another length fails with
     // EIdFTPSizeMismatch (more bytes than expected also remove the partial
@@ -232,8 +239,8 @@ private:
     std::unique_ptr<TIdSocket> ConnectPassive(const QString& command);
     std::unique_ptr<TIdListener> ListenActive();
     std::unique_ptr<TIdSocket> AcceptFromServer(TIdListener& listener);
-    // The bytes received.
-    std::int64_t ReceiveData(TIdSocket& data, QIODevice* destination);
+    // The bytes received; with a limit (>= 0), at most one byte more than it.
+    std::int64_t ReceiveData(TIdSocket& data, QIODevice* destination, std::int64_t limit);
     // RETR into the open partial file from its end (resume) or from empty.
     void RetrieveInto(const QString& sourceFile, QFileDevice& partial, bool resume, std::int64_t expectedSize);
 

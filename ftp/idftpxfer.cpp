@@ -13,7 +13,8 @@
 #include <QFile>
 #include <QFileDevice>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QRegularExpression>
+#include <algorithm>
 
 namespace {
 
@@ -25,6 +26,29 @@ void WriteBlock(QIODevice* destination, const char* data, std::size_t size)
 {
     if (destination->write(data, qint64(size)) != qint64(size))
         throw EInOutError(destination->errorString());
+}
+
+// The local file's bytes first, for a download that appends to it.
+void CopyPrevious(const QString& path, QIODevice& destination)
+{
+    QFile previous; // never another file's bytes through a link
+    if (const QString failed = OpenNoFollow(previous, path, QIODevice::ReadOnly); !failed.isEmpty())
+        throw EFCreateError(QDir::current().absoluteFilePath(path), failed);
+    while (!previous.atEnd()) {
+        const QByteArray chunk = previous.read(qint64(BlockSize) * 32);
+        if (chunk.isEmpty() && previous.error() != QFileDevice::NoError)
+            throw EFCreateError(QDir::current().absoluteFilePath(path), previous.errorString());
+        WriteBlock(&destination, chunk.constData(), std::size_t(chunk.size()));
+    }
+}
+
+// A failure to write the download here: a full disk says so, with the file.
+[[noreturn]] void LocalWriteFailed(const QString& path, const EInOutError& error)
+{
+    const QString full = QDir::current().absoluteFilePath(path);
+    if (DiskFull(full))
+        throw EInOutError(QStringLiteral("Não foi possível gravar %1: disco cheio.").arg(QDir::toNativeSeparators(full)));
+    throw EInOutError(QStringLiteral("Não foi possível gravar %1: %2").arg(QDir::toNativeSeparators(full), error.Message()));
 }
 
 // A stream longer than what was written is cut where the writing stopped.
@@ -104,10 +128,11 @@ void TIdFTP::WorkEnd()
 
 // ---- one transfer ---------------------------------------------------------
 
-std::int64_t TIdFTP::ReceiveData(TIdSocket& data, QIODevice* destination)
+std::int64_t TIdFTP::ReceiveData(TIdSocket& data, QIODevice* destination, std::int64_t limit)
 {
     WorkBegin(0);
     std::int64_t received = 0;
+    std::int64_t taken = 0; // from the socket, some perhaps not delivered yet
     // The handlers may ask for the abort: it is honoured after each block they saw.
     const auto deliver = [&](const char* block, std::size_t size) {
         WriteBlock(destination, block, size);
@@ -120,11 +145,17 @@ std::int64_t TIdFTP::ReceiveData(TIdSocket& data, QIODevice* destination)
         std::unique_ptr<char[]> block(new char[BlockSize]);
         std::size_t filled = 0;
         for (;;) {
-            const std::size_t n = data.Receive(block.get() + filled, BlockSize - filled, TransferTimeout,
+            std::size_t room = BlockSize - filled;
+            if (limit >= 0) // one byte past the limit tells a longer file
+                room = std::size_t(std::min<std::int64_t>(std::int64_t(room), limit + 1 - taken));
+            const std::size_t n = data.Receive(block.get() + filled, room, TransferTimeout,
                                                QStringLiteral("Transfer timed out."));
             if (n == 0)
                 break;
             filled += n;
+            taken += std::int64_t(n);
+            if (limit >= 0 && taken > limit)
+                break;
             if (filled == BlockSize) {
                 filled = 0;
                 deliver(block.get(), BlockSize);
@@ -209,6 +240,7 @@ void TIdFTP::Transfer(const QString& command, QIODevice* destination, bool resum
     std::unique_ptr<TIdSocket> data;
     std::exception_ptr failure;
     bool aborted = false;
+    bool localFailure = false; // the destination, not the line, failed
     // The server owes a completion reply only once it took the transfer command.
     bool commandTaken = false;
     {
@@ -240,13 +272,19 @@ void TIdFTP::Transfer(const QString& command, QIODevice* destination, bool resum
                         throw EIdAcceptTimeout();
                 }
                 StartDataTls(*data);
-                received = ReceiveData(*data, destination);
-                data->ShutdownTls(TlsShutdownMs);
+                // A file is read up to its size and one byte more, never to
+                // whatever end the server chooses.
+                received = ReceiveData(*data, destination, kind == tkFile && expectedSize >= 0 ? expectedSize - before : -1);
+                if (expectedSize < 0 || before + received <= expectedSize)
+                    data->ShutdownTls(TlsShutdownMs);
             }
             data->Close();
         } catch (const EIdFTPAborted&) {
             failure = std::current_exception();
             aborted = true;
+        } catch (const EInOutError&) {
+            failure = std::current_exception();
+            localFailure = true;
         } catch (const Exception&) {
             failure = std::current_exception();
         }
@@ -264,9 +302,21 @@ void TIdFTP::Transfer(const QString& command, QIODevice* destination, bool resum
             std::rethrow_exception(failure);
         return;
     }
+    if (localFailure) {
+        // The server's word on the transfer it could not finish ("426
+        // Transfer aborted") keeps the session in step, but the cause is here.
+        DoStatus(this, ftpAborted, QStringLiteral("Transfer aborted"));
+        try {
+            GetResponse({226, 225, 250});
+        } catch (const Exception&) {
+            // the local failure is the one reported
+        }
+        std::rethrow_exception(failure);
+    }
     if (!failure && received >= 0 && expectedSize >= 0 && before + received != expectedSize) {
         DoStatus(this, ftpAborted, QStringLiteral("Transfer aborted"));
-        GetResponse({226, 225, 250});
+        // Cut off early, the server may report the transfer failed (426).
+        GetResponse(before + received > expectedSize ? QList<int>{} : QList<int>{226, 225, 250});
         throw EIdFTPSizeMismatch(before + received, expectedSize);
     }
     DoStatus(this, ftpReady, QStringLiteral("Transfer complete"));
@@ -313,6 +363,17 @@ std::int64_t TIdFTP::Size(const QString& fileName)
     return size;
 }
 
+QString TIdFTP::ModifiedStamp(const QString& fileName)
+{
+    CheckCommandText(QStringLiteral("The file name"), fileName, FUTF8);
+    // Asked only of a server that announces it (RFC 3659's FEAT).
+    if (!SupportsFeature(QStringLiteral("MDTM")) || SendCmd(QStringLiteral("MDTM ") + fileName) != 213)
+        return {};
+    const QString text = TrimControl(FLastCmdResult.Text.join(QString()));
+    static const QRegularExpression stamp(QStringLiteral("^[0-9]{14}(\\.[0-9]{1,9})?$"));
+    return stamp.match(text).hasMatch() ? text : QString();
+}
+
 void TIdFTP::Get(const QString& sourceFile, QIODevice* destination, bool AResume, std::int64_t AExpectedSize)
 {
     CheckCommandText(QStringLiteral("The file name"), sourceFile, FUTF8);
@@ -345,7 +406,7 @@ void TIdFTP::Get(const QString& sourceFile, const QString& destinationFile, bool
         }
         resume = FResumeTested == 1;
     }
-    const bool exists = QFile::exists(destinationFile);
+    const bool exists = QFile::exists(destinationFile) || IsLink(destinationFile);
     bool append = false;
     if (!ACanOverwrite && resume)
         append = exists;
@@ -354,23 +415,18 @@ void TIdFTP::Get(const QString& sourceFile, const QString& destinationFile, bool
 
     // Written aside and put in place only after the server confirmed the
     // transfer: the previous file survives any failure.
-    QSaveFile file(destinationFile);
-    if (!file.open(QIODevice::WriteOnly))
-        throw EFCreateError(fullPath, file.errorString());
-    if (append) {
-        QFile previous(destinationFile);
-        if (!previous.open(QIODevice::ReadOnly))
-            throw EFCreateError(fullPath, previous.errorString());
-        while (!previous.atEnd()) {
-            const QByteArray chunk = previous.read(qint64(BlockSize) * 32);
-            if (chunk.isEmpty() && previous.error() != QFileDevice::NoError)
-                throw EInOutError(previous.errorString());
-            WriteBlock(&file, chunk.constData(), std::size_t(chunk.size()));
-        }
+    TAsideFile file;
+    if (const QString failed = file.Open(destinationFile); !failed.isEmpty())
+        throw EFCreateError(fullPath, failed);
+    try {
+        if (append)
+            CopyPrevious(destinationFile, file.File());
+        Transfer(QStringLiteral("RETR ") + sourceFile, &file.File(), append, tkFile, AExpectedSize);
+    } catch (const EInOutError& error) {
+        LocalWriteFailed(destinationFile, error);
     }
-    Transfer(QStringLiteral("RETR ") + sourceFile, &file, append, tkFile, AExpectedSize);
-    if (!file.commit())
-        throw EFCreateError(fullPath, file.errorString());
+    if (const QString failed = file.Commit(); !failed.isEmpty())
+        throw EFCreateError(fullPath, failed);
 }
 
 bool TIdFTP::SupportsRestStream() const
@@ -388,6 +444,8 @@ void TIdFTP::RetrieveInto(const QString& sourceFile, QFileDevice& partial, bool 
     if (!partial.seek(resume ? partial.size() : 0))
         throw EInOutError(partial.errorString());
     Transfer(QStringLiteral("RETR ") + sourceFile, &partial, resume, tkFile, expectedSize);
+    if (!partial.flush()) // the last bytes written out, or the failure is known now
+        throw EInOutError(partial.errorString());
 }
 
 std::int64_t TIdFTP::GetResumable(const QString& sourceFile, const QString& destinationFile,
@@ -400,9 +458,13 @@ std::int64_t TIdFTP::GetResumable(const QString& sourceFile, const QString& dest
     if (sourceFile.isEmpty() || AExpectedSize < 0)
         throw EIdFTPBadArgument(QStringLiteral("A resumable download needs a file name and its size; nothing was sent."));
     TTypeScope type(*this, ftBinary);
-    QFile partial(partialFile);
-    if (!partial.open(QIODevice::ReadWrite))
-        throw EFCreateError(QDir::current().absoluteFilePath(partialFile), partial.errorString());
+    QFile partial;
+    if (const QString failed = OpenNoFollow(partial, partialFile, QIODevice::ReadWrite); !failed.isEmpty())
+        throw EFCreateError(QDir::current().absoluteFilePath(partialFile), failed);
+    const auto removePartial = [&] {
+        partial.close();
+        QFile::remove(partialFile);
+    };
     const std::int64_t had = partial.size();
     bool resume = had > 0 && had < AExpectedSize && SupportsRestStream();
     try {
@@ -416,8 +478,17 @@ std::int64_t TIdFTP::GetResumable(const QString& sourceFile, const QString& dest
         // More than the file's size: not the file it was taken for, nothing
         // of it is worth resuming. Fewer bytes: cut off, kept for the rest.
         if (partial.size() > AExpectedSize)
-            partial.remove();
+            removePartial();
         throw;
+    } catch (const EInOutError& error) {
+        // The disk failed, not the line: a full disk must not stay full.
+        // The cause is judged before the partial file frees its space.
+        try {
+            LocalWriteFailed(partialFile, error);
+        } catch (...) {
+            removePartial();
+            throw;
+        }
     }
     const std::int64_t received = partial.size() - (resume ? had : 0);
     partial.close();
@@ -425,7 +496,7 @@ std::int64_t TIdFTP::GetResumable(const QString& sourceFile, const QString& dest
         try {
             AVerify(partialFile);
         } catch (...) {
-            partial.remove();
+            removePartial();
             throw;
         }
     }

@@ -36,6 +36,54 @@ QString TrimControl(QStringView text)
     return text.sliced(begin, end - begin).toString();
 }
 
+namespace {
+
+bool IsControl(QChar c)
+{
+    return c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() < 0xA0);
+}
+
+QString Escape(QStringView text, const QStringView* lineBreak)
+{
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (!IsControl(c)) {
+            out += c;
+            continue;
+        }
+        if (lineBreak && (c == u'\r' || c == u'\n')) {
+            if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+                ++i;
+            out += *lineBreak;
+            continue;
+        }
+        switch (c.unicode()) {
+        case u'\t': out += u"\\t"; break;
+        case u'\r': out += u"\\r"; break;
+        case u'\n': out += u"\\n"; break;
+        default:
+            out += u"\\x";
+            out += QString::number(c.unicode(), 16).toUpper().rightJustified(2, u'0');
+            break;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+QString EscapeControls(QStringView text)
+{
+    return Escape(text, nullptr);
+}
+
+QString EscapeControls(QStringView text, QStringView lineBreak)
+{
+    return Escape(text, &lineBreak);
+}
+
 bool SameText(QStringView text, const char* latin1)
 {
     return text.compare(QLatin1StringView(latin1), Qt::CaseInsensitive) == 0;

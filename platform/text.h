@@ -25,5 +25,15 @@ QStringList SplitLines(QStringView text, TLineSplitOptions options = {});
 // Blanks and control characters (code 32 and below) removed at both ends.
 QString TrimControl(QStringView text);
 
+// Every control character of the text (codes below 32, DEL, and 128 to 159)
+// written as an escape, so that text from a server, shown on a terminal or
+// kept in a log, can neither move the cursor, erase a line nor ring: tab, CR
+// and LF as \t, \r and \n, the others as \x and two hexadecimal digits (ESC
+// is \x1B). Everything else, the backslash included, stays as it is.
+QString EscapeControls(QStringView text);
+// The same, but each line break (CR LF, a lone CR or a lone LF) becomes
+// lineBreak: a multi-line message kept on one line, or broken for a terminal.
+QString EscapeControls(QStringView text, QStringView lineBreak);
+
 // Equal but for letter case.
 bool SameText(QStringView text, const char* latin1);

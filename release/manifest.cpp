@@ -57,6 +57,35 @@ QString HeaderValue(const QString& line, const QString& key, qsizetype number)
     return line.mid(key.size() + 1);
 }
 
+bool IsIsoDate(const QString& text)
+{
+    return text.size() == 10 && QDate::fromString(text, Qt::ISODate).isValid();
+}
+
+// The header lines after the date, up to the blank line, whose index is
+// returned: "KEY VALUE" each, those of keys not known here skipped, so that
+// a later header keeps working with installed updaters.
+qsizetype ParseFurtherHeader(const QStringList& lines, TManifest& manifest)
+{
+    for (qsizetype i = 3; i < lines.size(); ++i) {
+        const QString& line = lines[i];
+        if (line.isEmpty())
+            return i;
+        const qsizetype space = line.indexOf(u' ');
+        if (space <= 0)
+            throw BadLine(i + 1, QStringLiteral("esperado \"CHAVE VALOR\" ou uma linha em branco"));
+        const QString key = line.left(space);
+        if (key == u"serial" || key == u"date" || (key == u"expires" && !manifest.Expires.isEmpty()))
+            throw BadLine(i + 1, QStringLiteral("\"%1\" repetido").arg(key));
+        if (key != u"expires")
+            continue;
+        manifest.Expires = line.mid(space + 1);
+        if (!IsIsoDate(manifest.Expires))
+            throw BadLine(i + 1, QStringLiteral("validade inválida, esperado AAAA-MM-DD"));
+    }
+    throw BadLine(lines.size() + 1, QStringLiteral("esperada uma linha em branco"));
+}
+
 TManifestEntry ParseEntry(const QString& line, qsizetype number)
 {
     const qsizetype afterHash = line.indexOf(u' ');
@@ -86,7 +115,34 @@ QStringList ReleaseFileNames(const QString& folder)
     return names;
 }
 
+QDate LocalToday()
+{
+    return Today().ToQDateTime().date();
+}
+
 } // namespace
+
+std::optional<qint64> DaysUntilExpiry(const TManifest& manifest)
+{
+    if (manifest.Expires.isEmpty())
+        return std::nullopt;
+    return LocalToday().daysTo(QDate::fromString(manifest.Expires, Qt::ISODate));
+}
+
+void CheckNotExpired(const TManifest& manifest)
+{
+    const std::optional<qint64> days = DaysUntilExpiry(manifest);
+    if (days && *days <= 0)
+        throw EReleaseError(QStringLiteral("Versão %1 recusada: o manifesto assinado expirou em %2. O servidor pode "
+                                           "estar desatualizado, escondendo uma versão mais nova; nada foi instalado.")
+                                .arg(manifest.Serial)
+                                .arg(ExpiryText(manifest)));
+}
+
+QString ExpiryText(const TManifest& manifest)
+{
+    return QDate::fromString(manifest.Expires, Qt::ISODate).toString(QStringLiteral("dd/MM/yyyy"));
+}
 
 const TManifestEntry* TManifest::Find(const QString& name) const
 {
@@ -96,11 +152,15 @@ const TManifestEntry* TManifest::Find(const QString& name) const
     return nullptr;
 }
 
-TManifest MakeManifest(const QString& folder, qint64 serial)
+TManifest MakeManifest(const QString& folder, qint64 serial, int expiresInDays)
 {
     if (serial <= 0)
         throw EReleaseError(QStringLiteral("O número da versão deve ser um inteiro positivo."));
-    TManifest manifest{serial, QDate::currentDate().toString(Qt::ISODate), {}};
+    if (expiresInDays < 0)
+        throw EReleaseError(QStringLiteral("O prazo de validade deve ser um número positivo de dias."));
+    const QDate today = LocalToday();
+    TManifest manifest{serial, today.toString(Qt::ISODate), {},
+                       expiresInDays > 0 ? today.addDays(expiresInDays).toString(Qt::ISODate) : QString()};
     for (const QString& name : ReleaseFileNames(folder)) {
         if (const QString fault = NameFault(name); !fault.isEmpty())
             throw EReleaseError(QStringLiteral("O manifesto não pode listar \"%1\": %2.").arg(name, fault));
@@ -112,8 +172,10 @@ TManifest MakeManifest(const QString& folder, qint64 serial)
 
 QByteArray FormatManifest(const TManifest& manifest)
 {
-    QByteArray text = Header + "\nserial " + QByteArray::number(manifest.Serial) + "\ndate " + manifest.Date.toUtf8()
-                      + "\n\n";
+    QByteArray text = Header + "\nserial " + QByteArray::number(manifest.Serial) + "\ndate " + manifest.Date.toUtf8() + '\n';
+    if (!manifest.Expires.isEmpty())
+        text += "expires " + manifest.Expires.toUtf8() + '\n';
+    text += '\n';
     for (const TManifestEntry& entry : manifest.Files)
         text += entry.Sha256.toHex() + ' ' + QByteArray::number(entry.Size) + ' ' + entry.Name.toUtf8() + '\n';
     return text;
@@ -131,7 +193,7 @@ TManifest ParseManifest(const QByteArray& utf8)
         throw EReleaseError(QStringLiteral("Manifesto da versão inválido: o texto não é UTF-8."));
     QStringList lines = text.split(u'\n');
     lines.removeLast(); // after the final line end
-    if (lines.size() < 4 || lines[0].toUtf8() != Header)
+    if (lines.size() < 3 || lines[0].toUtf8() != Header)
         throw BadLine(1, QStringLiteral("esperado \"%1\"").arg(QString::fromLatin1(Header)));
 
     TManifest manifest;
@@ -140,13 +202,12 @@ TManifest ParseManifest(const QByteArray& utf8)
         throw BadLine(2, QStringLiteral("o número da versão deve ser um inteiro positivo"));
     manifest.Serial = *serial;
     manifest.Date = HeaderValue(lines[2], QStringLiteral("date"), 3);
-    if (manifest.Date.size() != 10 || !QDate::fromString(manifest.Date, Qt::ISODate).isValid())
+    if (!IsIsoDate(manifest.Date))
         throw BadLine(3, QStringLiteral("data inválida, esperado AAAA-MM-DD"));
-    if (!lines[3].isEmpty())
-        throw BadLine(4, QStringLiteral("esperada uma linha em branco"));
+    const qsizetype blank = ParseFurtherHeader(lines, manifest);
 
     QSet<QString> seen;
-    for (qsizetype i = 4; i < lines.size(); ++i) {
+    for (qsizetype i = blank + 1; i < lines.size(); ++i) {
         TManifestEntry entry = ParseEntry(lines[i], i + 1);
         if (seen.contains(entry.Name))
             throw BadLine(i + 1, QStringLiteral("\"%1\" listado duas vezes").arg(entry.Name));

@@ -35,16 +35,27 @@ struct TManifest {
     qint64 Serial = 0;            // grows with every release
     QString Date;                 // YYYY-MM-DD
     QList<TManifestEntry> Files;  // sorted by name
+    QString Expires;              // YYYY-MM-DD, refused from that day on; empty: never
     const TManifestEntry* Find(const QString& name) const;
 };
 
 // Every regular file of the folder (not recursing, the manifest and its
-// signature left out), dated today. Raises EReleaseError for a name the
-// manifest cannot hold, EInOutError for an unreadable file.
-TManifest MakeManifest(const QString& folder, qint64 serial);
+// signature left out), dated today and, with expiresInDays, expiring that
+// many days later. Raises EReleaseError for a name the manifest cannot hold,
+// EInOutError for an unreadable file.
+TManifest MakeManifest(const QString& folder, qint64 serial, int expiresInDays = 0);
 QByteArray FormatManifest(const TManifest& manifest);
-// Raises EReleaseError naming the first malformed line.
+// Raises EReleaseError naming the first malformed line. Header lines after
+// the date whose key is not known are skipped.
 TManifest ParseManifest(const QByteArray& utf8);
+
+// Days from today (the program's clock) to the manifest's expiry, 0 or less
+// once expired; nothing when it never expires.
+std::optional<qint64> DaysUntilExpiry(const TManifest& manifest);
+// The expiry date as the operator reads it (DD/MM/YYYY).
+QString ExpiryText(const TManifest& manifest);
+// Raises EReleaseError for a manifest past its expiry.
+void CheckNotExpired(const TManifest& manifest);
 
 // Raises EInOutError when the file cannot be read.
 QByteArray Sha256OfFile(const QString& path);
@@ -69,10 +80,12 @@ struct TPublicKey {
 // EReleaseError on any other line that is not a key.
 QList<TPublicKey> ParsePublicKeys(const QByteArray& text);
 // The keys compiled in (key lines separated by blanks or ';') plus those of
-// the file $ZEMBO_RELEASE_KEYS, else /etc/zemboupdate/release-keys.pub (a
-// missing file adds none). Raises EReleaseError for a key file anyone but
-// root may write, or an unreadable key.
+// ReleaseKeysFile() (a missing file adds none). Raises EReleaseError for a
+// key file that anyone but root may change (or a folder above it), or an
+// unreadable key.
 QList<TPublicKey> TrustedKeys(const QByteArray& compiledIn);
+// $ZEMBO_RELEASE_KEYS, else /etc/zemboupdate/release-keys.pub.
+QString ReleaseKeysFile();
 
 struct TSignedRelease {
     TManifest Manifest;
@@ -80,7 +93,8 @@ struct TSignedRelease {
     QString TrustedComment;
 };
 // Checks the minisign signature (legacy or prehashed) and its trusted comment
-// with the trusted keys, then parses the manifest. Raises EReleaseError.
+// with the trusted keys, then parses the manifest and checks that it has not
+// expired. Raises EReleaseError.
 TSignedRelease VerifyRelease(const QByteArray& manifest, const QByteArray& signature,
                              const QList<TPublicKey>& trusted);
 
@@ -88,8 +102,14 @@ TSignedRelease VerifyRelease(const QByteArray& manifest, const QByteArray& signa
 // EReleaseError when its record is unreadable.
 std::optional<TManifest> LastAcceptedManifest(const QString& folder);
 qint64 LastAcceptedSerial(const QString& folder); // 0 when none
-// Raises EReleaseError when the manifest is older than the last accepted one.
-void CheckNotOlder(const QString& folder, const TManifest& manifest);
-// Records the manifest (its exact bytes) as the last accepted, after the same
-// check; written aside and renamed.
+// Raises EReleaseError when the manifest cannot follow the last accepted
+// one: a lower serial, the same serial with other bytes, or no expiry where
+// the accepted one had one.
+void CheckAgainstAccepted(const QString& folder, const QByteArray& manifest);
+// Raises EReleaseError when no key is trusted (keys empty) in a folder that
+// accepted a signed release: a key file gone must not turn verification off.
+void CheckVerifiable(const QString& folder, const QList<TPublicKey>& keys);
+// Records the manifest (its exact bytes) as the last accepted, after the
+// same check; written aside and renamed, and not written again when it is
+// the one recorded.
 void AcceptRelease(const QString& folder, const QByteArray& manifest);

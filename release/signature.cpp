@@ -13,6 +13,7 @@
 #include "platform/files.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <algorithm>
 #include <stdexcept>
@@ -100,21 +101,28 @@ TSignatureFile ParseSignatureFile(const QByteArray& text)
 // Key lines of one key file; the configured keys come as one line each.
 QList<TPublicKey> KeysOfFile(const QString& path)
 {
-    const std::optional<TFileAccess> access = FileAccess(path);
-    if (!access)
-        return {};
-    // A trusted key must not be writable by whoever it protects against. The
-    // file that is read is judged (links followed), by its own owner and mode:
-    // read as root, anything another user could rewrite would let that user
-    // install a release of their own.
-    if (access->OwnerId != 0 || access->GroupOrOtherMayWrite())
-        throw EReleaseError(QStringLiteral("Arquivo de chaves da versão %1 recusado: outro usuário além do root pode "
-                                           "alterá-lo (dono %2, modo %3). Deixe-o do root, sem escrita para grupo e outros.")
-                                .arg(path)
-                                .arg(access->OwnerId)
-                                .arg(access->Mode, 3, 8, QChar(u'0')));
+    // A trusted key must not be changeable by whoever it protects against:
+    // read as root, a file (or a folder above it) another user could rewrite,
+    // rename or replace would let that user install a release of their own.
+    std::optional<QByteArray> text;
     try {
-        return ParsePublicKeys(ReadFileBytes(path));
+        text = ReadProtectedFile(path);
+    } catch (const EExposedFile& e) {
+        const QString what = e.Path() == QFileInfo(path).canonicalFilePath() ? QStringLiteral("alterá-lo")
+                                                                             : QStringLiteral("alterar a pasta %1").arg(e.Path());
+        throw EReleaseError(QStringLiteral("Arquivo de chaves da versão %1 recusado: outro usuário além do root pode "
+                                           "%2 (dono %3, modo %4). Deixe-o do root, sem escrita para grupo e outros, "
+                                           "em pastas do root sem escrita para grupo e outros.")
+                                .arg(path, what)
+                                .arg(e.Access().OwnerId)
+                                .arg(e.Access().Mode, 3, 8, QChar(u'0')));
+    } catch (const Exception& e) {
+        throw EReleaseError(QStringLiteral("Arquivo de chaves da versão %1 ilegível: %2").arg(path, e.Message()));
+    }
+    if (!text)
+        return {};
+    try {
+        return ParsePublicKeys(*text);
     } catch (const EReleaseError& e) {
         throw EReleaseError(QStringLiteral("%1: %2").arg(path, e.Message()));
     }
@@ -156,9 +164,14 @@ QList<TPublicKey> TrustedKeys(const QByteArray& compiledIn)
     } catch (const EReleaseError& e) {
         throw EReleaseError(QStringLiteral("Chaves compiladas no programa: %1").arg(e.Message()));
     }
-    const QByteArray named = qgetenv("ZEMBO_RELEASE_KEYS");
-    keys += KeysOfFile(named.isEmpty() ? QStringLiteral("/etc/zemboupdate/release-keys.pub") : QFile::decodeName(named));
+    keys += KeysOfFile(ReleaseKeysFile());
     return keys;
+}
+
+QString ReleaseKeysFile()
+{
+    const QByteArray named = qgetenv("ZEMBO_RELEASE_KEYS");
+    return named.isEmpty() ? QStringLiteral("/etc/zemboupdate/release-keys.pub") : QFile::decodeName(named);
 }
 
 TSignedRelease VerifyRelease(const QByteArray& manifest, const QByteArray& signature, const QList<TPublicKey>& trusted)
@@ -175,5 +188,7 @@ TSignedRelease VerifyRelease(const QByteArray& manifest, const QByteArray& signa
         throw EReleaseError(QStringLiteral("Assinatura da versão inválida: o manifesto não confere com a assinatura."));
     if (!Verifies(file.GlobalSignature, file.Signature + file.TrustedComment, key->Key))
         throw EReleaseError(QStringLiteral("Assinatura da versão inválida: o comentário confiável foi alterado."));
-    return {ParseManifest(manifest), KeyIdText(file.KeyId), QString::fromUtf8(file.TrustedComment)};
+    TSignedRelease release{ParseManifest(manifest), KeyIdText(file.KeyId), QString::fromUtf8(file.TrustedComment)};
+    CheckNotExpired(release.Manifest);
+    return release;
 }

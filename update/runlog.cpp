@@ -2,10 +2,10 @@
 
 #include "platform/datetime.h"
 #include "platform/files.h"
+#include "platform/text.h"
 
 #include <QDateTime>
 #include <QFile>
-#include <QFileInfo>
 
 TRunLog::TRunLog(QString path) : FPath(std::move(path)) {}
 
@@ -13,11 +13,11 @@ void TRunLog::Line(const QString& event)
 {
     if (FPath.isEmpty())
         return;
-    QString text = event;
-    text.replace(QStringLiteral("\r\n"), QStringLiteral(" / ")).replace(u'\r', QStringLiteral(" / ")).replace(u'\n', QStringLiteral(" / "));
-    QFile file(FPath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return;
+    // one line per event, and nothing a terminal showing the log would obey
+    const QString text = EscapeControls(event, u" / ");
+    QFile file;
+    if (!OpenNoFollow(file, FPath, QIODevice::WriteOnly | QIODevice::Append).isEmpty())
+        return; // also a link in the log's place: never written through
     file.write((Now().ToQDateTime().toString(Qt::ISODate) + u' ' + text + u'\n').toUtf8());
     const qint64 size = file.size();
     file.close();

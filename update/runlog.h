@@ -1,6 +1,7 @@
 // The run log of an installation: one line per event of an update, local
 // date and time first (ISO 8601), appended to zembo-update.log in the
-// installation folder or to a file the caller names. It stays bounded: past
+// installation folder or to a file the caller names. An event's line breaks
+// become " / " and its other control characters escapes. It stays bounded: past
 // 2 MiB it is cut to its last MiB, at a line's start.
 #pragma once
 

@@ -4,6 +4,7 @@
 #include "db/ibdatabase.h"
 #include "platform/files.h"
 #include "platform/locale.h"
+#include "platform/lock.h"
 #include "release/release.h"
 #include "settings.h"
 #include "update/connections.h"
@@ -12,7 +13,6 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
-#include <QLockFile>
 
 namespace {
 
@@ -68,9 +68,8 @@ struct TUpdateSession::TFolderFiles {
         : Lock(QDir::current().absoluteFilePath(LockName)),
           Log(logFile.isEmpty() ? QString() : QDir::current().absoluteFilePath(logFile))
     {
-        Lock.setStaleLockTime(0); // held until the process ends, however long the run
     }
-    QLockFile Lock;
+    TFileLock Lock; // held until the process ends, however long the run
     TRunLog Log;
 };
 
@@ -212,7 +211,11 @@ void TUpdateSession::LogArquivo(const TPlanItem& item, bool fetched)
 
 bool TUpdateSession::Bloqueia()
 {
-    return FFolder->Lock.isLocked() || FFolder->Lock.tryLock(0);
+    if (FFolder->Lock.TryLock())
+        return true;
+    if (!FFolder->Lock.Error().isEmpty())
+        Log(QStringLiteral("trava ") + FFolder->Lock.Path() + QStringLiteral(" não obtida: ") + FFolder->Lock.Error());
+    return false;
 }
 
 std::optional<TCheckFailure> TUpdateSession::Verifica()
@@ -272,6 +275,10 @@ TUpdateOutcome TUpdateSession::Sincroniza(TUpdateRun& run)
             Log(QStringLiteral("sem conexão: ") + error.Message());
             return {urSemConexao, error.Message()};
         }
+        // Before the first file is installed: a run that installs some and
+        // fails on another must not let the older release in again.
+        if (release)
+            AcceptRelease(QDir::currentPath(), FManifestBytes);
         if (FExecutavelVerificado) {
             FObserver.Stage(QStringLiteral("Listando"));
             const TUpdatePlan& plan = run.Planeja();
@@ -284,8 +291,6 @@ TUpdateOutcome TUpdateSession::Sincroniza(TUpdateRun& run)
                 FObserver.Replaced(MainExecutable);
             }
         }
-        if (release && !run.Erro())
-            AcceptRelease(QDir::currentPath(), FManifestBytes);
     } catch (const std::exception& error) {
         if (!run.Cancelado()) {
             // Nothing is fetched or replaced after an error the run did not expect.
@@ -324,11 +329,13 @@ TUpdateOutcome TUpdateSession::AtualizaBases(const QStringList& aliases)
 }
 
 // The release's signed manifest, read and checked before anything is
-// fetched; nothing without a trusted key. A missing, unsigned, altered,
-// unknown-key or older release raises EReleaseError, which ends the run.
+// fetched; nothing without a trusted key, unless the folder accepted a
+// signed release before. A missing, unsigned, altered, unknown-key, expired
+// or older release raises EReleaseError, which ends the run.
 std::unique_ptr<TSignedRelease> TUpdateSession::VerificaVersao()
 {
     const QList<TPublicKey> keys = TrustedKeys(Settings::ReleasePublicKeys);
+    CheckVerifiable(QDir::currentPath(), keys);
     if (keys.isEmpty())
         return nullptr;
     FObserver.Stage(QStringLiteral("Conferindo a assinatura da versão"));
@@ -344,7 +351,7 @@ std::unique_ptr<TSignedRelease> TUpdateSession::VerificaVersao()
     FManifestBytes = fetch(ReleaseManifestName);
     const QByteArray signature = fetch(ReleaseSignatureName);
     auto release = std::make_unique<TSignedRelease>(VerifyRelease(FManifestBytes, signature, keys));
-    CheckNotOlder(QDir::currentPath(), release->Manifest);
+    CheckAgainstAccepted(QDir::currentPath(), FManifestBytes);
     Log(QStringLiteral("versão %1 assinada pela chave %2").arg(release->Manifest.Serial).arg(release->KeyId));
     return release;
 }

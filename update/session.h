@@ -70,9 +70,10 @@ public:
     TUpdateSession(const TUpdateSession&) = delete;
     TUpdateSession& operator=(const TUpdateSession&) = delete;
 
-    // One update of a folder at a time: the lock file in the working
-    // folder, released when the process ends, also by a crash. False when
-    // another process holds it.
+    // One update of a folder at a time: the lock on zembo-update.lock in the
+    // working folder, which the system releases when the process ends, also
+    // by a crash or a kill. False when another process holds it, or when the
+    // file cannot be opened (the reason goes to the run log).
     bool Bloqueia();
 
     // The checks, in order: Program Files, the archiver, the main executable,

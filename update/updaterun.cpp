@@ -237,12 +237,23 @@ bool TUpdatePlan::Fetches(const QString& name) const
                        [&](const TPlanItem& i) { return i.Decision == fdBaixar && i.Name == name; });
 }
 
+namespace {
+
+// The one rule of the plan and the run: the main executable is replaced
+// after anything was fetched, when it is missing, or when an earlier run
+// left its replacement pending; never after an error; only from the archive.
+bool SubstituicaoDevida(bool fetched, bool failed, bool archive)
+{
+    return (fetched || !FileExists(MainExecutable) || SubstituicaoPendente()) && !failed && archive;
+}
+
+} // namespace
+
 bool TUpdatePlan::ReplacementExpected() const
 {
     const bool refused =
         std::any_of(Items.begin(), Items.end(), [](const TPlanItem& i) { return i.Decision == fdRecusado; });
-    return (AnyToFetch() || !FileExists(MainExecutable)) && !refused &&
-           (FileExists(MainArchive) || Fetches(MainArchive));
+    return SubstituicaoDevida(AnyToFetch(), refused, FileExists(MainArchive) || Fetches(MainArchive));
 }
 
 QString MotivoRecusa(const QString& name)
@@ -306,13 +317,26 @@ TUpdatePlan PlanejaAtualizacao(const QStringList& lines, const TIdFTPListItems& 
 
 bool SubstituicaoNecessaria(bool downloaded, bool failed)
 {
-    return (downloaded || !FileExists(MainExecutable)) && !failed && FileExists(MainArchive);
+    return SubstituicaoDevida(downloaded, failed, FileExists(MainArchive));
+}
+
+bool SubstituicaoPendente()
+{
+    return FileExists(PendingReplacementFile);
+}
+
+void MarcaSubstituicaoPendente()
+{
+    WriteFileBytes(PendingReplacementFile, (MainExecutable + QStringLiteral(" a substituir de ") + MainArchive +
+                                            QStringLiteral(", registrado em ") +
+                                            Now().ToQDateTime().toString(Qt::ISODate) + u'\n')
+                                               .toUtf8());
 }
 
 void BaixaArquivo(TIdFTP& ftp, const TPlanItem& item, std::int64_t expectedSize, const TFetchedFileCheck& check)
 {
     if (expectedSize >= 0)
-        TPartialDownload(item.Name).Fetch(ftp, item.Name, item.RemoteTime, expectedSize, check);
+        TPartialDownload(item.Name).Fetch(ftp, item.Name, {item.RemoteTime, expectedSize, item.Line, {}}, check);
     else if (check) // a file to be judged is held to its size
         throw Exception(QStringLiteral("O servidor não informou o tamanho de ") + item.Name +
                         QStringLiteral(": o arquivo não pode ser conferido."));
@@ -334,10 +358,11 @@ QString LinhaDeComando(const QString& progr, const QString& destination)
            QStringLiteral(" *.exe \"") + destination + u'"';
 }
 
-void LimpaExtracao()
+// A link in the staging folder's place, or inside it, goes as a link: what
+// it names is never emptied.
+bool LimpaExtracao()
 {
-    if (QFileInfo(StagingFolder).isDir())
-        QDir(StagingFolder).removeRecursively();
+    return RemoveTree(StagingFolder);
 }
 
 namespace {
@@ -370,6 +395,8 @@ QString MotivoFalhaExtracao(const TProcessResult& result, const QString& staged)
 // in the installation folder (an existing file is replaced in one step).
 QString MoveStagedFiles(const QString& folder)
 {
+    if (IsLink(StagingFolder)) // swapped while the archiver ran: its files are not ours
+        return QStringLiteral("a pasta ") + StagingFolder + QStringLiteral(" foi trocada por um link");
     const QDir staging(QDir::current().absoluteFilePath(StagingFolder));
     QDirIterator it(staging.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext()) {
@@ -384,8 +411,10 @@ QString MoveStagedFiles(const QString& folder)
 // The previous program back in place, the staging folder and the archive gone.
 void DesfazSubstituicao(const QString& mainExecutable, const QString& backup)
 {
+    if (IsLink(mainExecutable)) // not the program: a link planted in its place goes as a link
+        DeleteFile(mainExecutable);
     if (!FileExists(mainExecutable) && FileExists(backup))
-        QFile::copy(backup, mainExecutable); // written aside and renamed: never half a program
+        CopyFileNoOverwrite(backup, mainExecutable); // written aside and renamed: never half a program
     LimpaExtracao();
     DeleteFile(MainArchive); // so the next run fetches it again
 }
@@ -409,7 +438,8 @@ TSubstituicao SubstituiExecutavel(const QString& mainExecutable, const QString& 
         result.Cancelled = true;
         return result;
     };
-    LimpaExtracao();
+    if (!LimpaExtracao())
+        return fail(QStringLiteral("a pasta ") + StagingFolder + QStringLiteral(" não pôde ser esvaziada"));
     if (FileExists(mainExecutable)) {
         // The program is only deleted once a whole copy of it is kept.
         DeleteFile(backup);
@@ -430,7 +460,8 @@ TSubstituicao SubstituiExecutavel(const QString& mainExecutable, const QString& 
         DeleteFile(MainArchive); // so the next run fetches it again
         return result;
     }
-    QDir().mkpath(StagingFolder);
+    if (!QDir().mkdir(StagingFolder)) // made new here, so never a link
+        return fail(QStringLiteral("a pasta ") + StagingFolder + QStringLiteral(" não pôde ser criada"));
     result.CommandLine = LinhaDeComando(progr, StagingFolder + QDir::separator());
     const TProcessResult archiver = RunProcess(FromAnsi(ToAnsi(result.CommandLine)), QDir::currentPath(),
                                                ArchiverTimeoutMs, keepWaiting);
@@ -442,6 +473,7 @@ TSubstituicao SubstituiExecutavel(const QString& mainExecutable, const QString& 
     if (!cause.isEmpty())
         return fail(cause);
     LimpaExtracao();
+    DeleteFile(folder + PendingReplacementFile);
     return result;
 }
 
@@ -520,6 +552,10 @@ void TUpdateRun::Sincroniza(const QString& mainExecutable)
 void TUpdateRun::Executa(const QString& mainExecutable)
 {
     LimpaParciais();
+    // Before the first change: killed anywhere from here to the new program
+    // in place, the next run still replaces.
+    if (FPlan.ReplacementExpected() && !SubstituicaoPendente())
+        MarcaSubstituicaoPendente();
     for (int i = 0; i < FPlan.Items.size(); ++i) {
         CheckCancelled();
         const TPlanItem& item = FPlan.Items.at(i);
@@ -550,21 +586,21 @@ void TUpdateRun::Executa(const QString& mainExecutable)
 }
 
 // The file's size feeds the counter and holds the download to its length.
-// The listing's own figure serves; SIZE is asked only of a fetched file the
-// listing gave none for, so a run costs the server no command per file it
-// already has. A refused SIZE reads as unknown (-1, shown as 4 294 967 295
-// bytes); a lost session or a stop request raises there and ends the run.
+// A signed release's manifest gives it, so the server cannot make the run
+// read more than the release holds. Else the listing's own figure serves;
+// SIZE is asked only of a fetched file the listing gave none for, so a run
+// costs the server no command per file it already has. A refused SIZE reads
+// as unknown (-1, shown as 4 294 967 295 bytes); a lost session or a stop
+// request raises there and ends the run.
 void TUpdateRun::Baixa(int index)
 {
     const TPlanItem& item = FPlan.Items.at(index);
     FDownloaded = true;
-    std::int64_t size = item.ListedSize >= 0 ? item.ListedSize : FFtp.Size(item.Name);
+    const TManifestEntry* entry = FManifest ? FManifest->Find(item.Name) : nullptr;
+    const std::int64_t size = entry ? entry->Size : item.ListedSize >= 0 ? item.ListedSize : FFtp.Size(item.Name);
     FObserver.SizeKnown(std::uint32_t(size));
     TFetchedFileCheck check;
-    if (FManifest) {
-        const TManifestEntry* entry = FManifest->Find(item.Name);
-        if (size < 0)
-            size = entry->Size;
+    if (entry) {
         check = [entry](const QString& file) {
             if (FileDifference(*entry, file))
                 throw EReleaseError(QStringLiteral("Arquivo ") + entry->Name +

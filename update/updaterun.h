@@ -35,6 +35,10 @@ inline const QString DllsEntry = QStringLiteral("Arquivos_dlls");
 // Where the archiver unpacks before the new program is moved into place: in
 // the installation folder, so the move is a rename on one file system.
 inline const QString StagingFolder = QStringLiteral("zembo-extracao.tmp");
+// Written before a run begins what ends in the replacement of the main
+// executable, removed once the new program is in place: a run killed in
+// between leaves it, and the next run replaces even with nothing to fetch.
+inline const QString PendingReplacementFile = QStringLiteral("zembo-substituicao.pendente");
 constexpr int ArchiverTimeoutMs = 120000;
 
 // ---------------------------------------------------------------- checks
@@ -126,7 +130,8 @@ struct TUpdatePlan {
     QList<TPlanItem> Items; // one per listing line, in order
     bool AnyToFetch() const;
     bool Fetches(const QString& name) const;
-    // The replacement condition when every fetch succeeds.
+    // The replacement condition (SubstituicaoNecessaria's) when every
+    // fetch succeeds.
     bool ReplacementExpected() const;
 };
 
@@ -140,8 +145,14 @@ TUpdatePlan PlanejaAtualizacao(const QStringList& lines, const TIdFTPListItems& 
 bool ArquivoDiferente(const QString& name, TDateTime remoteTime);
 // Why a listed name may not be written in the working folder, or empty.
 QString MotivoRecusa(const QString& name);
-// (anything fetched or the main executable missing), no error, and the archive here.
+// Whether the run replaces the main executable: anything fetched, the main
+// executable missing or a replacement pending; no error; the archive here.
 bool SubstituicaoNecessaria(bool downloaded, bool failed);
+// An earlier run was to replace the main executable and did not finish.
+bool SubstituicaoPendente();
+// Records the replacement as pending (written aside and renamed); raises
+// EInOutError when it cannot, and nothing should be changed then.
+void MarcaSubstituicaoPendente();
 
 // Runs on a fetched file before it replaces the local copy; raises to refuse it.
 using TFetchedFileCheck = std::function<void(const QString& fetchedFile)>;
@@ -174,14 +185,16 @@ QString LinhaDeComando(const QString& progr, const QString& destination);
 // The replacement as one transaction: backs up the main executable, deletes
 // it and waits for it to go, has the archiver unpack the archive into the
 // staging folder (waited for, at most ArchiverTimeoutMs), and moves the
-// executables into place by rename. Any failure, or a stop asked through
+// executables into place by rename, which ends the pending replacement.
+// Any failure, or a stop asked through
 // keepWaiting, puts the previous program back (from the backup when it was
 // already deleted), removes the staging folder and deletes the archive, so
 // the next run fetches it again.
 TSubstituicao SubstituiExecutavel(const QString& mainExecutable, const QString& progr,
                                   const TKeepWaiting& keepWaiting = {});
-// Removes a staging folder that an interrupted run left behind.
-void LimpaExtracao();
+// Removes a staging folder that an interrupted run left behind; a link in
+// its place goes as a link. False when something of it is left.
+bool LimpaExtracao();
 
 // ------------------------------------------------------------------- run
 
@@ -236,8 +249,9 @@ public:
     // Lists "keldarin" and judges every line against the local files;
     // changes nothing (what a check tool shows).
     const TUpdatePlan& Planeja();
-    // Fetches and stamps what the plan says, refuses the unsafe names, then
-    // replaces the main executable when SubstituicaoNecessaria says so.
+    // Records the replacement as pending when the plan expects it, fetches
+    // and stamps what the plan says, refuses the unsafe names, then replaces
+    // the main executable when SubstituicaoNecessaria says so.
     void Executa(const QString& mainExecutable);
     // Planeja, then Executa: the window's run.
     void Sincroniza(const QString& mainExecutable);

@@ -8,6 +8,7 @@
 #include "app/updatewindow.h"
 #include "app/upgradewindow.h"
 #include "platform/files.h"
+#include "platform/lock.h"
 #include "platform/shell.h"
 #include "tests/ftp/fakeftpserver.h"
 #include "tests/support/rar4writer.h"
@@ -19,7 +20,6 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QLocale>
-#include <QLockFile>
 #include <QMessageBox>
 #include <QProcess>
 #include <QProgressBar>
@@ -224,8 +224,8 @@ TEST_F(UpdateWindow, ActiveModeAlternatePasswordAndAFailingScript)
 // says so and closes without checking or changing anything.
 TEST_F(UpdateWindow, AnotherUpdateOfTheFolderKeepsTheWindowFromStarting)
 {
-    QLockFile other(FWork.File("zembo-update.lock"));
-    ASSERT_TRUE(other.tryLock(0));
+    TFileLock other(FWork.File("zembo-update.lock"));
+    ASSERT_TRUE(other.TryLock());
     TUpdateWindow& w = Open();
     EXPECT_EQ(Messages, QStringList{"Outra atualização desta pasta está em andamento."});
     EXPECT_TRUE(QTest::qWaitFor([&] { return !w.isVisible(); }, 2000));

@@ -193,13 +193,16 @@ protected:
     QString KeyId(const QString& name) { return QString::fromLatin1(ReadBytes(Key(name)).split('\n')[0]).section(u' ', -1); }
 
     // The server's folder released as the maker does: the manifest of the
-    // release library, signed by minisign.
-    void SignRelease(qint64 serial, const QString& signer = QStringLiteral("maker"))
+    // release library, signed by minisign; with expires, expiring that day.
+    void SignRelease(qint64 serial, const QString& signer = QStringLiteral("maker"), const QDate& expires = {})
     {
         Key(signer);
         const QString manifest = Server(ReleaseManifestName);
         QFile::remove(manifest);
-        WriteBytes(manifest, FormatManifest(MakeManifest(Server(), serial)));
+        TManifest made = MakeManifest(Server(), serial);
+        if (expires.isValid())
+            made.Expires = expires.toString(Qt::ISODate);
+        WriteBytes(manifest, FormatManifest(made));
         Minisign({"-S", "-s", FDir.File(signer + ".key"), "-m", manifest});
     }
 
@@ -407,6 +410,53 @@ TEST_F(ZemboCheck, SignedReleaseAndEachFileAgainstIt)
             << r.Out.join(u'\n').toStdString();
         EXPECT_EQ(r.Err.isEmpty(), row.Exit != 1) << r.Err.toStdString();
     }
+}
+
+// The signed manifest's expiry is shown, with a warning from a week before;
+// an expired manifest, or no key where a signed release was accepted, fails
+// the check with the reason.
+TEST_F(ZemboCheck, ExpiryShownAndWarnedAndAMissingKeyRefused)
+{
+    const QDateTime released = Released();
+    WriteFileAt(Server("lib.dll"), "version 2", released);
+    WriteFileAt(Install("lib.dll"), "version 2", released);
+    Scripts("0010");
+    Trust("maker");
+    const QDate today = QDateTime::currentDateTimeUtc().date(); // the tool runs in UTC
+    const auto shown = [](const QDate& date) { return date.toString("dd/MM/yyyy"); };
+    const struct {
+        int Days;
+        QStringList Records;
+    } rows[] = {
+        {0, {"validade	sem prazo"}},
+        {30, {"validade	expira em " + shown(today.addDays(30))}},
+        {8, {"validade	expira em " + shown(today.addDays(8))}},
+        {7, {"validade	expira em " + shown(today.addDays(7)) +
+                 "	aviso: faltam 7 dias; depois a versão será recusada até o servidor publicar uma nova"}},
+        {1, {"validade	expira em " + shown(today.addDays(1)) +
+                 "	aviso: falta 1 dia; depois a versão será recusada até o servidor publicar uma nova"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Days);
+        SignRelease(7, "maker", row.Days > 0 ? today.addDays(row.Days) : QDate());
+        const TResult r = Run();
+        EXPECT_EQ(r.Exit, 0) << r.Err.toStdString();
+        EXPECT_EQ(r.Out.filter(QRegularExpression("^validade\t")), row.Records) << r.Out.join(u'\n').toStdString();
+    }
+
+    SignRelease(7, "maker", today);
+    TResult r = Run();
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_TRUE(r.Err.contains("Versão 7 recusada: o manifesto assinado expirou em " + shown(today))) << r.Err.toStdString();
+
+    SignRelease(7);
+    AcceptRelease(Install(), ReadBytes(Server(ReleaseManifestName)));
+    QFile::remove(KeyFile());
+    r = Run();
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_TRUE(r.Err.contains("Esta instalação já aceitou uma versão assinada (zembo-release.aceito), mas nenhuma chave"))
+        << r.Err.toStdString();
+    EXPECT_TRUE(r.Out.isEmpty());
 }
 
 // --verify: the installed files against the last accepted release, with no

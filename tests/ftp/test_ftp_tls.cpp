@@ -267,15 +267,29 @@ protected:
         ftp.Connect();
     }
     // One run's download: a fresh session, as the next run would have.
-    QString Fetch(std::uint16_t port, const QString& local, TDateTime time, qint64 size)
+    QString Fetch(std::uint16_t port, const QString& local, TDateTime time, qint64 size,
+                  const QString& source = "data.bin")
     {
         TIdFTP ftp;
         return FailureOf([&] {
             Connect(ftp, port);
-            TPartialDownload(local).Fetch(ftp, "data.bin", time, size);
+            TPartialDownload(local).Fetch(ftp, source, {time, size, "-rw-r--r-- 1 u u " + source, {}});
             ftp.Disconnect();
         });
     }
+};
+
+void SetModified(const QString& path, const QDateTime& time)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.setFileTime(time, QFileDevice::FileModificationTime));
+}
+
+// Unmounts, at the end of the test, what it mounted.
+struct TMounted {
+    QString Path;
+    ~TMounted() { QProcess::execute("umount", {"-l", Path}); }
 };
 
 // A 64 MiB download cut off past its middle keeps what arrived; the next
@@ -316,6 +330,110 @@ TEST_F(FtpResume, ChangedFileStartsOver)
     EXPECT_EQ(Fetch(server.Port, local, TDateTime(46001.25), changed.size()), "<no failure>");
     EXPECT_EQ(server.Sent(), QList<qint64>({100000, 250000}));
     EXPECT_TRUE(ReadBytes(local) == changed);
+}
+
+// A file put on the server again within the same minute and with the same
+// size lists as before; MDTM's seconds tell it apart, and the download
+// starts over instead of finishing the old bytes with the new.
+TEST_F(FtpResume, AFileReplacedWithinTheMinuteStartsOver)
+{
+    const QDateTime minute(QDate(2024, 3, 10), QTime(14, 5, 10));
+    SetModified(FRoot + "/data.bin", minute);
+    TPyftpd server(FDir, FRoot, {"--drop-at", "100000"});
+    const QString local = FDir.File("data.bin");
+    EXPECT_NE(Fetch(server.Port, local, TDateTime(46000.5), 300000), "<no failure>");
+    ASSERT_EQ(QFileInfo(local + ".zembo-parcial").size(), 100000);
+
+    const QByteArray replaced = Pattern(300000, 4);
+    WriteBytes(FRoot + "/data.bin", replaced);
+    SetModified(FRoot + "/data.bin", minute.addSecs(30));
+    EXPECT_EQ(Fetch(server.Port, local, TDateTime(46000.5), 300000), "<no failure>");
+    EXPECT_EQ(server.Sent(), QList<qint64>({100000, 300000}));
+    EXPECT_TRUE(ReadBytes(local) == replaced);
+}
+
+// A disk that fills up is no line cut off: nothing of the download stays
+// to keep it full, the error names the disk and the file (not the server's
+// "Transfer aborted"), and the session goes on.
+TEST_F(FtpResume, AFullDiskKeepsNothingAndSaysSo)
+{
+    const QString small = FDir.File("small");
+    QDir().mkpath(small);
+    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=128k", "zembo-teste", small}) != 0)
+        GTEST_SKIP() << "a small file system cannot be mounted here";
+    const TMounted mounted{small};
+    TPyftpd server(FDir, FRoot, {});
+    TIdFTP ftp;
+    Connect(ftp, server.Port);
+    const QString local = small + "/data.bin";
+    EXPECT_EQ(FailureOf([&] {
+                  TPartialDownload(local).Fetch(ftp, "data.bin", {TDateTime(46000.5), 300000, "data.bin", {}});
+              }),
+              "Não foi possível gravar " + local + ".zembo-parcial: disco cheio.");
+    EXPECT_EQ(QDir(small).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    EXPECT_EQ(ftp.Size("small.txt"), 15);
+}
+
+// A name of 250 bytes leaves no room for the suffixes: the partial file and
+// its record take a short hashed name, are resumed from, and are found as
+// stale by the names listed.
+TEST_F(FtpResume, ALongNameResumesThroughAShortPartialName)
+{
+    const QString name = QString(246, u'n') + ".dll";
+    WriteBytes(FRoot + "/" + name, Pattern(300000, 5));
+    TPyftpd server(FDir, FRoot, {"--drop-at", "100000"});
+    const QString folder = FDir.File("install");
+    QDir().mkpath(folder);
+    const QString local = folder + "/" + name;
+    EXPECT_NE(Fetch(server.Port, local, TDateTime(46000.5), 300000, name), "<no failure>");
+    const QStringList partial = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    ASSERT_EQ(partial.size(), 2) << partial.join(' ').toStdString();
+    EXPECT_TRUE(partial.at(0).startsWith("zembo-") && partial.at(0).endsWith(".zembo-parcial"));
+    RemoveStalePartials(folder, {name}, QDateTime::currentDateTime());
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), partial);
+
+    EXPECT_EQ(Fetch(server.Port, local, TDateTime(46000.5), 300000, name), "<no failure>");
+    EXPECT_EQ(server.Sent(), QList<qint64>({100000, 200000}));
+    EXPECT_TRUE(ReadBytes(local) == ReadBytes(FRoot + "/" + name));
+
+    const QString other = TPartialDownload(folder + "/" + QString(250, u'o')).PartialFile();
+    WriteBytes(other, "x");
+    RemoveStalePartials(folder, {name}, QDateTime::currentDateTime());
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList({name}));
+}
+
+// Links planted in the installation folder are never written through: a
+// partial file with a matching record that is a link goes as a link and the
+// download starts over; a file fetched without its size onto a link,
+// dangling or not, replaces the link. Nothing outside changes or appears.
+TEST_F(FtpResume, LinksInTheFolderAreNeverWrittenThrough)
+{
+    TPyftpd server(FDir, FRoot, {"--drop-at", "100000"});
+    const TScratchDir outside;
+    WriteBytes(outside.File("alvo"), "do sistema");
+    const QString folder = FDir.File("install");
+    QDir().mkpath(folder);
+    const QString local = folder + "/data.bin";
+    EXPECT_NE(Fetch(server.Port, local, TDateTime(46000.5), 300000), "<no failure>");
+    ASSERT_TRUE(QFile::remove(local + ".zembo-parcial"));
+    ASSERT_TRUE(QFile::link(outside.File("alvo"), local + ".zembo-parcial"));
+    EXPECT_EQ(Fetch(server.Port, local, TDateTime(46000.5), 300000), "<no failure>");
+    EXPECT_TRUE(ReadBytes(local) == ReadBytes(FRoot + "/data.bin"));
+
+    TIdFTP ftp;
+    Connect(ftp, server.Port);
+    for (const char* target : {"alvo", "novo"}) {
+        SCOPED_TRACE(target);
+        QFile::remove(folder + "/small.txt");
+        ASSERT_TRUE(QFile::link(outside.File(target), folder + "/small.txt"));
+        ftp.Get("small.txt", folder + "/small.txt", true, false);
+        EXPECT_FALSE(QFileInfo(folder + "/small.txt").isSymLink());
+        EXPECT_EQ(ReadBytes(folder + "/small.txt"), "hello, server\r\n");
+    }
+    EXPECT_EQ(ReadBytes(outside.File("alvo")), "do sistema");
+    EXPECT_FALSE(QFileInfo::exists(outside.File("novo")));
+    EXPECT_EQ(QDir(outside.Path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList({"alvo"}));
 }
 
 // Over TLS (vsftpd, REST STREAM): an abort keeps the partial file, the

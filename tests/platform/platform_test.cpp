@@ -3,13 +3,17 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/locale.h"
+#include "platform/lock.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
 #include "platform/text.h"
 #include "tests/support/testenv.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLocale>
+#include <QProcess>
 #include <gtest/gtest.h>
 
 namespace {
@@ -148,6 +152,80 @@ TEST(Files, CopyDeleteAndTextFiles)
     EXPECT_THROW(ReadAnsiLines(dir.File("missing")), EInOutError);
 }
 
+// Links planted in a folder others may write are never followed by what
+// writes, appends, sets a time, copies or removes there: each goes as a
+// link or is refused, and nothing outside changes or appears.
+TEST(Files, NothingWritesThroughALink)
+{
+    TScratchDir dir, outside;
+    WriteBytes(outside.File("alvo"), "do sistema");
+    QDir().mkpath(outside.File("pasta/dentro"));
+    WriteBytes(outside.File("pasta/dentro/f"), "guardado");
+    const auto plant = [&](const QString& name, const QString& target) {
+        QFile::remove(dir.File(name));
+        return QFile::link(target, dir.File(name));
+    };
+    const auto outsideUnchanged = [&] {
+        EXPECT_EQ(ReadBytes(outside.File("alvo")), "do sistema");
+        EXPECT_EQ(ReadBytes(outside.File("pasta/dentro/f")), "guardado");
+        EXPECT_EQ(QDir(outside.Path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                  QStringList({"alvo", "pasta"}));
+    };
+
+    for (const char* target : {"alvo", "criado"}) { // a link to a file, a dangling one
+        SCOPED_TRACE(target);
+        ASSERT_TRUE(plant("f", outside.File(target)));
+        EXPECT_THROW(AppendAnsiLines(dir.File("f"), {"x"}), EInOutError);
+        QFile file;
+        EXPECT_EQ(OpenNoFollow(file, dir.File("f"), QIODevice::WriteOnly | QIODevice::Append),
+                  QString::fromUtf8("É um link simbólico, que o programa não segue."));
+        EXPECT_FALSE(FileSetDate(dir.File("f"), At(2024, 1, 1)));
+        WriteBytes(dir.File("c"), "cópia");
+        EXPECT_FALSE(CopyFileNoOverwrite(dir.File("c"), dir.File("f")));
+        WriteAnsiLines(dir.File("f"), {"novo"}); // the link replaced
+        EXPECT_FALSE(IsLink(dir.File("f")));
+        EXPECT_EQ(ReadBytes(dir.File("f")), "novo\r\n");
+        outsideUnchanged();
+    }
+    EXPECT_TRUE(plant("p", outside.File("pasta")));
+    EXPECT_TRUE(DeleteFile(dir.File("p")));
+    EXPECT_FALSE(QFileInfo::exists(dir.File("p")));
+
+    // A pipe in a file's place fails the open instead of holding it.
+    ASSERT_EQ(QProcess::execute("mkfifo", {dir.File("fila")}), 0);
+    QFile pipe;
+    EXPECT_FALSE(OpenNoFollow(pipe, dir.File("fila"), QIODevice::WriteOnly | QIODevice::Append).isEmpty());
+
+    // The tree removal removes links as links, at the top and inside.
+    ASSERT_TRUE(plant("tmp", outside.File("pasta")));
+    EXPECT_TRUE(RemoveTree(dir.File("tmp")));
+    QDir().mkpath(dir.File("arvore/sub"));
+    WriteBytes(dir.File("arvore/sub/a"), "a");
+    ASSERT_TRUE(QFile::link(outside.File("pasta"), dir.File("arvore/sub/link")));
+    ASSERT_TRUE(QFile::link(outside.File("alvo"), dir.File("arvore/alvo")));
+    EXPECT_TRUE(RemoveTree(dir.File("arvore")));
+    EXPECT_TRUE(RemoveTree(dir.File("nada")));
+    EXPECT_FALSE(QFileInfo::exists(dir.File("arvore")) || QFileInfo::exists(dir.File("tmp")));
+    outsideUnchanged();
+}
+
+// A file written aside takes a short name of its own: a name near the
+// limit is still written, and a failure leaves the old file and no trace.
+TEST(Files, WrittenAsideWhateverTheNameLength)
+{
+    TScratchDir dir;
+    const QString name = dir.File(QString(250, u'n'));
+    WriteFileBytes(name, "um");
+    WriteFileBytes(name, "dois");
+    EXPECT_EQ(ReadBytes(name), "dois");
+    TAsideFile aside;
+    ASSERT_EQ(aside.Open(name), QString());
+    aside.File().write("descartado");
+    aside.Discard();
+    EXPECT_EQ(ReadBytes(name), "dois");
+    EXPECT_EQ(QDir(dir.Path()).entryList(QDir::Files | QDir::Hidden), QStringList({QString(250, u'n')}));
+}
+
 TEST(Registry, TypedValuesAndSystemErrors)
 {
     TScratchDir dir;
@@ -215,6 +293,45 @@ TEST(Locale, FormatsFollowTheUserLocale)
     QLocale::setDefault(QLocale::system());
 }
 
+// The lock is the system's, on the file itself: whatever the file holds
+// (empty, left by a killed process) it is free when nobody holds it; a link
+// in its place is removed, never followed; a second holder is refused until
+// the first lets go.
+TEST(FileLock, FreeUnlessHeldAndNeverThroughALink)
+{
+    TScratchDir dir, elsewhere;
+    const QString path = dir.File("zembo-update.lock");
+    WriteBytes(path, "");
+    {
+        TFileLock first(path), second(path);
+        ASSERT_TRUE(first.TryLock()) << first.Error().toStdString();
+        EXPECT_TRUE(first.TryLock());
+        EXPECT_FALSE(second.TryLock());
+        EXPECT_EQ(second.Error(), "");
+        first.Unlock();
+        EXPECT_TRUE(second.TryLock());
+    }
+    EXPECT_TRUE(QFileInfo::exists(path)); // kept: another process may be opening it
+
+    for (const QString& target : {elsewhere.File("alvo"), elsewhere.File("existente")}) {
+        SCOPED_TRACE(target.toStdString());
+        WriteBytes(elsewhere.File("existente"), "de outro");
+        QFile::remove(path);
+        ASSERT_TRUE(QFile::link(target, path));
+        TFileLock lock(path);
+        EXPECT_TRUE(lock.TryLock()) << lock.Error().toStdString();
+        EXPECT_FALSE(QFileInfo(path).isSymLink());
+        EXPECT_FALSE(QFileInfo::exists(elsewhere.File("alvo")));
+        EXPECT_EQ(ReadBytes(elsewhere.File("existente")), "de outro");
+    }
+
+    QFile::remove(path);
+    QDir().mkdir(path);
+    TFileLock folder(path);
+    EXPECT_FALSE(folder.TryLock());
+    EXPECT_NE(folder.Error(), "");
+}
+
 // The rules each caller depends on: the catalogue's script text and the
 // listing (default), the settings files (LF only), the captions (last empty).
 TEST(Text, LineSplittingRules)
@@ -225,6 +342,18 @@ TEST(Text, LineSplittingRules)
     EXPECT_EQ(SplitLines(u"a\rb\r\r\nc\r", lsLineFeedOnly), QStringList({"a\rb\r", "c"}));
     EXPECT_EQ(SplitLines(u"a\r\nb\n", lsKeepLastEmpty), QStringList({"a", "b", ""}));
     EXPECT_EQ(SplitLines(u"", lsKeepLastEmpty), QStringList{""});
+}
+
+// What a terminal would obey (ESC, BEL, DEL, the C1 codes) is shown as an
+// escape; line breaks are escaped too, or become the caller's separator.
+TEST(Text, EveryControlCharacterEscaped)
+{
+    const QString name = QString::fromUtf8("a\x1b[1A\x1b[2Kb\x07" "c\x7f\x01\tç\\") + QChar(0x9B) + QChar(0xA0);
+    EXPECT_EQ(EscapeControls(name), QString::fromUtf8("a\\x1B[1A\\x1B[2Kb\\x07c\\x7F\\x01\\tç\\") + "\\x9B" + QChar(0xA0));
+    EXPECT_EQ(EscapeControls(u"um\r\ndois\rtrês\nquatro\r\r\x1b"), QString::fromUtf8("um\\r\\ndois\\rtrês\\nquatro\\r\\r\\x1B"));
+    EXPECT_EQ(EscapeControls(u"um\r\ndois\rtrês\nquatro\r\r\x1b", u" / "),
+              QString::fromUtf8("um / dois / três / quatro /  / \\x1B"));
+    EXPECT_EQ(EscapeControls(u"sem nada", u"\n"), "sem nada");
 }
 
 TEST(Text, TrimAndCompare)

@@ -56,7 +56,7 @@ QByteArray Sign(const TKeyPair& key, const QString& file, bool legacy)
 QByteArray ManifestText(qint64 serial)
 {
     const QByteArray abc = QByteArray::fromHex("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    return FormatManifest({serial, "2026-05-01", {{QString::fromUtf8("Ação é.dat"), 3, abc}}});
+    return FormatManifest({serial, "2026-05-01", {{QString::fromUtf8("Ação é.dat"), 3, abc}}, {}});
 }
 
 QString Failure(const std::function<void()>& f)
@@ -107,6 +107,10 @@ TEST(Release, MalformedManifestsRefused)
         {"zembo-release 1\nserial 3x\ndate 2026-05-01\n\n", "(linha 2)"},
         {"zembo-release 1\nserial 3\ndate 2026-02-30\n\n", "(linha 3): data"},
         {"zembo-release 1\nserial 3\ndate 2026-05-01\nx\n", "(linha 4)"},
+        {"zembo-release 1\nserial 3\ndate 2026-05-01\nexpires 2026-13-01\n\n", "(linha 4): validade"},
+        {"zembo-release 1\nserial 3\ndate 2026-05-01\nexpires 2026-06-01\nexpires 2027-06-01\n\n", "(linha 5): \"expires\" repetido"},
+        {"zembo-release 1\nserial 3\ndate 2026-05-01\nespelho ftp://outro\n", "(linha 5): esperada uma linha em branco"},
+        {"zembo-release 1\nserial 3\ndate 2026-05-01\nserial 9\n\n", "(linha 4): \"serial\" repetido"},
         {head + QByteArray(63, 'a') + " 1 a\n", "(linha 5): SHA-256"},
         {head + QByteArray(63, 'a') + "g 1 a\n", "(linha 5): SHA-256"},
         {head + hash + " -1 a\n", "(linha 5): tamanho"},
@@ -213,6 +217,59 @@ TEST(Release, TrustedKeysFromSettingAndRootOwnedFile)
     qunsetenv("ZEMBO_RELEASE_KEYS");
 }
 
+// Every folder above the key file is judged as the file: root's and
+// writable by no one else, or sticky and root's (as /tmp). A link is judged
+// where it leads; what is not a regular file is not read.
+TEST(Release, KeyFileInAFolderOthersMayChangeRefused)
+{
+    TScratchDir dir;
+    const TKeyPair a = MakeKey(dir, "a");
+    const QString folder = dir.File("chaves"), file = folder + "/release-keys.pub";
+    WriteBytes(file, a.PublicText());
+    ASSERT_EQ(RunProgram("chmod", {"644", file}).ExitCode, 0);
+    qputenv("ZEMBO_RELEASE_KEYS", QFile::encodeName(file));
+    const struct {
+        const char* Mode;
+        uint Owner;
+        const char* Why; // empty: trusted
+    } rows[] = {
+        {"755", 0, ""},
+        {"1777", 0, ""},
+        {"775", 0, "pode alterar a pasta"},
+        {"757", 0, "modo 757"},
+        {"1777", 1234, "dono 1234"},
+        {"700", 1234, "dono 1234"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.Mode) + " " + std::to_string(row.Owner));
+        ASSERT_EQ(RunProgram("chmod", {row.Mode, folder}).ExitCode, 0);
+        ASSERT_EQ(RunProgram("chown", {QString::number(row.Owner), folder}).ExitCode, 0);
+        if (*row.Why == 0) {
+            EXPECT_EQ(TrustedKeys("").size(), 1);
+            continue;
+        }
+        const QString failure = Failure([] { TrustedKeys(""); });
+        EXPECT_TRUE(failure.contains(QString::fromUtf8(row.Why)) && failure.contains(folder)) << failure.toStdString();
+    }
+
+    // A link in a safe folder to a key in a folder others may write.
+    ASSERT_EQ(RunProgram("chown", {"0", folder}).ExitCode, 0);
+    ASSERT_EQ(RunProgram("chmod", {"777", folder}).ExitCode, 0);
+    const QString link = dir.File("release-keys.pub");
+    ASSERT_TRUE(QFile::link(file, link));
+    qputenv("ZEMBO_RELEASE_KEYS", QFile::encodeName(link));
+    EXPECT_TRUE(Failure([] { TrustedKeys(""); }).contains(QString::fromUtf8("pode alterar a pasta ") + folder));
+    ASSERT_EQ(RunProgram("chmod", {"755", folder}).ExitCode, 0);
+    EXPECT_EQ(TrustedKeys("").size(), 1);
+
+    QFile::remove(file);
+    ASSERT_EQ(RunProgram("mkfifo", {"-m", "644", file}).ExitCode, 0);
+    EXPECT_TRUE(Failure([] { TrustedKeys(""); }).contains(QString::fromUtf8("ilegível"))); // and not waiting for a writer
+    qunsetenv("ZEMBO_RELEASE_KEYS");
+}
+
+// An older serial, or the accepted serial with other bytes, is refused; the
+// accepted manifest itself passes again.
 TEST(Release, OlderReleaseThanAcceptedRefused)
 {
     TScratchDir dir;
@@ -220,15 +277,62 @@ TEST(Release, OlderReleaseThanAcceptedRefused)
     AcceptRelease(dir.Path(), ManifestText(5));
     EXPECT_EQ(LastAcceptedSerial(dir.Path()), 5);
     EXPECT_EQ(ReadBytes(dir.File(AcceptedReleaseName)), ManifestText(5));
-    EXPECT_NO_THROW(CheckNotOlder(dir.Path(), ParseManifest(ManifestText(5))));
-    EXPECT_TRUE(Failure([&] { CheckNotOlder(dir.Path(), ParseManifest(ManifestText(4))); })
+    EXPECT_NO_THROW(CheckAgainstAccepted(dir.Path(), ManifestText(5)));
+    EXPECT_NO_THROW(AcceptRelease(dir.Path(), ManifestText(5)));
+    EXPECT_TRUE(Failure([&] { CheckAgainstAccepted(dir.Path(), ManifestText(4)); })
                     .contains(QString::fromUtf8("Versão 4 recusada: é mais antiga que a versão 5")));
     EXPECT_TRUE(Failure([&] { AcceptRelease(dir.Path(), ManifestText(4)); }).contains("Versão 4 recusada"));
+    const QByteArray other = FormatManifest({5, "2026-05-02", ParseManifest(ManifestText(5)).Files, {}});
+    EXPECT_TRUE(Failure([&] { CheckAgainstAccepted(dir.Path(), other); })
+                    .contains(QString::fromUtf8("Versão 5 recusada: tem o número da versão já aceita nesta instalação, mas outro manifesto")));
+    EXPECT_TRUE(Failure([&] { AcceptRelease(dir.Path(), other); }).contains(QString::fromUtf8("Versão 5 recusada")));
+    EXPECT_EQ(ReadBytes(dir.File(AcceptedReleaseName)), ManifestText(5));
     AcceptRelease(dir.Path(), ManifestText(6));
     EXPECT_EQ(LastAcceptedSerial(dir.Path()), 6);
 
     WriteBytes(dir.File(AcceptedReleaseName), "zembo-release 1\n");
     EXPECT_TRUE(Failure([&] { LastAcceptedSerial(dir.Path()); }).contains(QString::fromUtf8("última versão aceita")));
+}
+
+// The expiry header: written from the days given, read back, other header
+// lines skipped; a manifest is refused from its expiry day on (the clock
+// fixed), and once a release that expires was accepted, one that never does
+// is refused.
+TEST(Release, ExpiryWrittenReadAndEnforced)
+{
+    TScratchDir dir, keys;
+    SetClock([] { return EncodeDate(2026, 5, 1) + 0.5; });
+    WriteBytes(dir.File("a.dll"), "abc");
+    const TManifest made = MakeManifest(dir.Path(), 3, 30);
+    EXPECT_EQ(made.Expires, "2026-05-31");
+    const QByteArray text = FormatManifest(made);
+    EXPECT_TRUE(text.startsWith("zembo-release 1\nserial 3\ndate 2026-05-01\nexpires 2026-05-31\n\n")) << text.toStdString();
+    EXPECT_EQ(FormatManifest(ParseManifest(text)), text);
+    EXPECT_EQ(DaysUntilExpiry(made), 30);
+    EXPECT_EQ(DaysUntilExpiry(MakeManifest(dir.Path(), 3)), std::nullopt);
+    QByteArray later = text;
+    later.replace("\n\n", "\nespelho ftp://outro.example 21\nassinado-por Belmora\n\n");
+    const TManifest skipped = ParseManifest(later);
+    EXPECT_EQ(skipped.Expires, "2026-05-31");
+    EXPECT_EQ(skipped.Files.size(), 1);
+
+    const TKeyPair key = MakeKey(keys, "maker");
+    WriteBytes(dir.File(ReleaseManifestName), text);
+    const QByteArray signature = Sign(key, dir.File(ReleaseManifestName), false);
+    const QList<TPublicKey> trusted = ParsePublicKeys(key.PublicText());
+    SetClock([] { return EncodeDate(2026, 5, 30) + 0.99; });
+    EXPECT_EQ(VerifyRelease(text, signature, trusted).Manifest.Expires, "2026-05-31");
+    SetClock([] { return EncodeDate(2026, 5, 31); });
+    const QString expired = Failure([&] { VerifyRelease(text, signature, trusted); });
+    EXPECT_TRUE(expired.contains(QString::fromUtf8("Versão 3 recusada: o manifesto assinado expirou em 31/05/2026")) &&
+                expired.contains(QString::fromUtf8("servidor pode estar desatualizado")))
+        << expired.toStdString();
+
+    AcceptRelease(dir.Path(), text);
+    EXPECT_TRUE(Failure([&] { CheckAgainstAccepted(dir.Path(), ManifestText(4)); })
+                    .contains(QString::fromUtf8("Versão 4 recusada: o manifesto não tem validade, e a versão 3")));
+    EXPECT_NO_THROW(CheckAgainstAccepted(dir.Path(), FormatManifest(MakeManifest(dir.Path(), 4, 1))));
+    SetClock({});
 }
 
 TEST(Release, DifferingFilesNamed)
@@ -266,6 +370,10 @@ TEST(ZemboRelease, ManifestSignVerify)
     ASSERT_EQ(made.ExitCode, 0) << made.Out.toStdString();
     EXPECT_EQ(made.Out.toUtf8(), ReadBytes(folder + "/zembo-release.txt"));
     EXPECT_TRUE(made.Out.endsWith(QString::fromUtf8(" 5 Relatório anual.txt\n")));
+    const TRun expiring = RunProgram(tool, {"manifest", folder, "--serial", "9", "--expires", "10"});
+    EXPECT_EQ(ParseManifest(ReadBytes(folder + "/zembo-release.txt")).Expires,
+              QDate::currentDate().addDays(10).toString(Qt::ISODate)) << expiring.Out.toStdString();
+    RunProgram(tool, {"manifest", folder, "--serial", "9"});
 
     EXPECT_EQ(RunProgram(tool, {"verify", folder, key.PublicFile}).ExitCode, 1); // not signed yet
     Sign(key, folder + "/zembo-release.txt", false);
@@ -281,6 +389,21 @@ TEST(ZemboRelease, ManifestSignVerify)
     EXPECT_TRUE(changed.Out.endsWith("sha256\tQuendarive.rar\nfora do manifesto\textra\n")) << changed.Out.toStdString();
 
     for (const QStringList& bad : {QStringList{}, QStringList{"manifest", folder}, QStringList{"verify", folder},
-                                   QStringList{"manifest", folder, "--serial", "0"}, QStringList{"sign", folder}})
+                                   QStringList{"manifest", folder, "--serial", "0"}, QStringList{"sign", folder},
+                                   QStringList{"manifest", folder, "--serial", "9", "--expires", "0"},
+                                   QStringList{"manifest", folder, "--serial", "9", "--expires", "x"},
+                                   QStringList{"verify", folder, key.PublicFile, "--expires", "3"}})
         EXPECT_EQ(RunProgram(tool, bad).ExitCode, 2) << bad.join(u' ').toStdString();
+}
+
+// A dangling link planted as the record of the accepted release: the
+// record replaces the link, and nothing is created where it pointed.
+TEST(Release, AcceptedRecordThatIsALinkIsReplacedNotFollowed)
+{
+    TScratchDir dir, outside;
+    ASSERT_TRUE(QFile::link(outside.File("criado"), dir.File(AcceptedReleaseName)));
+    AcceptRelease(dir.Path(), ManifestText(5));
+    EXPECT_FALSE(QFileInfo(dir.File(AcceptedReleaseName)).isSymLink());
+    EXPECT_EQ(LastAcceptedSerial(dir.Path()), 5);
+    EXPECT_FALSE(QFileInfo::exists(outside.File("criado")));
 }

@@ -4,6 +4,7 @@
 // what only the tool does (exit codes, the lock, the error file that blocks,
 // the bounded log) and for signed releases made with the real minisign.
 #include "platform/files.h"
+#include "platform/lock.h"
 #include "release/release.h"
 #include "tests/support/rar4writer.h"
 #include "tests/update/installation.h"
@@ -13,9 +14,10 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QLockFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <algorithm>
+#include <csignal>
 #include <functional>
 #include <map>
 
@@ -168,7 +170,52 @@ protected:
                      qPrintable(r.Err));
         return r;
     }
+    // zembo-check --tsv in the installation folder, with the run's keys.
+    TResult Check()
+    {
+        FCustomer->Database().Close();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("ZEMBO_RELEASE_KEYS", FKeys);
+        return RunIn(FWork.Path(), ZEMBO_CHECK, {"--tsv"}, env);
+    }
+    // An update run killed (SIGKILL) the moment the last file it fetches is
+    // in place, before the replacement begins: KilledRun below, in this folder.
+    void KillAfterTheDownloads()
+    {
+        FCustomer->Database().Close(); // the run opens the file itself
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("ZEMBO_KILLED_RUN", "1");
+        env.insert("ZEMBO_RELEASE_KEYS", FKeys);
+        QProcess child;
+        child.setProcessEnvironment(env);
+        child.setWorkingDirectory(FWork.Path());
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=KilledRun.DiesOnceEverythingIsFetched"});
+        ASSERT_TRUE(child.waitForFinished(90000));
+        ASSERT_EQ(child.exitStatus(), QProcess::CrashExit) << child.readAll().toStdString();
+        EXPECT_EQ(ReadBytes(FWork.File("Quendarive.exe")), "programa antigo");
+        EXPECT_TRUE(QFileInfo::exists(FWork.File("Quendarive.rar")));
+        EXPECT_FALSE(QFileInfo::exists(FWork.File("Quendarive.old")));
+    }
     QString FKeys = FPrograms.File("sem-chaves.pub");
+};
+
+// Ends its own process by SIGKILL once the last file the plan fetches is in place.
+class TDiesOnceEverythingIsFetched : public TSessionObserver {
+public:
+    void Planned(const TUpdatePlan& plan) override
+    {
+        FLeft = int(std::count_if(plan.Items.begin(), plan.Items.end(),
+                                  [](const TPlanItem& i) { return i.Decision == fdBaixar; }));
+    }
+    void StateChanged(int, TNodeState state) override
+    {
+        if (state == nsGreen && --FLeft == 0)
+            std::raise(SIGKILL);
+    }
+
+private:
+    int FLeft = 0;
 };
 
 } // namespace
@@ -372,14 +419,14 @@ TEST_F(ZemboUpdate, RefusalsChangeNothing)
         int Exit;
         QString Says;
     };
-    QLockFile other(FWork.File("zembo-update.lock"));
+    TFileLock other(FWork.File("zembo-update.lock"));
     const QList<TCase> cases = {
         {"without --apps-closed", [] {}, {}, 2, "--apps-closed"},
-        {"another update holds the folder", [&] { ASSERT_TRUE(other.tryLock(0)); }, {"--apps-closed"}, 5,
+        {"another update holds the folder", [&] { ASSERT_TRUE(other.TryLock()); }, {"--apps-closed"}, 5,
          "Outra atualização desta pasta está em andamento."},
         {"the FTP server is down",
          [&] {
-             other.unlock();
+             other.Unlock();
              Config(svPyftpd, false, "1");
          },
          {"--apps-closed"}, 1, "Não foi possível estabelecer conexão ftp"},
@@ -393,6 +440,80 @@ TEST_F(ZemboUpdate, RefusalsChangeNothing)
         EXPECT_EQ(Snapshot(FWork.Path()), before) << c.Name.toStdString();
         ExpectProgramAndDatabaseUntouched();
     }
+}
+
+// A lock that no live process holds never blocks: an empty lock file, a
+// dangling link in its place (removed as a link: its target is never made),
+// the file a killed run left. Before, each blocked every run with exit 5.
+TEST_F(ZemboUpdate, ALockNoLiveProcessHoldsNeverBlocks)
+{
+    const QString lock = FWork.File("zembo-update.lock");
+    const QString target = FPrograms.File("alvo-da-trava");
+    const QList<std::pair<QString, std::function<void()>>> cases = {
+        {"an empty file", [&] { WriteBytes(lock, ""); }},
+        {"a dangling link", [&] {
+             QFile::remove(lock);
+             ASSERT_TRUE(QFile::link(target, lock));
+         }},
+    };
+    for (const auto& [name, prepare] : cases) {
+        prepare();
+        const TResult r = Run();
+        EXPECT_EQ(r.Exit, 0) << name.toStdString() << ": " << r.Err.toStdString();
+        EXPECT_TRUE(r.Out.trimmed().endsWith(Success)) << name.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(target)) << name.toStdString();
+        EXPECT_FALSE(QFileInfo(lock).isSymLink()) << name.toStdString();
+    }
+}
+
+// Names from the server with ESC, BEL and DEL reach zembo-update's lines and
+// the run log escaped: a terminal showing either prints them, obeys nothing
+// (before, an escape sequence drew a false line of success).
+TEST_F(ZemboUpdate, ControlCharactersOfTheServersNamesAreShownEscaped)
+{
+    const QString file = "x\x1b[1A\x1b[2KAtualizado com sucesso.\x07\x7f.dll";
+    const QString folder = "pasta\x1b]0;titulo\x07";
+    Serve(svPyftpd, file, "x");
+    ASSERT_TRUE(QDir().mkpath(Root(svPyftpd) + folder));
+    const TResult r = Run();
+    EXPECT_EQ(r.Exit, 1);
+    const QString log = QString::fromUtf8(ReadBytes(FWork.File(RunLogName)));
+    for (const QString& text : {r.Out, r.Err, log})
+        for (const char control : {'\x1b', '\x07', '\x7f'})
+            EXPECT_FALSE(text.contains(QLatin1Char(control))) << text.toStdString();
+    const QString shown = "x\\x1B[1A\\x1B[2KAtualizado com sucesso.\\x07\\x7F.dll";
+    EXPECT_TRUE(r.Out.contains("recusado   " + shown + ": Arquivo " + shown + " recusado: ")) << r.Out.toStdString();
+    EXPECT_TRUE(r.Out.contains("em dia     pasta\\x1B]0;titulo\\x07\n")) << r.Out.toStdString();
+    EXPECT_TRUE(log.contains(" recusado " + shown + ": ")) << log.toStdString();
+}
+
+// Killed as the replacement begins (every file fetched, the archiver not yet
+// started): zembo-check shows the replacement pending, and the next run, with
+// nothing left to fetch, replaces Quendarive.exe before it runs the scripts.
+// Before, it reported success and the old program stayed for good.
+TEST_F(ZemboUpdate, AReplacementKilledBeforeItBeganIsDoneByTheNextRun)
+{
+    ServeRelease();
+    KillAfterTheDownloads();
+    EXPECT_EQ(ReadBytes(FWork.File("NOVO.DLL")), QByteArray(300000, 'n'));
+    const TResult check = Check();
+    EXPECT_EQ(check.Exit, 3) << check.Err.toStdString();
+    EXPECT_TRUE(check.Out.contains("\nsubstituicao\tQuendarive.exe\tsim\tpendente: ")) << check.Out.toStdString();
+
+    TResult r = Run();
+    EXPECT_EQ(r.Exit, 0) << r.Err.toStdString();
+    EXPECT_FALSE(r.Out.contains("baixado")) << r.Out.toStdString();
+    const qsizetype replaced = r.Out.indexOf("substituído Quendarive.exe");
+    EXPECT_GE(replaced, 0) << r.Out.toStdString();
+    EXPECT_LT(replaced, r.Out.indexOf("script     0001")) << r.Out.toStdString();
+    ExpectInstalled();
+    EXPECT_FALSE(QFileInfo::exists(FWork.File(PendingReplacementFile)));
+
+    const auto before = Snapshot(FWork.Path());
+    r = Run();
+    EXPECT_EQ(r.Exit, 0) << r.Err.toStdString();
+    EXPECT_FALSE(r.Out.contains("substituído")) << r.Out.toStdString();
+    EXPECT_EQ(Snapshot(FWork.Path()), before);
 }
 
 // A failing script: exit 4 and the error file; the next run exits 4 at
@@ -435,17 +556,30 @@ protected:
         QFile::setPermissions(FKeys, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
                                          QFileDevice::ReadOther);
     }
-    // The served release, its manifest and, with a key, its signature.
-    void Publish(qint64 serial, const QString& key)
+    // The served release, its manifest (zembo-release's, with manifestArgs)
+    // and, with a key, its signature; change alters the served files first.
+    void Publish(qint64 serial, const QString& key, const std::function<void()>& change = {},
+                 const QStringList& manifestArgs = {})
     {
         ServeRelease();
-        TResult r = RunIn(FPrograms.Path(), ZEMBO_RELEASE_TOOL,
-                          {"manifest", Root(svPyftpd), "--serial", QString::number(serial)});
+        if (change)
+            change();
+        const TResult r = RunIn(FPrograms.Path(), ZEMBO_RELEASE_TOOL,
+                                QStringList{"manifest", Root(svPyftpd), "--serial", QString::number(serial)} + manifestArgs);
         ASSERT_EQ(r.Exit, 0) << r.Err.toStdString();
-        if (key.isEmpty())
-            return;
-        r = RunIn(FPrograms.Path(), "minisign", {"-Sm", Root(svPyftpd) + ReleaseManifestName, "-s", key + ".key"});
+        if (!key.isEmpty())
+            Sign(key);
+    }
+    void Sign(const QString& key)
+    {
+        const TResult r = RunIn(FPrograms.Path(), "minisign", {"-Sm", Root(svPyftpd) + ReleaseManifestName, "-s", key + ".key"});
         ASSERT_EQ(r.Exit, 0) << r.Err.toStdString();
+    }
+    // A served file changed, dated a day before the others, so that a run fetches it.
+    void ServeOlder(const QString& name, const QByteArray& bytes)
+    {
+        Serve(svPyftpd, name, bytes);
+        FileSetDate(Root(svPyftpd) + name, ServerTime() + (-1));
     }
     // One byte of a served file changed, its size and time kept.
     void Tamper(const QString& name)
@@ -472,15 +606,17 @@ TEST_F(SignedRelease, ASignedReleaseIsInstalledAsBefore)
 }
 
 // A file changed after signing is not installed; the error keeps the
-// replacement and the upgrade from running and the release from being accepted.
+// replacement and the upgrade from running. The release was recorded as
+// accepted before the first file was installed.
 TEST_F(SignedRelease, AFileChangedAfterSigningIsNotInstalled)
 {
     const QString key = MakeKey("belmora");
     Trust(key);
     WriteBytes(FWork.File("NOVO.DLL"), "cópia anterior");
     FileSetDate("NOVO.DLL", ServerTime() + (-1));
+    qint64 serial = 7;
     for (const QString changed : {"NOVO.DLL", "Quendarive.rar"}) {
-        Publish(7, key);
+        Publish(serial++, key);
         Tamper(changed);
         QFile::remove(FWork.File("Quendarive.rar"));
         const QByteArray previous = QFileInfo::exists(FWork.File(changed)) ? ReadBytes(FWork.File(changed)) : "<none>";
@@ -490,14 +626,15 @@ TEST_F(SignedRelease, AFileChangedAfterSigningIsNotInstalled)
         EXPECT_EQ(QFileInfo::exists(FWork.File(changed)) ? ReadBytes(FWork.File(changed)) : "<none>", previous)
             << changed.toStdString();
         ExpectProgramAndDatabaseUntouched();
-        EXPECT_FALSE(Accepted());
+        EXPECT_EQ(ReadBytes(FWork.File(AcceptedReleaseName)), ReadBytes(Root(svPyftpd) + ReleaseManifestName));
         EXPECT_EQ(LogLines().mid(logged).filter(" arquivo " + changed + " ").filter(" não baixado").size(), 1)
             << LogLines().join('\n').toStdString();
     }
 }
 
-// A release the key does not vouch for, or older than the one accepted:
-// nothing fetched, nothing changed, the reason in the log.
+// A release the key does not vouch for, older than the one accepted, the
+// accepted serial with other bytes, or past its expiry: nothing fetched,
+// nothing changed, the reason in the log.
 TEST_F(SignedRelease, AnUntrustedOrOlderReleaseChangesNothing)
 {
     const QString key = MakeKey("belmora"), other = MakeKey("outra");
@@ -515,6 +652,15 @@ TEST_F(SignedRelease, AnUntrustedOrOlderReleaseChangesNothing)
              AcceptRelease(FWork.Path(), ReadBytes(Root(svPyftpd) + ReleaseManifestName));
              Publish(5, key);
          }},
+        {"the accepted serial with another manifest", [&] { Publish(6, key, [&] { ServeOlder("VELHO.DLL", "outra 6"); }); }},
+        {"an expired manifest",
+         [&] {
+             ServeRelease();
+             TManifest manifest = MakeManifest(Root(svPyftpd), 8);
+             manifest.Expires = QDate::currentDate().toString(Qt::ISODate);
+             WriteBytes(Root(svPyftpd) + ReleaseManifestName, FormatManifest(manifest));
+             Sign(key);
+         }},
     };
     for (const TCase& c : cases) {
         c.Publish();
@@ -527,6 +673,119 @@ TEST_F(SignedRelease, AnUntrustedOrOlderReleaseChangesNothing)
         ExpectProgramAndDatabaseUntouched();
         EXPECT_EQ(LogLines().mid(logged).filter(" erro: ").size(), 1) << c.Name.toStdString();
     }
+}
+
+// With a signed release, the archive a killed run left is checked against
+// the manifest before the pending replacement: changed since, it is refused
+// and removed, nothing is replaced and no script runs; the next run fetches
+// it again and replaces.
+TEST_F(SignedRelease, APendingReplacementChecksTheArchiveFirst)
+{
+    const QString key = MakeKey("belmora");
+    Trust(key);
+    Publish(7, key);
+    KillAfterTheDownloads();
+    QByteArray archive = ReadBytes(FWork.File("Quendarive.rar"));
+    archive[archive.size() / 2] = char(archive[archive.size() / 2] ^ 1);
+    WriteBytes(FWork.File("Quendarive.rar"), archive);
+    ASSERT_TRUE(FileSetDate(FWork.File("Quendarive.rar"), ServerTime()));
+
+    TResult r = Run();
+    EXPECT_EQ(r.Exit, 1) << r.Out.toStdString();
+    EXPECT_TRUE(r.Out.contains("substituição falhou: Não foi possível substituir Quendarive.exe: Quendarive.rar não "
+                               "confere com o manifesto assinado")) << r.Out.toStdString();
+    ExpectProgramAndDatabaseUntouched();
+    EXPECT_FALSE(QFileInfo::exists(FWork.File("Quendarive.rar")));
+    EXPECT_TRUE(Accepted()); // recorded before anything was installed
+
+    r = Run();
+    EXPECT_EQ(r.Exit, 0) << r.Err.toStdString();
+    ExpectInstalled();
+    EXPECT_TRUE(Accepted());
+}
+
+// Once a signed release was accepted, a key file gone stops every run (and
+// says why) instead of installing unverified.
+TEST_F(SignedRelease, AMissingKeyAfterASignedReleaseChangesNothing)
+{
+    const QString key = MakeKey("belmora");
+    Trust(key);
+    Publish(7, key);
+    ASSERT_EQ(Run().Exit, 0);
+    ASSERT_TRUE(Accepted());
+    Publish(8, {}, [&] { ServeOlder("NOVO.DLL", "não assinado"); });
+    ASSERT_TRUE(QFile::remove(FKeys));
+    const auto before = Snapshot(FWork.Path());
+    const TResult r = Run();
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_TRUE(r.Err.contains("nenhuma chave da versão é confiável agora: o arquivo de chaves " + FKeys + " não existe"))
+        << r.Err.toStdString();
+    EXPECT_FALSE(r.Out.contains("baixado")) << r.Out.toStdString();
+    EXPECT_EQ(Snapshot(FWork.Path()), before);
+}
+
+// A run that installed some files and failed on another has recorded its
+// release: the older release offered next is refused, not installed over them.
+TEST_F(SignedRelease, AHalfInstalledReleaseKeepsTheOlderOneOut)
+{
+    const QString key = MakeKey("belmora");
+    Trust(key);
+    Publish(7, key);
+    Tamper("NOVO.DLL");
+    EXPECT_EQ(Run().Exit, 1);
+    EXPECT_EQ(ReadBytes(FWork.File("VELHO.DLL")), "versão nova");
+    Publish(6, key, [&] { ServeOlder("VELHO.DLL", "versão 6"); });
+    const auto before = Snapshot(FWork.Path());
+    const TResult r = Run();
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_TRUE(r.Err.contains("Versão 6 recusada: é mais antiga que a versão 7")) << r.Err.toStdString();
+    EXPECT_EQ(Snapshot(FWork.Path()), before);
+}
+
+// A served file longer than the manifest says is read no further than the
+// manifest's size (and one byte to tell), whatever the listing says.
+TEST_F(SignedRelease, ASignedDownloadReadsNoMoreThanTheManifestSays)
+{
+    const QString key = MakeKey("belmora");
+    Trust(key);
+    Publish(7, key);
+    Serve(svPyftpd, "NOVO.DLL", QByteArray(8 * 1024 * 1024, 'n'));
+    qputenv("ZEMBO_RELEASE_KEYS", QFile::encodeName(FKeys));
+    class TCounter : public TRecorder {
+    public:
+        std::int64_t Most = 0;
+        void TransferProgress(std::int64_t count) override { Most = std::max(Most, count); }
+    } recorder;
+    {
+        TUpdateSession session(recorder);
+        ASSERT_FALSE(session.Verifica());
+        EXPECT_EQ(session.Atualiza().Result, urErros);
+    }
+    qunsetenv("ZEMBO_RELEASE_KEYS");
+    EXPECT_LE(recorder.Most, 300001);
+    EXPECT_FALSE(QFileInfo::exists(FWork.File("NOVO.DLL")));
+    EXPECT_FALSE(QFileInfo::exists(FWork.File("NOVO.DLL.zembo-parcial")));
+    EXPECT_EQ(ReadBytes(FWork.File("VELHO.DLL")), "versão nova"); // the session went on with the next file
+    EXPECT_EQ(recorder.Events.filter("falhou ").size(), 1) << recorder.Events.join(" | ").toStdString();
+}
+
+// With --expires the manifest carries its expiry: installed while it runs;
+// after it, a release that never expires is refused.
+TEST_F(SignedRelease, AReleaseThatExpiresIsFollowedOnlyByOneThatExpires)
+{
+    const QString key = MakeKey("belmora");
+    Trust(key);
+    Publish(7, key, {}, {"--expires", "30"});
+    EXPECT_TRUE(ReadBytes(Root(svPyftpd) + ReleaseManifestName)
+                    .contains("\nexpires " + QDate::currentDate().addDays(30).toString(Qt::ISODate).toLatin1() + "\n\n"));
+    ASSERT_EQ(Run().Exit, 0);
+    ExpectInstalled();
+    Publish(8, key, [&] { ServeOlder("VELHO.DLL", "versão 8"); });
+    const auto before = Snapshot(FWork.Path());
+    const TResult r = Run();
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_TRUE(r.Err.contains("Versão 8 recusada: o manifesto não tem validade, e a versão 7")) << r.Err.toStdString();
+    EXPECT_EQ(Snapshot(FWork.Path()), before);
 }
 
 // Without a key a release is installed as before, signed or not, even
@@ -544,8 +803,21 @@ TEST_F(SignedRelease, WithoutAKeyNothingIsVerified)
     EXPECT_FALSE(Accepted());
 }
 
-// An application object, so that the lock the test takes names this program
-// and zembo-update sees it held.
+// Run by KillAfterTheDownloads in the installation folder it prepared: the
+// update of that folder, killed by its own observer before it can end.
+TEST(KilledRun, DiesOnceEverythingIsFetched)
+{
+    if (qEnvironmentVariableIsEmpty("ZEMBO_KILLED_RUN"))
+        GTEST_SKIP() << "run by the tests of a killed replacement";
+    TDiesOnceEverythingIsFetched dies;
+    TUpdateSession session(dies);
+    ASSERT_TRUE(session.Bloqueia());
+    ASSERT_FALSE(session.Verifica().has_value());
+    session.Atualiza();
+    FAIL() << "the run fetched nothing, so it was not killed";
+}
+
+// An application object, as the programs that run a session have.
 int main(int argc, char** argv)
 {
     QCoreApplication application(argc, argv);

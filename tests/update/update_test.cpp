@@ -11,6 +11,7 @@
 #include "tests/support/testenv.h"
 #include "update/connections.h"
 #include "update/progress.h"
+#include "update/runlog.h"
 #include "update/updaterun.h"
 
 #include <QDir>
@@ -136,6 +137,15 @@ TEST_F(Plan, RefusedNamesAndTheReplacementCondition)
     EXPECT_FALSE(SubstituicaoNecessaria(false, false));
     DeleteFile("Quendarive.exe");
     EXPECT_TRUE(SubstituicaoNecessaria(false, false)); // the main executable is missing
+
+    // an earlier run left its replacement pending: due with nothing fetched,
+    // for the plan and the run alike, but never after an error
+    WriteBytes(FDir.File("Quendarive.exe"), "exe");
+    MarcaSubstituicaoPendente();
+    EXPECT_TRUE(SubstituicaoPendente());
+    EXPECT_TRUE(SubstituicaoNecessaria(false, false));
+    EXPECT_TRUE(TUpdatePlan().ReplacementExpected());
+    EXPECT_FALSE(SubstituicaoNecessaria(false, true));
 }
 
 using Settings = InFolder;
@@ -223,6 +233,7 @@ protected:
 TEST_F(Replacement, UnpackedAsideAndMovedIntoPlaceWithTheExactCommandLine)
 {
     WriteBytes(FDir.File("Quendarive.old"), "bem velho");
+    MarcaSubstituicaoPendente();
     QDir().mkpath(QString(StagingFolder) + "/restos"); // left by a crashed run
     const TSubstituicao r = SubstituiExecutavel("Quendarive.exe", FPrograms.Path());
     EXPECT_FALSE(r.Failed) << r.Message.toStdString();
@@ -232,6 +243,7 @@ TEST_F(Replacement, UnpackedAsideAndMovedIntoPlaceWithTheExactCommandLine)
     EXPECT_EQ(ReadBytes(FDir.File("Ajuda.exe")), "ajuda nova");
     EXPECT_EQ(ReadBytes(FDir.File("Quendarive.old")), "programa antigo");
     EXPECT_FALSE(QFileInfo::exists(StagingFolder));
+    EXPECT_FALSE(SubstituicaoPendente()); // done
     EXPECT_TRUE(Started.isEmpty()); // waited for, not started detached
 
     // no main executable (an earlier replacement was interrupted): no backup, no wait
@@ -270,8 +282,10 @@ TEST_F(Replacement, EveryFailureOfTheArchiverKeepsThePreviousProgram)
         }
         if (QByteArray(row.Case) == "no start")
             QFile::setPermissions(FPrograms.File("winrar/winrar.exe"), QFile::ReadOwner);
+        MarcaSubstituicaoPendente();
         const TSubstituicao r = SubstituiExecutavel("Quendarive.exe", FPrograms.Path());
         EXPECT_TRUE(r.Failed);
+        EXPECT_TRUE(SubstituicaoPendente()); // still due
         EXPECT_TRUE(r.Message.startsWith("Não foi possível substituir Quendarive.exe: ")) << r.Message.toStdString();
         EXPECT_TRUE(r.Message.contains(row.Cause)) << r.Message.toStdString();
         ExpectPreviousProgramKept();
@@ -347,6 +361,45 @@ TEST_F(Replacement, KilledMidwayTheNextRunRepairs)
     EXPECT_FALSE(r.Failed) << r.Message.toStdString();
     EXPECT_EQ(ReadBytes(FDir.File("Quendarive.exe")), "programa novo");
     EXPECT_FALSE(QFileInfo::exists(StagingFolder));
+}
+
+// Links planted in the installation folder before the replacement: a
+// staging folder that is a link to a folder elsewhere, and a backup that is
+// a dangling link. Both go as links; what they named is neither emptied nor
+// created, and the replacement goes on.
+TEST_F(Replacement, LinksInTheFolderGoAsLinks)
+{
+    const TScratchDir outside;
+    WriteBytes(outside.File("pasta/guardado.txt"), "guardado");
+    ASSERT_TRUE(QFile::link(outside.File("pasta"), StagingFolder));
+    ASSERT_TRUE(QFile::link(outside.File("criado"), "Quendarive.old"));
+    const TSubstituicao r = SubstituiExecutavel("Quendarive.exe", FPrograms.Path());
+    EXPECT_FALSE(r.Failed) << r.Message.toStdString();
+    EXPECT_EQ(ReadBytes(FDir.File("Quendarive.exe")), "programa novo");
+    EXPECT_EQ(ReadBytes(FDir.File("Quendarive.old")), "programa antigo");
+    EXPECT_FALSE(QFileInfo(FDir.File("Quendarive.old")).isSymLink());
+    EXPECT_FALSE(QFileInfo::exists(StagingFolder) || QFileInfo(StagingFolder).isSymLink());
+    EXPECT_EQ(ReadBytes(outside.File("pasta/guardado.txt")), "guardado");
+    EXPECT_EQ(QDir(outside.Path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList({"pasta"}));
+    EXPECT_EQ(QDir(outside.File("pasta")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList({"guardado.txt"}));
+}
+
+// The run log as a link, to a large file elsewhere or dangling: no line is
+// written through it, the cut never reaches the file, nothing is created.
+TEST_F(InFolder, ARunLogThatIsALinkIsNeverWrittenThrough)
+{
+    const TScratchDir outside;
+    const QByteArray large(3 * 1024 * 1024, 'x');
+    WriteBytes(outside.File("grande"), large);
+    for (const char* target : {"grande", "criado"}) {
+        SCOPED_TRACE(target);
+        QFile::remove(RunLogName);
+        ASSERT_TRUE(QFile::link(outside.File(target), RunLogName));
+        TRunLog(FDir.File(RunLogName)).Line("evento");
+        EXPECT_TRUE(QFileInfo(RunLogName).isSymLink());
+    }
+    EXPECT_TRUE(ReadBytes(outside.File("grande")) == large);
+    EXPECT_EQ(QDir(outside.Path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList({"grande"}));
 }
 
 TEST(ReplacementChild, KilledByItsParent)

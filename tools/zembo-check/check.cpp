@@ -66,6 +66,7 @@ TCheckReport VerificaAtualizacao()
     if (report.Release)
         report.ReleaseFiles = ConfereArquivos(report.Release->Manifest);
     report.Replacement = plan.ReplacementExpected();
+    report.ReplacementPending = SubstituicaoPendente();
     for (const QString& alias : session.Aliases())
         report.Aliases.append({alias, session.PlanoDaBase(alias)});
     return report;

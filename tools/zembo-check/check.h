@@ -41,6 +41,7 @@ struct TReleaseFileCheck {
 struct TCheckReport {
     QList<TFileCheck> Files; // the listed entries, in listing order
     bool Replacement = false; // the main executable would be replaced
+    bool ReplacementPending = false; // an earlier run did not finish replacing it
     QList<TAliasCheck> Aliases;
     std::optional<TSignedRelease> Release; // verified; none without a trusted key
     QList<TReleaseFileCheck> ReleaseFiles; // the release's files, in its order

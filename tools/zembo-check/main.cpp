@@ -7,6 +7,7 @@
 // refused (--verify: a file differs, or no release was accepted; the message
 // on standard error); 2: bad usage.
 #include "platform/errors.h"
+#include "platform/text.h"
 #include "tools/cli.h"
 #include "tools/escape.h"
 #include "tools/zembo-check/check.h"
@@ -19,17 +20,19 @@ namespace {
 
 enum TExit { exNothing = 0, exFailed = 1, exUsage = 2, exPending = 3 };
 
+// How long before its expiry a signed manifest is warned of.
+constexpr qint64 ExpiryWarningDays = 7;
+
 void Print(const QString& line)
 {
     WriteText(stdout, line + u'\n');
 }
 
 // The window's messages break lines with CR alone, which a terminal would
-// print over each other.
-int Fail(QString message)
+// print over each other; every other control character is escaped.
+int Fail(const QString& message)
 {
-    message.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
-    WriteText(stderr, message + u'\n');
+    WriteText(stderr, EscapeControls(message, u"\n") + u'\n');
     return exFailed;
 }
 
@@ -88,13 +91,27 @@ QString SerialText(qint64 serial)
     return QStringLiteral("versão ") + QString::number(serial);
 }
 
+// When the signed manifest expires, with a warning from a week before.
+QStringList ExpiryRecord(const TManifest& manifest)
+{
+    const std::optional<qint64> days = DaysUntilExpiry(manifest);
+    if (!days)
+        return {QStringLiteral("validade"), QStringLiteral("sem prazo")};
+    QStringList record{QStringLiteral("validade"), QStringLiteral("expira em ") + ExpiryText(manifest)};
+    if (*days <= ExpiryWarningDays)
+        record << (*days == 1 ? QStringLiteral("aviso: falta 1 dia") : QStringLiteral("aviso: faltam %1 dias").arg(*days)) +
+                      QStringLiteral("; depois a versão será recusada até o servidor publicar uma nova");
+    return record;
+}
+
 QList<QStringList> ReleaseRecords(const TCheckReport& report)
 {
     if (!report.Release)
         return {{QStringLiteral("assinatura"), QStringLiteral("não verificada (nenhuma chave configurada)")}};
     QList<QStringList> records{{QStringLiteral("assinatura"), QStringLiteral("válida"),
                                 SerialText(report.Release->Manifest.Serial),
-                                QStringLiteral("chave ") + report.Release->KeyId}};
+                                QStringLiteral("chave ") + report.Release->KeyId},
+                               ExpiryRecord(report.Release->Manifest)};
     for (const TReleaseFileCheck& file : report.ReleaseFiles)
         records << FileRecord(file);
     return records;
@@ -112,7 +129,10 @@ QList<QStringList> Records(const TCheckReport& report)
             fields << file.Item.Reason;
         records << fields;
     }
-    records << QStringList{QStringLiteral("substituicao"), MainExecutable, YesNo(report.Replacement)};
+    QStringList replacement{QStringLiteral("substituicao"), MainExecutable, YesNo(report.Replacement)};
+    if (report.ReplacementPending)
+        replacement << QStringLiteral("pendente: uma atualização anterior não terminou de substituí-lo");
+    records << replacement;
     for (const TAliasCheck& alias : report.Aliases) {
         records << QStringList{QStringLiteral("versao"), alias.Alias, VersionText(alias.Plan)};
         for (const TScriptVersion& script : alias.Plan.Scripts)
@@ -131,9 +151,13 @@ void PrintTsv(const QList<QStringList>& records)
     }
 }
 
-// Each kind of record in columns of its own width.
-void PrintColumns(const QList<QStringList>& records)
+// Each kind of record in columns of its own width; a name from the server
+// is printed, never obeyed by the terminal.
+void PrintColumns(QList<QStringList> records)
 {
+    for (QStringList& record : records)
+        for (QString& field : record)
+            field = EscapeControls(field);
     QMap<QString, QList<qsizetype>> widths;
     for (const QStringList& record : records) {
         QList<qsizetype>& w = widths[record.first()];

@@ -30,14 +30,14 @@ int Missing(TIdFTP& ftp, const QString& name)
     return 1;
 }
 
-// The listing's time of the file, which the partial file's record must match.
-std::optional<TDateTime> ListedTime(TIdFTP& ftp, const QString& name)
+// The listing's time and line of the file, which the partial file's record must match.
+std::optional<TServerFile> Listed(TIdFTP& ftp, const QString& name, std::int64_t size)
 {
     ftp.List(nullptr);
     const TIdFTPListItems& items = ftp.DirectoryListing();
     for (int i = 0; i < items.Count(); ++i)
         if (items.Items(i).FileName() == name)
-            return items.Items(i).ModifiedDate();
+            return TServerFile{items.Items(i).ModifiedDate(), size, items.Items(i).Data(), {}};
     return std::nullopt;
 }
 
@@ -45,10 +45,10 @@ std::optional<TDateTime> ListedTime(TIdFTP& ftp, const QString& name)
 bool GetResumable(TIdFTP& ftp, const QString& name, const QString& local)
 {
     const std::int64_t size = ftp.Size(name);
-    const std::optional<TDateTime> time = size < 0 ? std::nullopt : ListedTime(ftp, name);
-    if (!time)
+    const std::optional<TServerFile> listed = size < 0 ? std::nullopt : Listed(ftp, name, size);
+    if (!listed)
         return false;
-    TPartialDownload(local).Fetch(ftp, name, *time, size);
+    TPartialDownload(local).Fetch(ftp, name, *listed);
     return true;
 }
 

@@ -1,5 +1,6 @@
 // zembo-release: the maker's side of a signed release.
-//   zembo-release manifest FOLDER --serial N   writes FOLDER/zembo-release.txt
+//   zembo-release manifest FOLDER --serial N [--expires DAYS]
+//                                              writes FOLDER/zembo-release.txt
 //   zembo-release verify FOLDER KEYFILE        checks the folder against its signed manifest
 // Exit 0 done (verify: everything matches), 1 failed or differs, 2 bad usage.
 #include "tools/cli.h"
@@ -13,9 +14,9 @@
 
 namespace {
 
-int MakeManifestFile(const QString& folder, qint64 serial)
+int MakeManifestFile(const QString& folder, qint64 serial, int expiresInDays)
 {
-    const QByteArray text = FormatManifest(MakeManifest(folder, serial));
+    const QByteArray text = FormatManifest(MakeManifest(folder, serial, expiresInDays));
     WriteFileBytes(QDir(folder).filePath(QString::fromLatin1(ReleaseManifestName)), text);
     std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
     return 0;
@@ -54,20 +55,27 @@ int VerifyFolder(const QString& folder, const QString& keyFile)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    TCommandLine cli("zembo-release", {"manifest PASTA --serial N", "verify PASTA ARQUIVO_DE_CHAVES"},
+    TCommandLine cli("zembo-release", {"manifest PASTA --serial N [--expires DIAS]", "verify PASTA ARQUIVO_DE_CHAVES"},
                      "Escreve o manifesto de uma versão, ou confere a pasta com o manifesto assinado.");
-    cli.AddOptions({{"serial", "o número da versão, inteiro positivo", "N"}});
+    cli.AddOptions({{"serial", "o número da versão, inteiro positivo", "N"},
+                    {"expires", "o manifesto expira DIAS dias depois de hoje (inteiro positivo)", "DIAS"}});
     if (const std::optional<int> end = cli.Parse(app.arguments()))
         return *end;
     const QStringList operands = cli.Operands();
     const QString command = operands.value(0);
     bool serialOk = false;
     const qint64 serial = cli.Value("serial").toLongLong(&serialOk);
+    bool daysOk = !cli.IsSet("expires");
+    const int days = daysOk ? 0 : cli.Value("expires").toInt(&daysOk);
     try {
-        if (command == u"manifest" && operands.size() == 2 && cli.IsSet("serial"))
-            return serialOk && serial > 0 ? MakeManifestFile(operands[1], serial)
-                                          : cli.Usage("--serial quer um inteiro positivo");
-        if (command == u"verify" && operands.size() == 3 && !cli.IsSet("serial"))
+        if (command == u"manifest" && operands.size() == 2 && cli.IsSet("serial")) {
+            if (!serialOk || serial <= 0)
+                return cli.Usage("--serial quer um inteiro positivo");
+            if (!daysOk || (cli.IsSet("expires") && days <= 0))
+                return cli.Usage("--expires quer um número positivo de dias");
+            return MakeManifestFile(operands[1], serial, days);
+        }
+        if (command == u"verify" && operands.size() == 3 && !cli.IsSet("serial") && !cli.IsSet("expires"))
             return VerifyFolder(operands[1], operands[2]);
     } catch (const Exception& e) {
         cli.Fail(e.Message());

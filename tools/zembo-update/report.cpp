@@ -1,5 +1,7 @@
 #include "tools/zembo-update/report.h"
 
+#include "platform/text.h"
+
 #include <cstdio>
 
 namespace {
@@ -18,19 +20,20 @@ QString Clock(qint64 seconds)
 
 TUpdateReport::TUpdateReport(bool terminal) : FTerminal(terminal) {}
 
+// One line per event: names from the server may hold any character, and a
+// terminal must print them, never obey them.
 void TUpdateReport::Print(const QString& line)
 {
-    const QByteArray bytes = (line + u'\n').toUtf8();
+    const QByteArray bytes = (EscapeControls(line, u" / ") + u'\n').toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
     std::fflush(stdout);
 }
 
 // The window's messages break lines with CR alone, which a terminal would
 // print over each other.
-void TUpdateReport::PrintError(QString message)
+void TUpdateReport::PrintError(const QString& message)
 {
-    message.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
-    const QByteArray bytes = (message + u'\n').toUtf8();
+    const QByteArray bytes = (EscapeControls(message, u"\n") + u'\n').toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
 }
 
@@ -112,7 +115,7 @@ void TUpdateReport::TransferProgress(std::int64_t count)
     const double rate = ms > 0 ? double(count) / 1024.0 / (double(ms) / 1000.0) : 0;
     const qint64 left = rate > 0 ? qint64(double(FSize - count) / 1024.0 / rate) : 0;
     const QString line = QStringLiteral("\r  %1  %2 de %3  %4 KB/s  restam %5")
-                             .arg(FFile, Kb(count), Kb(FSize))
+                             .arg(EscapeControls(FFile), Kb(count), Kb(FSize))
                              .arg(rate, 0, 'f', 0)
                              .arg(Clock(left));
     std::fputs(line.toUtf8().constData(), stdout);

@@ -26,8 +26,12 @@ public:
     void ScriptSaved(const QString& errorFile) override;
     void UpgradeFailed(const QString& text) override;
 
+    // A line on standard output: its line breaks as " / ", every other
+    // control character escaped.
     static void Print(const QString& line);
-    static void PrintError(QString message);
+    // A message on standard error: its line breaks (the window's CR among
+    // them) as line feeds, every other control character escaped.
+    static void PrintError(const QString& message);
 
 private:
     void EndProgressLine();
