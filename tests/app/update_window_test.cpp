@@ -76,6 +76,8 @@ protected:
             QWidget* modal = QApplication::activeModalWidget();
             if (auto* box = qobject_cast<QMessageBox*>(modal)) {
                 Messages << box->text();
+                if (EchoBoxes)
+                    std::fprintf(stderr, "BOX[%s]\n", qPrintable(QString(box->text()).replace('\r', "<CR>")));
                 box->accept();
             } else if (auto* notice = dynamic_cast<TScriptErrorNotice*>(modal)) {
                 Messages << notice->fileLabel->text();
@@ -130,6 +132,8 @@ protected:
     QTimer FAnswer;
     QStringList Messages;
     QStringList Opened;
+    // A process that ends itself shows its boxes only on stderr.
+    bool EchoBoxes = false;
 };
 
 const QString Success = "Atualização finalizada com sucesso.";
@@ -557,7 +561,7 @@ TEST_F(UpdateWindow, CounterAndFileNameNeverOverlap)
 }
 
 // A wrong password or a refused port ends the real process with exit code 2
-// after the message (its CR characters shown as <CR>).
+// after the message (echoed with its CR characters shown as <CR>).
 TEST_F(UpdateWindow, FailedConnectionEndsTheProcessWithExitCode2)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
@@ -566,6 +570,7 @@ TEST_F(UpdateWindow, FailedConnectionEndsTheProcessWithExitCode2)
     const char* message = "BOX\\[N.+o foi poss.+vel estabelecer conex.+o ftp\\.<CR><CR>TENTE MAIS TARDE\\.<CR>";
     EXPECT_EXIT(
         {
+            EchoBoxes = true;
             Config(svPyftpd, true); // the second column's password is wrong
             Open();
             Run();
@@ -573,6 +578,7 @@ TEST_F(UpdateWindow, FailedConnectionEndsTheProcessWithExitCode2)
         ::testing::ExitedWithCode(2), message);
     EXPECT_EXIT(
         {
+            EchoBoxes = true;
             Config(svPyftpd, false, "1");
             Open();
             Run();
