@@ -12,8 +12,6 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
-#include <QPlainTextEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QStatusBar>
@@ -26,7 +24,7 @@ const QColor Green(0, 128, 0);
 const QString MainExecutableReady = QStringLiteral("Quendarive.exe - Será atualizado");
 const int CurrentFileLeft = 401;
 
-// A label whose text changes: it grows with its text, as an auto-sized label does.
+// A label whose text changes: its size follows its text.
 void SetText(QLabel* label, const QString& text)
 {
     label->setText(text);
@@ -105,14 +103,6 @@ TUpdateWindow::TUpdateWindow(QWidget* owner) : QWidget(owner), FSession(*this, t
     filesTree->setEditTriggers(QAbstractItemView::NoEditTriggers);
     filesTree->setIconSize(QSize(16, 16));
 
-    listingText = new QPlainTextEdit(bodyPanel);
-    listingText->setObjectName(QStringLiteral("Memo3"));
-    listingText->setGeometry(7, 36, 886, 36);
-    listingText->setFont(PixelFont(QStringLiteral("Courier New"), 13));
-    listingText->setLineWrapMode(QPlainTextEdit::NoWrap);
-    listingText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    listingText->hide();
-
     databaseCaption = NewLabel(bodyPanel, "Label10", QStringLiteral("Base Principal"), {16, 105},
                                PixelFont(Verdana(), 15, true), QColor(128, 0, 0), lfTransparent);
     aliasList = new QListWidget(bodyPanel);
@@ -122,11 +112,6 @@ TUpdateWindow::TUpdateWindow(QWidget* owner) : QWidget(owner), FSession(*this, t
     gauge = new TGauge(bodyPanel);
     gauge->setObjectName(QStringLiteral("Gauge1"));
     gauge->setGeometry(11, 466, 884, 20);
-    progressBar = new QProgressBar(bodyPanel);
-    progressBar->setObjectName(QStringLiteral("ProgressBar1"));
-    progressBar->setGeometry(13, 470, 880, 12);
-    progressBar->setMaximum(55000);
-    progressBar->hide();
 
     updateButton = new QPushButton(DownloadGlyph(), QStringLiteral("&Atualizar agora"), bodyPanel);
     updateButton->setObjectName(QStringLiteral("Button1"));
@@ -247,10 +232,6 @@ void TUpdateWindow::closeTimerTimeout()
     close();
 }
 
-void TUpdateWindow::FormClose()
-{
-}
-
 // A run ends with the FTP session closed, so nothing is left to disconnect.
 void TUpdateWindow::exitButtonClick()
 {
@@ -311,7 +292,6 @@ void TUpdateWindow::ResetDisplay()
 {
     gauge->SetMaxValue(100);
     gauge->SetProgress(0);
-    progressBar->hide();
     gauge->show();
 }
 
@@ -334,11 +314,6 @@ void TUpdateWindow::SetNodeState(QTreeWidgetItem* node, int state)
 }
 
 // ------------------------------------------------------ what the run reports
-
-void TUpdateWindow::Listed(const QStringList& lines)
-{
-    listingText->setPlainText(lines.join(u'\n'));
-}
 
 void TUpdateWindow::Planned(const TUpdatePlan& plan)
 {

@@ -20,8 +20,6 @@
 
 class QLabel;
 class QListWidget;
-class QPlainTextEdit;
-class QProgressBar;
 class QPushButton;
 class QStatusBar;
 class QTimer;
@@ -49,12 +47,10 @@ public:
     QLabel* mainExecutableCaption;
     QLabel* mainExecutableLabel;
     QTreeWidget* filesTree;
-    QPlainTextEdit* listingText;
     QLabel* databaseCaption;
     // The aliases to process; the database upgrade runs the ticked ones.
     QListWidget* aliasList;
     TGauge* gauge;
-    QProgressBar* progressBar;
     QPushButton* updateButton;
     QLabel* statusLabel;
     QLabel* counterLabel;
@@ -72,7 +68,6 @@ public:
 
     void FormShow();
     void closeTimerTimeout();
-    void FormClose();
     void exitButtonClick();
     void updateButtonClick();
     void AtualizaArquivos();
@@ -103,7 +98,6 @@ private:
     void ResetDisplay();
     void PlaceFileName();
 
-    void Listed(const QStringList& lines) override;
     void Planned(const TUpdatePlan& plan) override;
     void FileStarted(int index, const QString& name) override;
     void SizeKnown(std::uint32_t bytesToTransfer) override;

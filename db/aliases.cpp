@@ -50,7 +50,7 @@ QString PegaBDEdados(const QString& alias, const QString& param)
             if (line.left(key.size()) == key)
                 result = line.mid(key.size(), 100);
     } catch (const Exception&) {
-        // an unknown alias or an unavailable engine reads as "not found"
+        // an unknown alias or an unreadable alias registry reads as "not found"
     }
     return result;
 }

@@ -1,5 +1,5 @@
-// The alias registry of the local database engine. Here an INI file:
-// $ZEMBO_ALIASES, else /etc/zemboupdate/aliases.ini, one section per alias
+// The alias registry, an INI file: $ZEMBO_ALIASES, else
+// /etc/zemboupdate/aliases.ini, one section per alias
 // holding a "TYPE=" line and its parameter lines ("SERVER NAME=..." for a
 // customer database, "HOST=", "PORT=", "DATABASE NAME=" for the catalogue).
 #pragma once

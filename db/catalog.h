@@ -1,6 +1,7 @@
-// The central catalogue database through the local database engine (here
-// Qt SQL): the connection that opens an alias, queries on it, the
-// master-detail table and the memo bound to a blob field.
+// The central catalogue database, opened through its alias (a MYSQL alias
+// for MariaDB or MySQL, an SQLITE alias for a catalogue file): the
+// connection, queries on it, the master-detail table and the memo bound to
+// a blob field.
 #pragma once
 
 #include "db/fields.h"
@@ -51,7 +52,7 @@ private:
     QString FConnectionName;
 };
 
-// Raises the engine error for a failed Qt SQL call.
+// Raises EDBEngineError for a failed Qt SQL call.
 [[noreturn]] void RaiseEngineError(const class QSqlError& error);
 
 class TQuery : public QObject {

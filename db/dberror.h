@@ -1,5 +1,4 @@
-// Errors of the local database engine: the alias registry and the central
-// catalogue connection.
+// Errors of the alias registry and of the central catalogue connection.
 #pragma once
 
 #include "platform/errors.h"

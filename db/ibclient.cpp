@@ -14,7 +14,7 @@ QString ClientFileName()
     return env.isEmpty() ? QStringLiteral("libfbclient.so.2") : QString::fromLocal8Bit(env);
 }
 
-// The code the Windows loader reports for a missing entry point.
+// The error code of an entry point the client library lacks.
 constexpr int osErrorProcNotFound = 127;
 
 } // namespace

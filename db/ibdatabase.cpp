@@ -223,9 +223,9 @@ void TIBBase::SetDatabase(TIBDatabase* database)
     database->FSQLObjects.append(this);
     if (!FTransaction) {
         TIBTransaction* t = database->DefaultTransaction();
-        for (int i = 0; !t && i < database->TransactionCount(); ++i)
-            if (database->Transactions(i)->DefaultDatabase() == database)
-                t = database->Transactions(i);
+        for (TIBTransaction* candidate : database->FTransactions)
+            if (!t && candidate->DefaultDatabase() == database)
+                t = candidate;
         if (t)
             SetTransaction(t);
     }

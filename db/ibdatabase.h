@@ -111,10 +111,6 @@ public:
     bool HasBatch();
     void ExecuteBatch(TIBTransaction& transaction, const QList<QByteArray>& statements);
 
-    int TransactionCount() const { return FTransactions.size(); }
-    TIBTransaction* Transactions(int index) const { return FTransactions[index]; }
-    int SQLObjectCount() const { return FSQLObjects.size(); }
-
     std::function<void()> OnDialectDowngradeWarning;
     std::function<void()> BeforeDisconnect;
     std::function<void()> AfterDisconnect;

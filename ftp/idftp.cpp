@@ -396,6 +396,7 @@ void TIdFTP::Connect()
         if (AutoLogin)
             Login();
         ReadSystem();
+        // The login ended with TYPE as well: a fresh connection sends it twice.
         SendTransferType();
         DoStatus(this, ftpReady, QStringLiteral("Connection established"));
     } catch (...) {

@@ -1,10 +1,12 @@
 // TIdFTP: a blocking FTP client (RFC 959 with HOST, FEAT, CLNT, PRET, SIZE
-// and REST) over plain TCP/IPv4: the control session with its login, and
-// passive or active data transfers for LIST, SIZE and RETR.
+// and REST) over TCP/IPv4, in clear or with explicit TLS (RFC 4217): the
+// control session with its login and SIZE, and passive or active data
+// transfers for LIST and RETR.
 #pragma once
 
 #include "ftp/idcomponent.h"
 #include "ftp/iderrors.h"
+#include "ftp/idreplyftp.h"
 
 #include <QFileDevice>
 #include <QIODevice>
@@ -53,15 +55,6 @@ using TWorkBeginEvent = std::function<void(TIdBaseComponent* ASender, TWorkMode 
 using TWorkEvent = std::function<void(TIdBaseComponent* ASender, TWorkMode AWorkMode, std::int64_t AWorkCount)>;
 using TWorkEndEvent = std::function<void(TIdBaseComponent* ASender, TWorkMode AWorkMode)>;
 
-class TIdReplyFTP {
-public:
-    QString Code;
-    QStringList Text;
-    int NumericCode() const;
-    // The reply's lines as they were received.
-    QStringList FormattedReply;
-};
-
 struct TIdFTPClientIdentifier {
     QString ClientName;
     QString ClientVersion;
@@ -80,6 +73,8 @@ public:
     std::uint16_t Port = 21;
     QString Username;
     QString Password;
+    // Passive data connections always go to the control connection's server,
+    // whatever address the PASV reply names.
     bool Passive = true;
     bool AutoLogin = true;
     bool AutoIssueFEAT = true;
@@ -87,7 +82,6 @@ public:
     QString ServerHOST;
     QString Account;
     TIdFTPClientIdentifier ClientInfo;
-    bool UseMLIS = false;
     TIdUseTLS UseTLS = utNoTLS;
     // Bounded waits in milliseconds; 0 waits without limit. A wait that
     // runs out fails the operation and closes the session.
@@ -97,9 +91,6 @@ public:
     int ListenTimeout = 10000; // active mode: the server's connect
     std::uint16_t DataPort = 0;
     QString ExternalIP;
-    // Passive data connections always go to the control connection's server,
-    // whatever address the PASV reply names; kept for callers that set it.
-    bool PassiveUseControlHost = false;
 
     TIdStatusEvent OnStatus;
     // Runs about every 50 ms while the client waits on the network (a

@@ -2,8 +2,12 @@
 // no connection. Internal to the FTP library (and its tests).
 #pragma once
 
-#include "ftp/idftp.h"
+#include "ftp/idreplyftp.h"
 #include "platform/text.h" // TrimControl, which the reply texts use
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
 
 // Builds the reply from the lines read (empty lines already skipped). Raises
 // EIdException "Reply Code is not valid: %s" for a code that is neither

@@ -37,13 +37,14 @@ public:
     using Exception::Exception;
 };
 
-// The system's text for an error code, as the Windows message table words it.
+// The English text the program reports for an error code; a code it has no
+// text for reads "System error.  Code: N.".
 QString SysErrorMessage(int code);
 
 // The text of any error: an Exception's message, else what() read as UTF-8.
 QString ErrorText(const std::exception& error);
 
-// Error codes the stand-ins report.
+// Error codes the program reports with EOSError.
 enum : int {
     osErrorFileNotFound = 2,
     osErrorPathNotFound = 3,

@@ -1,5 +1,5 @@
-// A small reader for the INI files that stand in for the registry and the
-// alias registry. Unlike QSettings it keeps the lines of a section in file
+// A small reader for the INI files that hold the registry and the alias
+// registry. Unlike QSettings it keeps the lines of a section in file
 // order, duplicates included, exactly as written after the first "=".
 #pragma once
 

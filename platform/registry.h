@@ -1,5 +1,5 @@
-// Read-only registry access. Here an INI file stands in for the registry:
-// $ZEMBO_REGISTRY, else /etc/zemboupdate/registry.ini. A section is a key path
+// Read-only access to the registry, an INI file: $ZEMBO_REGISTRY, else
+// /etc/zemboupdate/registry.ini. A section is a key path
 // under its root, "[HKEY_LOCAL_MACHINE\Software\...]", and a value line is
 // "Name=value" (a string), "Name=expand:value", "Name=dword:N" (decimal, or
 // hexadecimal with 0x), "Name=hex:41,42,.." (binary) or "Name=TYPE:..." of any

@@ -1,7 +1,6 @@
-// The two database connections of an update, as the upgrade window and the
-// check tool both configure them: the central catalogue behind the alias
-// "Check" with the built-in credentials, and the customer database as
-// "IBServer", dialect 1, with the customer user.
+// The two database connections of an update session: the central catalogue
+// behind the alias "Check" with the built-in credentials, and the customer
+// database as "IBServer", dialect 1, with the customer user.
 #pragma once
 
 #include <QStringList>

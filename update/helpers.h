@@ -1,4 +1,6 @@
-// Small routines the update and upgrade windows share.
+// Small routines of the update run: the password's and the catalogue
+// credentials' descrambling, the archiver's place under Program Files and the
+// registry value it is read from, and two text routines.
 #pragma once
 
 #include "db/aliases.h" // PegaBDEdados, with the alias registry it reads

@@ -22,7 +22,6 @@ public:
     void Begin() { FRate = 0; }
     // count bytes received since start, of bytesToTransfer.
     TProgressTexts Work(std::int64_t count, std::uint32_t bytesToTransfer, TDateTime start, TDateTime now);
-    double Rate() const { return FRate; }
 
 private:
     double FRate = 0; // KB/s, kept while no time has passed

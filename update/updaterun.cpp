@@ -180,7 +180,6 @@ QString SenhaFtp(const TConfiguracao& settings)
 void AjustaFtp(TIdFTP& ftp)
 {
     ftp.Passive = true;
-    ftp.UseMLIS = false;
     ftp.ConnectTimeout = 30000;
     ftp.ReadTimeout = 60000;
     ftp.TransferTimeout = 60000;

@@ -261,8 +261,6 @@ public:
     bool Cancelado() const { return FStop; }
 
     bool Erro() const { return FError; }
-    void MarcaErro() { FError = true; }
-    bool Baixou() const { return FDownloaded; }
     // The plan's items fetched and stamped by this run, in order.
     const QList<int>& Baixados() const { return FFetched; }
     const TUpdatePlan& Plano() const { return FPlan; }

@@ -114,7 +114,7 @@ QColor TColor::Resolve() const
         return QColor(int(FValue & 0xFF), int(FValue >> 8 & 0xFF), int(FValue >> 16 & 0xFF));
     const size_t index = size_t(SystemIndex());
     if (index >= SystemRoles.size())
-        return QColor(0, 0, 0); // as the system answers an unknown index
+        return QColor(0, 0, 0); // an unknown system colour draws black
     return QGuiApplication::palette().color(SystemRoles[index].Group, SystemRoles[index].Role);
 }
 

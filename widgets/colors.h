@@ -21,8 +21,8 @@ public:
     constexpr bool IsSystem() const { return (FValue >> 24) == 0xFF; }
     constexpr int SystemIndex() const { return int(FValue & 0xFF); }
 
-    // The colour as drawn now. A plain value uses its low three bytes (the
-    // special values clNone and clDefault included, as the platform does).
+    // The colour as drawn now. A plain value uses its low three bytes, the
+    // special values too: clNone draws white and clDefault black.
     QColor Resolve() const;
 
     friend constexpr bool operator==(TColor a, TColor b) { return a.FValue == b.FValue; }
@@ -31,7 +31,7 @@ private:
     quint32 FValue = 0;
 };
 
-// The platform's colour names with their values.
+// The colour names the program knows, with their values.
 inline constexpr TColor clBlack = TColor::Rgb(0, 0, 0);
 inline constexpr TColor clMaroon = TColor::Rgb(128, 0, 0);
 inline constexpr TColor clGreen = TColor::Rgb(0, 128, 0);

@@ -1,4 +1,4 @@
-// TmyLabel3D: a windowless text label that draws its caption with a raised,
+// TmyLabel3D: a text label that draws its caption with a raised,
 // recessed or shadowed look (offset copies under the text), optionally rotated,
 // with a small inline markup (<b> <i> <u> <c:name> and their closers), an
 // ellipsis for text that does not fit, and web or e-mail link behaviour.

@@ -1,4 +1,4 @@
-// TNetGradient: a windowless caption bar that fills its rectangle with a
+// TNetGradient: a caption bar that fills its rectangle with a
 // horizontal gradient of vertical bands and writes one line of text on it.
 #pragma once
 
@@ -57,5 +57,5 @@ private:
 };
 
 // a * b / c with a 64-bit intermediate, rounded to nearest, halves away from
-// zero; -1 when c is 0 or the result does not fit, as the platform answers.
+// zero; -1 when c is 0 or the result does not fit.
 int MulDiv(int a, int b, int c);

@@ -336,16 +336,13 @@ TEST_F(Replacement, LockedForThreeSecondsOrForGood)
 
 // The updater killed while a slow archiver runs: a whole program is there
 // (the backup), the archiver dies with it, and the next run cleans up and
-// replaces. The child is this test binary running the case below.
+// replaces. The child is a small program that only replaces.
 TEST_F(Replacement, KilledMidwayTheNextRunRepairs)
 {
     Archiver("echo $$ > \"$PWD/archiver.pid\"; mkdir -p \"$5\"; echo parte > \"$5/Quendarive.exe\"; sleep 60");
     QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("ZEMBO_REPLACE_CHILD", FPrograms.Path());
-    child.setProcessEnvironment(env);
     child.setWorkingDirectory(FDir.Path());
-    child.start(BinDir() + "/test_update", {"--gtest_filter=ReplacementChild.KilledByItsParent"});
+    child.start(REPLACEMENT_CHILD, {FPrograms.Path()});
     ASSERT_TRUE(QTest::qWaitFor([&] { return FileExists(FDir.File("archiver.pid")); }, 20000));
     ::kill(pid_t(child.processId()), SIGKILL);
     child.waitForFinished(5000);
@@ -400,14 +397,6 @@ TEST_F(InFolder, ARunLogThatIsALinkIsNeverWrittenThrough)
     }
     EXPECT_TRUE(ReadBytes(outside.File("grande")) == large);
     EXPECT_EQ(QDir(outside.Path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList({"grande"}));
-}
-
-TEST(ReplacementChild, KilledByItsParent)
-{
-    const QString programs = qEnvironmentVariable("ZEMBO_REPLACE_CHILD");
-    if (programs.isEmpty())
-        GTEST_SKIP() << "run by KilledMidwayTheNextRunRepairs";
-    SubstituiExecutavel("Quendarive.exe", programs);
 }
 
 // A customer database that opens but cannot be closed again is a failed
