@@ -5,7 +5,6 @@
 #include "app/updatepictures.h"
 #include "platform/errors.h"
 #include "platform/shell.h"
-#include "update/helpers.h"
 
 #include <QCloseEvent>
 #include <QHeaderView>
@@ -52,8 +51,7 @@ void ShowMessage(QWidget* owner, const QString& text, QMessageBox::Icon icon = Q
 
 // What the checks found, taken from the session's thread to the window's.
 struct TUpdateWindow::TChecks {
-    bool Locked = false; // another update holds the folder
-    std::optional<TCheckFailure> Failure;
+    std::optional<TRefusal> Refusal;
     bool ExecutavelVerificado = false;
     QString Alias;
     QString ProgramFiles;
@@ -191,11 +189,7 @@ void TUpdateWindow::FormShow()
     FSession.Run<TChecks>(
         [](TUpdateSession& session) {
             TChecks checks;
-            // One update of a folder at a time, whoever runs it.
-            checks.Locked = !session.Bloqueia();
-            if (checks.Locked)
-                return checks;
-            checks.Failure = session.Verifica();
+            checks.Refusal = session.Inicia();
             checks.ExecutavelVerificado = session.ExecutavelVerificado();
             checks.Alias = session.Alias();
             checks.ProgramFiles = session.ProgramFiles();
@@ -206,8 +200,9 @@ void TUpdateWindow::FormShow()
 
 void TUpdateWindow::Verificado(const TChecks& checks)
 {
-    if (checks.Locked) {
-        ShowMessage(this, QStringLiteral("Outra atualização desta pasta está em andamento."));
+    const std::optional<TCheckFailure>& failure = checks.Refusal ? checks.Refusal->Check : std::nullopt;
+    if (checks.Refusal && !failure) { // another update of the folder, or a script error file
+        ShowMessage(this, checks.Refusal->Message);
         closeTimer->start();
         return;
     }
@@ -217,10 +212,10 @@ void TUpdateWindow::Verificado(const TChecks& checks)
         SetLabelColour(mainExecutableLabel, Green);
         auto* entry = new QListWidgetItem(checks.Alias, aliasList);
         entry->setFlags(entry->flags() | Qt::ItemIsUserCheckable);
-        entry->setCheckState(checks.Failure ? Qt::Unchecked : Qt::Checked);
+        entry->setCheckState(failure ? Qt::Unchecked : Qt::Checked);
     }
-    if (checks.Failure)
-        return Falha(*checks.Failure);
+    if (failure)
+        return Falha(*failure);
     statusPanel->setText(QStringLiteral("Clique em Atualizar agora ou pressione <ENTER>."));
     updateButton->setDefault(true);
     updateButton->setFocus();

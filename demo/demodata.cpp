@@ -10,7 +10,7 @@
 //       a RAR archive holding each FILE under its own name and time
 #include "platform/codepage.h"
 #include "tests/support/rar4writer.h"
-#include "update/helpers.h"
+#include "update/configuration.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -88,3 +88,22 @@ bool SameText(QStringView text, const char* latin1)
 {
     return text.compare(QLatin1StringView(latin1), Qt::CaseInsensitive) == 0;
 }
+
+QString UltimaPalavra(const QString& line)
+{
+    const QString trimmed = TrimControl(line);
+    const qsizetype blank = trimmed.lastIndexOf(u' ');
+    return TrimControl(trimmed.mid(blank < 0 ? 0 : blank, 1000));
+}
+
+QString TrocaCaractere(const QString& text, const QString& find, const QString& replacement)
+{
+    QString result;
+    for (QChar c : text) {
+        if (find.size() == 1 && c == find.front())
+            result += replacement;
+        else
+            result += c;
+    }
+    return result;
+}

@@ -35,5 +35,10 @@ QString EscapeControls(QStringView text);
 // lineBreak: a multi-line message kept on one line, or broken for a terminal.
 QString EscapeControls(QStringView text, QStringView lineBreak);
 
+// The last blank-separated word of a trimmed line, at most 1000 characters.
+QString UltimaPalavra(const QString& line);
+// Every occurrence of the one-character text find replaced by replacement.
+QString TrocaCaractere(const QString& text, const QString& find, const QString& replacement);
+
 // Equal but for letter case.
 bool SameText(QStringView text, const char* latin1);

@@ -5,10 +5,9 @@
 #include "platform/files.h"
 #include "platform/locale.h"
 #include "platform/lock.h"
+#include "platform/text.h"
 #include "release/release.h"
 #include "settings.h"
-#include "update/connections.h"
-#include "update/helpers.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -209,6 +208,27 @@ void TUpdateSession::LogArquivo(const TPlanItem& item, bool fetched)
     Log(QStringLiteral("arquivo ") + item.Name + u' ' + what);
 }
 
+std::optional<TRefusal> TUpdateSession::Inicia()
+{
+    if (!Bloqueia())
+        return TRefusal{rcOcupada, QStringLiteral("Outra atualização desta pasta está em andamento."), {}, {}};
+    if (const QString pending = ArquivoErroPendente(); !pending.isEmpty())
+        return TRefusal{rcScriptErro,
+                        QStringLiteral("SCRIPT EM EXECUÇÃO SALVO: ") + pending +
+                            QStringLiteral("\nUm script falhou numa atualização anterior: contate a Belmora "
+                                           "Sistemas e remova o arquivo para atualizar de novo."),
+                        {},
+                        pending};
+    if (std::optional<TCheckFailure> failure = Verifica())
+        return TRefusal{rcVerificacao, failure->Message, failure, {}};
+    return std::nullopt;
+}
+
+bool TUpdateSession::BaseClienteAberta() const
+{
+    return FCustomer->Connected();
+}
+
 bool TUpdateSession::Bloqueia()
 {
     if (FFolder->Lock.TryLock())
@@ -314,6 +334,12 @@ TUpdateOutcome TUpdateSession::Sincroniza(TUpdateRun& run)
 TUpdateOutcome TUpdateSession::AtualizaBases(const QStringList& aliases)
 {
     FObserver.Stage(QStringLiteral("Atualizando a base de dados"));
+    try {
+        if (!FCatalogue->Connected())
+            FCatalogue->Open();
+    } catch (const std::exception& error) {
+        return {urErros, ErrorText(error)};
+    }
     TUpgradeReports reports(FObserver, [this](const QString& event) { Log(event); });
     TUpgradeOutcome upgrade;
     FObserver.UpgradeBegin();

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "ftp/idftp.h"
+#include "update/checks.h"
 #include "update/runlog.h"
 #include "update/updaterun.h"
 #include "upgrade/upgraderun.h"
@@ -27,6 +28,20 @@ enum TUpdateResult {
     urScriptFalhou, // a script failed, in this run or an earlier one of the session
     urCancelada,    // stopped on request
     urSemConexao,   // the FTP server could not be reached
+};
+
+// Why an update of the folder cannot begin.
+enum TRefusalKind {
+    rcOcupada,     // another update (window or zembo-update) holds the folder
+    rcScriptErro,  // the script error file of an earlier run blocks it
+    rcVerificacao, // a check failed
+};
+
+struct TRefusal {
+    TRefusalKind Kind;
+    QString Message;                    // what the operator is told
+    std::optional<TCheckFailure> Check; // the failed check (rcVerificacao)
+    QString ErrorFile;                  // the blocking file (rcScriptErro)
 };
 
 struct TUpdateOutcome {
@@ -70,12 +85,10 @@ public:
     TUpdateSession(const TUpdateSession&) = delete;
     TUpdateSession& operator=(const TUpdateSession&) = delete;
 
-    // One update of a folder at a time: the lock on zembo-update.lock in the
-    // working folder, which the system releases when the process ends, also
-    // by a crash or a kill. False when another process holds it, or when the
-    // file cannot be opened (the reason goes to the run log).
-    bool Bloqueia();
-
+    // How every update of the folder begins, whoever runs it: the folder's
+    // lock, then the script error file of an earlier run, then the checks
+    // (Verifica). Nothing when the update may go on.
+    std::optional<TRefusal> Inicia();
     // The checks, in order: Program Files, the archiver, the main executable,
     // Tolvenra.INI, the alias and both databases. On success the catalogue
     // stays open and the alias is ready for the upgrade.
@@ -107,11 +120,15 @@ public:
     TUpdatePlan PlanoDosArquivos(std::optional<TSignedRelease>* release = nullptr);
     TUpgradePlan PlanoDaBase(const QString& alias);
 
-    TIdFTP& Ftp() { return FFtp; }
-    TDatabase& Catalogo() { return *FCatalogue; }
-    TIBDatabase& BaseCliente() { return *FCustomer; }
+    // The customer database is attached (it never is between runs).
+    bool BaseClienteAberta() const;
 
 private:
+    // One update of a folder at a time: the lock on zembo-update.lock in the
+    // working folder, which the system releases when the process ends, also
+    // by a crash or a kill. False when another process holds it, or when the
+    // file cannot be opened (the reason goes to the run log).
+    bool Bloqueia();
     void Log(const QString& event);
     void LogArquivo(const TPlanItem& item, bool fetched);
     void LigaFtp();
@@ -120,8 +137,8 @@ private:
     std::unique_ptr<TSignedRelease> VerificaVersao();
 
 public:
-    // The upgrade alone, of these aliases (the catalogue open): part of
-    // every run, on its own for a test of the upgrade window.
+    // The upgrade alone, of these aliases (the catalogue opened when it is
+    // not): part of every run, on its own for a test of the upgrade window.
     TUpdateOutcome AtualizaBases(const QStringList& aliases);
 
 private:

@@ -7,7 +7,7 @@
 #include "app/updatewindow.h"
 #include "app/upgradewindow.h"
 #include "tests/support/testenv.h"
-#include "update/updaterun.h"
+#include "update/names.h"
 #include "widgets/label3d.h"
 #include "widgets/netgradient.h"
 

@@ -333,6 +333,8 @@ TEST_F(ZemboCheck, EachFailedCheckGivesTheWindowsMessage)
          "Conexão com o MYSQL da internet não localizado."},
         {"customer database", [&] { QFile::remove(FCustomer.Path()); },
          "Alias KELDARIN encontrado, mas arquivo apontado por ele " + FCustomer.Path() + " não foi encontrado."},
+        {"script error file", [&] { WriteBytes(Install("SCRIPT_ERRO_DT_01-12-2026_HR_10-00-00 M-KELDARIN.TXT"), "x"); },
+         "SCRIPT EM EXECUÇÃO SALVO: SCRIPT_ERRO_DT_01-12-2026_HR_10-00-00 M-KELDARIN.TXT"},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Spoil);

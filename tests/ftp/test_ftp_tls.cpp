@@ -3,7 +3,7 @@
 // against a pyftpdlib that cuts the first download off. Each test starts
 // the servers it needs on 127.0.0.1.
 #include "ftp/idftp.h"
-#include "ftp/resume.h"
+#include "update/partial.h"
 #include "tests/support/testenv.h"
 
 #include <QFile>

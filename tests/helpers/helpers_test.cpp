@@ -1,4 +1,6 @@
-#include "update/helpers.h"
+#include "platform/text.h"
+#include "update/checks.h"
+#include "update/configuration.h"
 #include "db/aliases.h"
 #include "db/dberror.h"
 #include "platform/errors.h"

@@ -2,7 +2,7 @@
 // Quendarive.exe in the working folder with the archiver under the Program
 // Files folder it is given. Started by Replacement.KilledMidwayTheNextRunRepairs.
 //   zembo_replacementchild PROGRAMFILES
-#include "update/updaterun.h"
+#include "update/replacement.h"
 
 int main(int argc, char** argv)
 {

@@ -228,8 +228,7 @@ TEST_F(Session, UpdatesEverythingAndLogsItThenHasNothingToDo)
     ServeRelease();
     TRecorder recorder;
     TUpdateSession session(recorder);
-    ASSERT_TRUE(session.Bloqueia());
-    ASSERT_FALSE(session.Verifica().has_value());
+    ASSERT_FALSE(session.Inicia().has_value());
     TUpdateOutcome outcome = session.Atualiza();
     EXPECT_EQ(outcome.Result, urSucesso) << outcome.Causa.toStdString();
     EXPECT_EQ(outcome.TextoFinal(), Success);
@@ -811,8 +810,7 @@ TEST(KilledRun, DiesOnceEverythingIsFetched)
         GTEST_SKIP() << "run by the tests of a killed replacement";
     TDiesOnceEverythingIsFetched dies;
     TUpdateSession session(dies);
-    ASSERT_TRUE(session.Bloqueia());
-    ASSERT_FALSE(session.Verifica().has_value());
+    ASSERT_FALSE(session.Inicia().has_value());
     session.Atualiza();
     FAIL() << "the run fetched nothing, so it was not killed";
 }

@@ -9,9 +9,10 @@
 #include "platform/shell.h"
 #include "tests/support/rar4writer.h"
 #include "tests/support/testenv.h"
-#include "update/connections.h"
 #include "update/progress.h"
 #include "update/runlog.h"
+#include "update/checks.h"
+#include "update/configuration.h"
 #include "update/updaterun.h"
 
 #include <QDir>

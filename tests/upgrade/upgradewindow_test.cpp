@@ -109,10 +109,8 @@ protected:
     // the session does it; returns when the window has closed.
     void Run()
     {
-        if (!FSession) {
+        if (!FSession)
             FSession = std::make_unique<TUpdateSession>(FFace, QString());
-            FSession->Catalogo().Open();
-        }
         QStringList ticked;
         for (int i = 0; i < FList.count(); ++i)
             if (FList.item(i)->checkState() == Qt::Checked)
@@ -123,7 +121,7 @@ protected:
     }
     bool ScriptFailed() const { return FOutcome.Result == urScriptFalhou; }
     bool Completed() const { return FOutcome.Result != urErros; }
-    bool CustomerOpen() const { return FSession->BaseCliente().Connected(); }
+    bool CustomerOpen() const { return FSession->BaseClienteAberta(); }
     const QProgressBar* Bar() const { return FFace.Window->progressBar; }
     QStringList ErrorFiles() const { return QDir(FDir.Path()).entryList({"SCRIPT_ERRO*"}, QDir::Files | QDir::Dirs); }
 

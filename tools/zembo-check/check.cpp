@@ -7,12 +7,6 @@
 
 namespace {
 
-void Passa(const std::optional<TCheckFailure>& failure)
-{
-    if (failure)
-        throw ECheckFailed(*failure);
-}
-
 QList<TFileCheck> ArquivosListados(const TUpdatePlan& plan)
 {
     QList<TFileCheck> files;
@@ -59,7 +53,11 @@ TCheckReport VerificaAtualizacao()
 {
     TSessionObserver silent;
     TUpdateSession session(silent, QString()); // looks only: writes no log
-    Passa(session.Verifica());
+    if (const std::optional<TRefusal> refusal = session.Inicia()) {
+        if (refusal->Check)
+            throw ECheckFailed(*refusal->Check);
+        throw Exception(refusal->Message);
+    }
     TCheckReport report;
     const TUpdatePlan plan = session.PlanoDosArquivos(&report.Release);
     report.Files = ArquivosListados(plan);

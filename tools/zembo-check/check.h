@@ -6,6 +6,7 @@
 #include "platform/datetime.h"
 #include "platform/errors.h"
 #include "release/release.h"
+#include "update/checks.h"
 #include "update/updaterun.h"
 #include "upgrade/upgraderun.h"
 

@@ -7,7 +7,7 @@
 #include "tools/cli.h"
 #include "ftp/idftp.h"
 #include "ftp/listing/ftplist.h"
-#include "ftp/resume.h"
+#include "update/partial.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -32,21 +32,19 @@ int ExitCode(const TUpdateOutcome& outcome)
 
 int Update(const QString& logFile)
 {
-    if (const QString pending = ArquivoErroPendente(); !pending.isEmpty()) {
-        TUpdateReport::PrintError(QStringLiteral("SCRIPT EM EXECUÇÃO SALVO: ") + pending +
-                                  QStringLiteral("\nUm script falhou numa atualização anterior: contate a Belmora "
-                                                 "Sistemas e remova o arquivo para atualizar de novo."));
-        return exScript;
-    }
     TUpdateReport report(StandardOutputIsTerminal());
     TUpdateSession session(report, logFile);
-    if (!session.Bloqueia()) {
-        TUpdateReport::PrintError(QStringLiteral("Outra atualização desta pasta está em andamento."));
-        return exBusy;
-    }
-    if (const auto failure = session.Verifica()) {
-        TUpdateReport::PrintError(failure->OpensDownloadPage() ? failure->Message + u'\n' + ArchiverDownloadPage()
-                                                               : failure->Message);
+    if (const std::optional<TRefusal> refusal = session.Inicia()) {
+        const bool download = refusal->Check && refusal->Check->OpensDownloadPage();
+        TUpdateReport::PrintError(download ? refusal->Message + u'\n' + ArchiverDownloadPage() : refusal->Message);
+        switch (refusal->Kind) {
+        case rcOcupada:
+            return exBusy;
+        case rcScriptErro:
+            return exScript;
+        case rcVerificacao:
+            break;
+        }
         return exError;
     }
     const TUpdateOutcome outcome = session.Atualiza();

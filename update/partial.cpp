@@ -1,4 +1,4 @@
-#include "ftp/resume.h"
+#include "update/partial.h"
 
 #include "ftp/idftp.h"
 #include "platform/files.h"
