@@ -122,6 +122,12 @@ void DesfazSubstituicao(const QString& mainExecutable, const QString& backup)
 
 } // namespace
 
+QString MensagemSubstituicao(const QString& mainExecutable, const QString& cause)
+{
+    return QStringLiteral("Não foi possível substituir ") + mainExecutable + QStringLiteral(": ") + cause +
+           QStringLiteral(". O programa anterior foi mantido.");
+}
+
 TSubstituicao SubstituiExecutavel(const QString& mainExecutable, const QString& progr, const TKeepWaiting& keepWaiting)
 {
     TSubstituicao result;
@@ -130,8 +136,7 @@ TSubstituicao SubstituiExecutavel(const QString& mainExecutable, const QString& 
     const auto fail = [&](const QString& cause) {
         DesfazSubstituicao(mainExecutable, backup);
         result.Failed = true;
-        result.Message = QStringLiteral("Não foi possível substituir ") + mainExecutable + QStringLiteral(": ") + cause +
-                         QStringLiteral(". O programa anterior foi mantido.");
+        result.Message = MensagemSubstituicao(mainExecutable, cause);
         return result;
     };
     const auto stop = [&] {

@@ -18,6 +18,8 @@ struct TSubstituicao {
     QString CommandLine;    // the archiver's, when started
     int Pauses = 0;
 };
+// The operator's message of a replacement that did not happen, and why.
+QString MensagemSubstituicao(const QString& mainExecutable, const QString& cause);
 // Runs during every wait of the replacement; false asks it to stop.
 using TKeepWaiting = std::function<bool()>;
 // The archiver's command line: extract *.exe of the archive into the

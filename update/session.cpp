@@ -121,12 +121,23 @@ private:
 // What the synchronisation reports, passed on to the session's observer and
 // written to the run log: the listing, each refusal with its reason, a
 // failed replacement.
-class TRunReports : public TUpdateObserver {
+} // namespace
+
+// What the synchronisation reports, passed on to the session's observer and
+// written to the run log (the listing, each refusal with its reason, a
+// failed replacement), and the run's facts gathered as they happen.
+class TUpdateSession::TRunReports : public TUpdateObserver {
 public:
     TRunReports(TSessionObserver& observer, const std::function<void(const QString&)>& log)
         : FObserver(observer), FLog(log)
     {
     }
+
+    QList<int> Fetched;          // the plan's items fetched, in order
+    bool WasReplaced = false;    // the main executable was replaced
+    bool Failed = false;         // a file or the replacement failed
+    QString ReplacementFailure;  // why the replacement did not happen
+    const TUpdatePlan& Plan() const { return FPlan; }
 
     void Waiting() override { FObserver.Waiting(); }
     void Listed(const QStringList& lines) override
@@ -142,13 +153,19 @@ public:
     void FileStarted(int index, const QString& name) override { FObserver.FileStarted(index, name); }
     void SizeKnown(std::uint32_t bytesToTransfer) override { FObserver.SizeKnown(bytesToTransfer); }
     void StateChanged(int index, TNodeState state) override { FObserver.StateChanged(index, state); }
+    void FileFetched(int index) override { Fetched.append(index); }
+    // Passed on once the files are logged: the log keeps the run's order.
+    void Replaced(const QString&) override { WasReplaced = true; }
     void FileFailed(int index, const QString& message) override
     {
+        Failed = true;
         FLog(QStringLiteral("recusado ") + FPlan.Items.value(index).Name + QStringLiteral(": ") + message);
         FObserver.FileFailed(index, message);
     }
     void ReplacementFailed(const QString& message) override
     {
+        Failed = true;
+        ReplacementFailure = message;
         FLog(QStringLiteral("substituição falhou: ") + message);
         FObserver.ReplacementFailed(message);
     }
@@ -159,8 +176,6 @@ private:
     TUpdatePlan FPlan;
 };
 
-} // namespace
-
 TUpdateSession::TUpdateSession(TSessionObserver& observer, const QString& logFile)
     : FObserver(observer), FFolder(std::make_unique<TFolderFiles>(logFile)), FCatalogue(std::make_unique<TDatabase>()),
       FCustomer(std::make_unique<TIBDatabase>())
@@ -169,7 +184,7 @@ TUpdateSession::TUpdateSession(TSessionObserver& observer, const QString& logFil
     FUpgrade = std::make_unique<TUpgradeRun>(*FCatalogue, *FCustomer);
     AjustaFtp(FFtp);
     FFtp.StopRequest = &FStop;
-    LigaFtp();
+    LigaEventos();
 }
 
 TUpdateSession::~TUpdateSession()
@@ -179,7 +194,7 @@ TUpdateSession::~TUpdateSession()
     FCustomer.reset();
 }
 
-void TUpdateSession::LigaFtp()
+void TUpdateSession::LigaEventos()
 {
     FFtp.OnStatus = [this](TIdBaseComponent*, TIdStatus status, const QString& text) { FObserver.Status(status, text); };
     FFtp.OnWorkBegin = [this](TIdBaseComponent*, TWorkMode, std::int64_t) { FObserver.TransferBegin(); };
@@ -208,9 +223,10 @@ void TUpdateSession::LogArquivo(const TPlanItem& item, bool fetched)
     Log(QStringLiteral("arquivo ") + item.Name + u' ' + what);
 }
 
-std::optional<TRefusal> TUpdateSession::Inicia()
+std::optional<TRefusal> TUpdateSession::Inicia(TStart start)
 {
-    if (!Bloqueia())
+    const bool lockFile = FileExists(FFolder->Lock.Path()) || IsLink(FFolder->Lock.Path());
+    if ((start == stUpdate || lockFile) && !Bloqueia())
         return TRefusal{rcOcupada, QStringLiteral("Outra atualização desta pasta está em andamento."), {}, {}};
     if (const QString pending = ArquivoErroPendente(); !pending.isEmpty())
         return TRefusal{rcScriptErro,
@@ -270,7 +286,7 @@ TUpdateOutcome TUpdateSession::Atualiza()
     TRunReports reports(FObserver, [this](const QString& event) { Log(event); });
     TUpdateRun run(FFtp, reports, FProgr, FStop);
     FExecutando = true;
-    TUpdateOutcome outcome = Sincroniza(run);
+    TUpdateOutcome outcome = Sincroniza(run, reports);
     FExecutando = false;
     if (outcome.Result == urSucesso && FStop)
         outcome = {urCancelada, QStringLiteral("Atualização interrompida.")};
@@ -283,7 +299,7 @@ TUpdateOutcome TUpdateSession::Atualiza()
 
 // Everything up to the upgrade: the connection, the files, the replacement;
 // the session closed in every case.
-TUpdateOutcome TUpdateSession::Sincroniza(TUpdateRun& run)
+TUpdateOutcome TUpdateSession::Sincroniza(TUpdateRun& run, const TRunReports& reports)
 {
     TUpdateOutcome outcome;
     try {
@@ -305,8 +321,8 @@ TUpdateOutcome TUpdateSession::Sincroniza(TUpdateRun& run)
             FObserver.Stage(QStringLiteral("Baixando"));
             run.Executa(MainExecutable);
             for (int i = 0; i < plan.Items.size(); ++i)
-                LogArquivo(plan.Items.at(i), run.Baixados().contains(i));
-            if (!run.Substituicao().CommandLine.isEmpty() && !run.Substituicao().Failed) {
+                LogArquivo(plan.Items.at(i), reports.Fetched.contains(i));
+            if (reports.WasReplaced) {
                 Log(QStringLiteral("substituição: ") + MainExecutable + QStringLiteral(" substituído"));
                 FObserver.Replaced(MainExecutable);
             }
@@ -323,9 +339,9 @@ TUpdateOutcome TUpdateSession::Sincroniza(TUpdateRun& run)
     run.Desconecta();
     if (run.Cancelado())
         return {urCancelada, QStringLiteral("Atualização interrompida.")};
-    if (outcome.Result == urSucesso && run.Erro())
-        outcome = {urErros, run.Substituicao().Failed ? run.Substituicao().Message
-                                                       : QStringLiteral("Um ou mais arquivos não foram atualizados.")};
+    if (outcome.Result == urSucesso && reports.Failed)
+        outcome = {urErros, !reports.ReplacementFailure.isEmpty() ? reports.ReplacementFailure
+                                                                  : QStringLiteral("Um ou mais arquivos não foram atualizados.")};
     return outcome;
 }
 

@@ -62,8 +62,6 @@ public:
     virtual void TransferBegin() {}
     virtual void TransferProgress(std::int64_t count) { (void)count; }
     virtual void TransferEnd(TWorkMode mode) { (void)mode; }
-    // The main executable was replaced from its archive.
-    virtual void Replaced(const QString& mainExecutable) { (void)mainExecutable; }
     // An error that ends the run where no step expected one.
     virtual void Error(const QString& text) { (void)text; }
     // The database upgrade begins and has ended (a window shows itself in between).
@@ -87,8 +85,11 @@ public:
 
     // How every update of the folder begins, whoever runs it: the folder's
     // lock, then the script error file of an earlier run, then the checks
-    // (Verifica). Nothing when the update may go on.
-    std::optional<TRefusal> Inicia();
+    // (Verifica). Nothing when the update may go on. A look that changes
+    // nothing (zembo-check) takes the lock only where a lock file exists:
+    // without one, no update holds the folder.
+    enum TStart { stUpdate, stLookOnly };
+    std::optional<TRefusal> Inicia(TStart start = stUpdate);
     // The checks, in order: Program Files, the archiver, the main executable,
     // Tolvenra.INI, the alias and both databases. On success the catalogue
     // stays open and the alias is ready for the upgrade.
@@ -131,8 +132,9 @@ private:
     bool Bloqueia();
     void Log(const QString& event);
     void LogArquivo(const TPlanItem& item, bool fetched);
-    void LigaFtp();
-    TUpdateOutcome Sincroniza(TUpdateRun& run);
+    void LigaEventos();
+    class TRunReports;
+    TUpdateOutcome Sincroniza(TUpdateRun& run, const TRunReports& reports);
     std::unique_ptr<TSignedRelease> Conecta(TUpdateRun& run);
     std::unique_ptr<TSignedRelease> VerificaVersao();
 

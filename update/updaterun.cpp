@@ -115,14 +115,16 @@ void TUpdateRun::Executa(const QString& mainExecutable)
     }
     CheckCancelled();
     if (SubstituicaoNecessaria(FDownloaded, FError) && ArquivoConfere()) {
-        FReplacement = SubstituiExecutavel(mainExecutable, FProgr, [this] {
+        const TSubstituicao replacement = SubstituiExecutavel(mainExecutable, FProgr, [this] {
             FObserver.Waiting();
             return !FStop;
         });
         CheckCancelled();
-        if (FReplacement.Failed) {
+        if (replacement.Failed) {
             FError = true;
-            FObserver.ReplacementFailed(FReplacement.Message);
+            FObserver.ReplacementFailed(replacement.Message);
+        } else {
+            FObserver.Replaced(mainExecutable);
         }
     }
 }
@@ -153,7 +155,7 @@ void TUpdateRun::Baixa(int index)
     try {
         FObserver.StateChanged(index, nsOrange);
         BaixaArquivo(FFtp, item, size, check);
-        FFetched.append(index);
+        FObserver.FileFetched(index);
         FObserver.StateChanged(index, nsGreen);
     } catch (const std::exception& error) {
         CheckCancelled();
@@ -172,10 +174,8 @@ bool TUpdateRun::ArquivoConfere()
         return true;
     DeleteFile(MainArchive); // so the next run fetches it again
     FError = true;
-    FReplacement.Failed = true;
-    FReplacement.Message = QStringLiteral("Não foi possível substituir ") + MainExecutable + QStringLiteral(": ") + MainArchive +
-                           QStringLiteral(" não confere com o manifesto assinado da versão. O programa anterior foi mantido.");
-    FObserver.ReplacementFailed(FReplacement.Message);
+    FObserver.ReplacementFailed(
+        MensagemSubstituicao(MainExecutable, MainArchive + QStringLiteral(" não confere com o manifesto assinado da versão")));
     return false;
 }
 

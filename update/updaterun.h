@@ -55,8 +55,12 @@ public:
     virtual void FileStarted(int index, const QString& name) { (void)index, (void)name; }
     virtual void SizeKnown(std::uint32_t bytesToTransfer) { (void)bytesToTransfer; }
     virtual void StateChanged(int index, TNodeState state) { (void)index, (void)state; }
+    // A file arrived whole and took the server's time.
+    virtual void FileFetched(int index) { (void)index; }
     // A file that could not be fetched or was refused: shown, the run goes on.
     virtual void FileFailed(int index, const QString& message) { (void)index, (void)message; }
+    // The main executable was replaced from its archive.
+    virtual void Replaced(const QString& mainExecutable) { (void)mainExecutable; }
     // The replacement could not remove the main executable.
     virtual void ReplacementFailed(const QString& message) { (void)message; }
 };
@@ -93,12 +97,6 @@ public:
 
     bool Cancelado() const { return FStop; }
 
-    bool Erro() const { return FError; }
-    // The plan's items fetched and stamped by this run, in order.
-    const QList<int>& Baixados() const { return FFetched; }
-    const TUpdatePlan& Plano() const { return FPlan; }
-    const TSubstituicao& Substituicao() const { return FReplacement; }
-
 private:
     void Baixa(int index);
     void LimpaParciais() const;
@@ -110,11 +108,9 @@ private:
     TUpdateObserver& FObserver;
     QString FProgr;
     TUpdatePlan FPlan;
-    TSubstituicao FReplacement;
     const TManifest* FManifest = nullptr;
     bool FError = false;
     bool FDownloaded = false;
-    QList<int> FFetched;
     const std::atomic<bool>& FStop;
 };
 

@@ -17,7 +17,16 @@ int main(int argc, char** argv)
     }
     TIdFTP ftp;
     AjustaFtp(ftp);
-    TUpdateObserver quiet;
+    // The run's facts, as it reports them.
+    struct TFacts : TUpdateObserver {
+        qsizetype Listed = 0;
+        int Fetched = 0;
+        bool Failed = false;
+        void Planned(const TUpdatePlan& plan) override { Listed = plan.Items.size(); }
+        void FileFetched(int) override { ++Fetched; }
+        void FileFailed(int, const QString&) override { Failed = true; }
+        void ReplacementFailed(const QString&) override { Failed = true; }
+    } quiet;
     const std::atomic<bool> never = false;
     TUpdateRun run(ftp, quiet, QString(), never);
     TConfiguracao settings;
@@ -33,10 +42,7 @@ int main(int argc, char** argv)
         return 1;
     }
     run.Desconecta();
-    int fetched = 0;
-    for (const TPlanItem& item : run.Plano().Items)
-        fetched += item.Decision == fdBaixar;
-    std::printf("listed %lld fetched %d error %d wall %.3f s\n", (long long)run.Plano().Items.size(), fetched,
-                int(run.Erro()), clock.nsecsElapsed() / 1e9);
-    return run.Erro() ? 1 : 0;
+    std::printf("listed %lld fetched %d error %d wall %.3f s\n", (long long)quiet.Listed, quiet.Fetched,
+                int(quiet.Failed), clock.nsecsElapsed() / 1e9);
+    return quiet.Failed ? 1 : 0;
 }

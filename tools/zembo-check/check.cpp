@@ -53,7 +53,7 @@ TCheckReport VerificaAtualizacao()
 {
     TSessionObserver silent;
     TUpdateSession session(silent, QString()); // looks only: writes no log
-    if (const std::optional<TRefusal> refusal = session.Inicia()) {
+    if (const std::optional<TRefusal> refusal = session.Inicia(TUpdateSession::stLookOnly)) {
         if (refusal->Check)
             throw ECheckFailed(*refusal->Check);
         throw Exception(refusal->Message);
