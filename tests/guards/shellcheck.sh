@@ -9,10 +9,16 @@ cd "${1:?usage: shellcheck.sh SOURCE_DIR}"
 
 command -v shellcheck >/dev/null || { echo "shellcheck: not installed (run scripts/setup)" >&2; exit 1; }
 
+declare -A named
+while IFS= read -r -d '' file; do
+  named[$file]=1
+done < <(grep -rlZE '^# shellcheck shell=' --exclude-dir=build --exclude-dir=.git .)
+shebang='^#!.*[/ ](ba)?sh([[:space:]]|$)'
 scripts=()
 while IFS= read -r -d '' file; do
-  if head -n 1 -- "$file" | grep -Eq '^#!.*[/ ](ba)?sh([[:space:]]|$)' ||
-    grep -Eq '^# shellcheck shell=' -- "$file"; then
+  first=
+  IFS= read -r first <"$file" || true
+  if [[ $first =~ $shebang || -n ${named[$file]:-} ]]; then
     scripts+=("$file")
   fi
 done < <(find . \( -path ./build -o -path ./.git \) -prune -o -type f -print0 | sort -z)
