@@ -47,9 +47,10 @@ TEST(DateTime, EncodingMatchesTheDayCountAndRefusesBadArguments)
     EXPECT_NO_THROW(EncodeDate(2000, 2, 29));
     EXPECT_NO_THROW(EncodeDate(9999, 12, 31));
     for (auto [y, m, d] : {std::tuple {1900, 2, 29}, {2023, 2, 29}, {0, 1, 1}, {10000, 1, 1}, {2024, 13, 1}, {2024, 4, 31}})
-        EXPECT_EQ(FailureOf([&] { EncodeDate(y, m, d); }), "Invalid argument to date encode") << y << m << d;
+        EXPECT_EQ(FailureOf([y = y, m = m, d = d] { EncodeDate(y, m, d); }), "Invalid argument to date encode")
+            << y << m << d;
     for (auto [h, m, s, ms] : {std::tuple {24, 0, 0, 0}, {0, 60, 0, 0}, {0, 0, 60, 0}, {0, 0, 0, 1000}, {-1, 0, 0, 0}})
-        EXPECT_EQ(FailureOf([&] { EncodeTime(h, m, s, ms); }), "Invalid argument to time encode");
+        EXPECT_EQ(FailureOf([h = h, m = m, s = s, ms = ms] { EncodeTime(h, m, s, ms); }), "Invalid argument to time encode");
 }
 
 TEST(DateTime, DecodingRoundTripsAndCountsTimeForwardBeforeTheEpoch)
