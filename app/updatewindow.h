@@ -83,6 +83,8 @@ public:
     bool Running() const { return FSession.Ocupado(); }
     // The FTP connection is open, as the session last reported.
     bool FtpConnected() const { return FFtpConnected; }
+    // The Program Files folder the checks found.
+    const QString& ProgramFiles() const { return PROGR; }
 
 protected:
     void showEvent(QShowEvent* event) override;
