@@ -79,6 +79,7 @@ TConfirmWindow::TConfirmWindow(QWidget* owner) : TFormDialog(owner)
     exitButton->setGeometry(795, 567, 90, 38);
 
     noticeTimer = new QTimer(this);
+    noticeTimer->setObjectName(QStringLiteral("Timer1"));
     noticeTimer->setInterval(100);
 
     connect(localAppsClosed, &QCheckBox::toggled, this, &TConfirmWindow::closedBoxToggled);

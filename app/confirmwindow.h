@@ -21,6 +21,13 @@ public:
     explicit TConfirmWindow(QWidget* owner = nullptr);
     ~TConfirmWindow() override;
 
+    // Whether the operator confirmed with "&Continuar".
+    bool Confirmed() const { return FConfirmed; }
+
+protected:
+    void FormShow() override;
+
+private:
     TNetGradient* captionBar;
     TmyLabel3D* warningLabel;
     QLabel* systemLabel;
@@ -32,18 +39,11 @@ public:
     QPushButton* exitButton;
     QTimer* noticeTimer; // shows the notice once this window is up
 
-    // Whether the operator confirmed with "&Continuar".
-    bool Confirmed() const { return FConfirmed; }
-
     void noticeTimerTimeout();
     void closedBoxToggled();
     void continueButtonClick();
     void exitButtonClick();
 
-protected:
-    void FormShow() override;
-
-private:
     std::unique_ptr<TScriptErrorNotice> FNotice; // while an error file blocks the update
     bool FConfirmed = false;
 };

@@ -15,12 +15,14 @@ class TScriptErrorNotice : public TFormDialog {
 public:
     explicit TScriptErrorNotice(QWidget* owner = nullptr);
 
+    // Names the file the failed script was saved to.
+    void SetErrorFile(const QString& errorFile);
+
+private:
     TNetGradient* captionBar;
     TmyLabel3D* warningLabel;
     QLabel* fileLabel;
     QPushButton* continueButton;
 
-    // Names the file the failed script was saved to.
-    void SetErrorFile(const QString& errorFile);
     void continueButtonClick();
 };

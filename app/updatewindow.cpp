@@ -136,12 +136,14 @@ TUpdateWindow::TUpdateWindow(QWidget* owner) : QWidget(owner), FSession(*this, t
     statusBar->setObjectName(QStringLiteral("StatusBar1"));
     statusBar->setSizeGripEnabled(false);
     statusPanel = new QLabel(QStringLiteral("ZemboUpdate"));
+    statusPanel->setObjectName(QStringLiteral("StatusPanel1"));
     statusPanel->setMinimumWidth(50);
     statusBar->addWidget(statusPanel, 1); // the last panel takes the bar's width
     const int barHeight = statusBar->sizeHint().height();
     statusBar->setGeometry(0, 628 - barHeight, 909, barHeight);
 
     closeTimer = new QTimer(this);
+    closeTimer->setObjectName(QStringLiteral("Timer2"));
     closeTimer->setInterval(100);
     connect(closeTimer, &QTimer::timeout, this, &TUpdateWindow::closeTimerTimeout);
 }

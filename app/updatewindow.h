@@ -34,6 +34,30 @@ public:
     explicit TUpdateWindow(QWidget* owner = nullptr);
     ~TUpdateWindow() override;
 
+    // The operator's answer to the confirmation window; without it the
+    // window checks and changes nothing and closes again.
+    void SetConfirmed(bool confirmed) { FConfirmed = confirmed; }
+    bool Confirmed() const { return FConfirmed; }
+
+    void ftpWorkBegin();
+    void ftpWork(std::int64_t AWorkCount);
+    void ftpWorkEnd(TWorkMode AWorkMode);
+    void ftpStatus(TIdStatus AStatus, const QString& AStatusText);
+
+    // The tree node's state picture, -1 without one.
+    int NodeState(int index) const;
+    // The checks or a run are under way on the session's thread.
+    bool Running() const { return FSession.Ocupado(); }
+    // The FTP connection is open, as the session last reported.
+    bool FtpConnected() const { return FFtpConnected; }
+    // The Program Files folder the checks found.
+    const QString& ProgramFiles() const { return PROGR; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
     TDateTime STime;
     quint32 BytesToTransfer = 0;
     QString PROGR;
@@ -61,34 +85,12 @@ public:
     QTimer* closeTimer;
     QList<QPixmap> stateBalls;
 
-    // The operator's answer to the confirmation window; without it the
-    // window checks and changes nothing and closes again.
-    void SetConfirmed(bool confirmed) { FConfirmed = confirmed; }
-    bool Confirmed() const { return FConfirmed; }
-
     void FormShow();
     void closeTimerTimeout();
     void exitButtonClick();
     void updateButtonClick();
     void AtualizaArquivos();
 
-    void ftpWorkBegin();
-    void ftpWork(std::int64_t AWorkCount);
-    void ftpWorkEnd(TWorkMode AWorkMode);
-    void ftpStatus(TIdStatus AStatus, const QString& AStatusText);
-
-    // The tree node's state picture, -1 without one.
-    int NodeState(int index) const;
-    // The checks or a run are under way on the session's thread.
-    bool Running() const { return FSession.Ocupado(); }
-    // The FTP connection is open, as the session last reported.
-    bool FtpConnected() const { return FFtpConnected; }
-
-protected:
-    void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-
-private:
     struct TChecks;
     void Verificado(const TChecks& checks);
     void Atualizado(const TUpdateOutcome& outcome);

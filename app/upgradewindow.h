@@ -16,14 +16,15 @@ class TUpgradeWindow : public TFormDialog {
 public:
     explicit TUpgradeWindow(QWidget* owner);
 
+    // What the upgrade reports.
+    void Progress(int position);
+    // The notice naming the file the failed script was saved to.
+    void ScriptSaved(const QString& errorFile);
+
+private:
     QWidget* frame;
     QFrame* bevel;
     QLabel* waitLabel;
     QLabel* stepLabel;
     QProgressBar* progressBar;
-
-    // What the upgrade reports.
-    void Progress(int position);
-    // The notice naming the file the failed script was saved to.
-    void ScriptSaved(const QString& errorFile);
 };

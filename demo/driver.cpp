@@ -13,8 +13,10 @@
 #include "app/confirmwindow.h"
 #include "app/formkit.h"
 #include "app/startup.h"
+#include "tests/support/controls.h"
 
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QRegularExpression>
@@ -23,7 +25,6 @@
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
-#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 #include <chrono>
@@ -53,12 +54,6 @@ QWidget* Window(const char* name)
         if (w->objectName() == QLatin1String(name))
             return w;
     return nullptr;
-}
-
-template <class T>
-T* Control(QWidget* window, const char* name)
-{
-    return window ? window->findChild<T*>(QLatin1String(name)) : nullptr;
 }
 
 QString TextOf(const QLabel* label)
@@ -112,7 +107,8 @@ private:
         if (FTransferShot)
             return;
         static const QRegularExpression partWay(QStringLiteral("^Transferidos: ([\\d.,\\s]+) Kb de ([\\d.,\\s]+) Kb$"));
-        const QRegularExpressionMatch m = partWay.match(TextOf(Control<QLabel>(Window("frmzemboupdate"), "lblcontador")));
+        const QLabel* counter = FindControl<QLabel>(Window("frmzemboupdate"), "lblcontador");
+        const QRegularExpressionMatch m = partWay.match(TextOf(counter));
         const auto number = [&m](int i) { return m.captured(i).remove(QRegularExpression(QStringLiteral("\\D"))).toLongLong(); };
         if (!m.hasMatch() || number(1) == 0 || number(1) >= number(2))
             return;
@@ -123,10 +119,10 @@ private:
     void Observe()
     {
         QWidget* main = Window("frmzemboupdate");
-        ReportStatus(TextOf(Control<QLabel>(main, "lblstatus")));
-        if (auto* bar = Control<QStatusBar>(main, "StatusBar1"))
-            Report(QStringLiteral("status bar"), TextOf(bar->findChild<QLabel*>()), FBar);
-        Report(QStringLiteral("file"), TextOf(Control<QLabel>(main, "Label3")), FFile);
+        ReportStatus(TextOf(FindControl<QLabel>(main, "lblstatus")));
+        if (main)
+            Report(QStringLiteral("status bar"), TextOf(Control<QLabel>(*main, "StatusPanel1")), FBar);
+        Report(QStringLiteral("file"), TextOf(FindControl<QLabel>(main, "Label3")), FFile);
     }
 
     // The transfer rate changes with every block: it is printed at most once
@@ -216,12 +212,12 @@ private:
             }
             break;
         case stRunning: {
-            auto* start = Control<QPushButton>(main, "Button1");
+            auto* start = FindControl<QPushButton>(main, "Button1");
             if (FinalTexts.contains(FStatus) && start && start->isEnabled()) {
                 FStage = stDone;
                 FFinal = FStatus;
                 Shoot(QStringLiteral("06-final"), main);
-                auto* leave = Control<QPushButton>(main, "Button3");
+                auto* leave = FindControl<QPushButton>(main, "Button3");
                 Act([this, leave] { Press(leave, QStringLiteral("presses \"&Sair\"")); });
             }
             break;
@@ -237,7 +233,7 @@ private:
     void Confirm()
     {
         auto* confirmation = dynamic_cast<TConfirmWindow*>(Window("Form1"));
-        if (!confirmation || !confirmation->isVisible() || confirmation->noticeTimer->isActive()) {
+        if (!confirmation || !confirmation->isVisible() || Control<QTimer>(*confirmation, "Timer1")->isActive()) {
             FConfirmSeen = 0;
             if (Window("frmzemboupdate") && Window("frmzemboupdate")->isVisible())
                 FStage = stChecks; // confirmed before (or never asked)
@@ -250,12 +246,13 @@ private:
         Act([this, target] {
             if (!target)
                 return;
-            Press(target->localAppsClosed, QStringLiteral("ticks \"Todos Aplicativos locais foram fechados\""));
-            Press(target->terminalsClosed,
+            Press(Control<QCheckBox>(*target, "CheckBox1"),
+                  QStringLiteral("ticks \"Todos Aplicativos locais foram fechados\""));
+            Press(Control<QCheckBox>(*target, "CheckBox2"),
                   QStringLiteral("ticks \"Em todos os terminais os Sistemas foram fechados\""));
             Shoot(QStringLiteral("02-confirmado"), target);
             FStage = stChecks;
-            Press(target->continueButton, QStringLiteral("presses \"&Continuar  \""));
+            Press(Control<QPushButton>(*target, "BitBtn1"), QStringLiteral("presses \"&Continuar  \""));
         });
     }
 
@@ -287,11 +284,11 @@ private:
         if (!notice || !notice->isVisible() || FAnswered.contains(notice))
             return false;
         FAnswered << notice;
-        Say(QStringLiteral("notice"), TextOf(Control<QLabel>(notice, "Label1")));
+        Say(QStringLiteral("notice"), TextOf(Control<QLabel>(*notice, "Label1")));
         Shoot(QStringLiteral("aviso-erro"), notice);
         QPointer<QWidget> target(notice);
         Act([this, target] {
-            if (auto* proceed = target ? Control<QPushButton>(target, "Button3") : nullptr)
+            if (auto* proceed = FindControl<QPushButton>(target, "Button3"))
                 Press(proceed, QStringLiteral("presses \"&Cont..\""));
         });
         return true;

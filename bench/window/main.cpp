@@ -6,6 +6,7 @@
 #include "app/formkit.h"
 #include "app/sessionthread.h"
 #include "app/updatewindow.h"
+#include "tests/support/controls.h"
 
 #include <QElapsedTimer>
 #include <QThread>
@@ -21,7 +22,7 @@ int main(int argc, char** argv)
     }
     TUpdateWindow window;
     window.show();
-    window.closeTimer->stop(); // shown without the confirmation: it would close itself
+    Control<QTimer>(window, "Timer2")->stop(); // shown without the confirmation: it would close itself
     const std::atomic<bool> closing = false;
     TPostingObserver display(window, &window, closing);
     const QString name = QString::fromLocal8Bit(argv[2]);

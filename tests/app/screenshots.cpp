@@ -5,6 +5,7 @@
 #include "app/scripterrornotice.h"
 #include "app/updatewindow.h"
 #include "app/upgradewindow.h"
+#include "tests/support/controls.h"
 
 #include <QDir>
 #include <QLabel>
@@ -53,14 +54,16 @@ int main(int argc, char** argv)
     // toolkit instead of taken from the screen: after the checks, in the
     // middle of a run and after it, its controls set as the run sets them.
     auto* update = new TUpdateWindow();
-    update->mainExecutableLabel->setText(QStringLiteral("Quendarive.exe - Será atualizado"));
-    update->mainExecutableLabel->adjustSize();
-    QPalette green = update->mainExecutableLabel->palette();
+    QLabel* mainExecutable = Control<QLabel>(*update, "Label9");
+    mainExecutable->setText(QStringLiteral("Quendarive.exe - Será atualizado"));
+    mainExecutable->adjustSize();
+    QPalette green = mainExecutable->palette();
     green.setColor(QPalette::WindowText, QColor(0, 128, 0));
-    update->mainExecutableLabel->setPalette(green);
-    auto* alias = new QListWidgetItem(QStringLiteral("KELDARIN"), update->aliasList);
+    mainExecutable->setPalette(green);
+    auto* alias = new QListWidgetItem(QStringLiteral("KELDARIN"), Control<QListWidget>(*update, "CheckListBox1"));
     alias->setCheckState(Qt::Checked);
-    update->statusPanel->setText(QStringLiteral("Clique em Atualizar agora ou pressione <ENTER>."));
+    Control<QLabel>(*update, "StatusPanel1")
+        ->setText(QStringLiteral("Clique em Atualizar agora ou pressione <ENTER>."));
     ok &= update->grab().save(out + QStringLiteral("/frmzemboupdate.png"));
 
     const QStringList lines = {
@@ -77,7 +80,7 @@ int main(int argc, char** argv)
     run.Planned(plan);
     run.StateChanged(1, nsOrange);
     run.FileStarted(1, QStringLiteral("Quendarive.rar"));
-    update->BytesToTransfer = 1843200;
+    run.SizeKnown(1843200);
     SetClock([] { return EncodeDate(2026, 12, 9) + EncodeTime(10, 40, 0, 0).Value(); });
     update->ftpWorkBegin();
     SetClock([] { return EncodeDate(2026, 12, 9) + EncodeTime(10, 40, 3, 500).Value(); });
@@ -88,16 +91,17 @@ int main(int argc, char** argv)
     run.StateChanged(1, nsGreen);
     run.StateChanged(2, nsGreen);
     update->ftpStatus(hsDisconnected, QString());
-    update->statusLabel->setText(QStringLiteral("Atualização finalizada com sucesso."));
-    update->statusLabel->adjustSize();
-    update->counterLabel->clear();
-    update->currentFileLabel->clear();
+    QLabel* status = Control<QLabel>(*update, "lblstatus");
+    status->setText(QStringLiteral("Atualização finalizada com sucesso."));
+    status->adjustSize();
+    Control<QLabel>(*update, "lblcontador")->clear();
+    Control<QLabel>(*update, "Label3")->clear();
     ok &= update->grab().save(out + QStringLiteral("/frmzemboupdate-done.png"));
     SetClock({});
     delete update;
 
     auto* upgrade = new TUpgradeWindow(nullptr);
-    upgrade->progressBar->setValue(38);
+    Control<QProgressBar>(*upgrade, "pb1")->setValue(38);
     ok &= upgrade->grab().save(out + QStringLiteral("/aguarde.png"));
     delete upgrade;
 

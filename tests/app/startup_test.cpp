@@ -6,11 +6,15 @@
 #include "app/startup.h"
 #include "app/updatewindow.h"
 #include "platform/shell.h"
+#include "tests/support/controls.h"
 #include "tests/support/testenv.h"
 
+#include <QCheckBox>
 #include <QDir>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -115,16 +119,19 @@ TEST_F(StartUp, ContinueNeedsBothBoxesThenTheConfirmationGoesAndTheUpdateWindowC
 {
     When(ConfirmationUp, [] {
         TConfirmWindow* c = ConfirmationUp();
-        EXPECT_FALSE(c->continueButton->isEnabled());
-        QTest::mouseClick(c->localAppsClosed, Qt::LeftButton);
-        EXPECT_FALSE(c->continueButton->isEnabled());
-        QTest::mouseClick(c->terminalsClosed, Qt::LeftButton);
-        EXPECT_TRUE(c->continueButton->isEnabled());
-        QTest::mouseClick(c->localAppsClosed, Qt::LeftButton);
-        EXPECT_FALSE(c->continueButton->isEnabled());
-        QTest::mouseClick(c->localAppsClosed, Qt::LeftButton);
-        EXPECT_TRUE(c->continueButton->isEnabled());
-        QTest::mouseClick(c->continueButton, Qt::LeftButton);
+        QPushButton* continueButton = Control<QPushButton>(*c, "BitBtn1");
+        QCheckBox* localAppsClosed = Control<QCheckBox>(*c, "CheckBox1");
+        QCheckBox* terminalsClosed = Control<QCheckBox>(*c, "CheckBox2");
+        EXPECT_FALSE(continueButton->isEnabled());
+        QTest::mouseClick(localAppsClosed, Qt::LeftButton);
+        EXPECT_FALSE(continueButton->isEnabled());
+        QTest::mouseClick(terminalsClosed, Qt::LeftButton);
+        EXPECT_TRUE(continueButton->isEnabled());
+        QTest::mouseClick(localAppsClosed, Qt::LeftButton);
+        EXPECT_FALSE(continueButton->isEnabled());
+        QTest::mouseClick(localAppsClosed, Qt::LeftButton);
+        EXPECT_TRUE(continueButton->isEnabled());
+        QTest::mouseClick(continueButton, Qt::LeftButton);
     });
     QStringList opened;
     SetShellOpenFunction([&](const QString& address) {
@@ -132,7 +139,7 @@ TEST_F(StartUp, ContinueNeedsBothBoxesThenTheConfirmationGoesAndTheUpdateWindowC
         return true;
     });
     When(UpdateWindowChecked, [] {
-        EXPECT_EQ(UpdateWindowUp()->PROGR, QDir::currentPath());
+        EXPECT_EQ(UpdateWindowUp()->ProgramFiles(), QDir::currentPath());
         // The checks ran: the scratch Program Files folder has no archiver,
         // and the window closes by its timer once the box is answered.
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
@@ -154,9 +161,9 @@ TEST_F(StartUp, ExitAndTheCloseButtonEndWithoutAnotherWindow)
         FWatch.Shown.clear();
         When(ConfirmationUp, [viaButton] {
             TConfirmWindow* c = ConfirmationUp();
-            QTest::mouseClick(c->localAppsClosed, Qt::LeftButton);
+            QTest::mouseClick(Control<QCheckBox>(*c, "CheckBox1"), Qt::LeftButton);
             if (viaButton)
-                QTest::mouseClick(c->exitButton, Qt::LeftButton);
+                QTest::mouseClick(Control<QPushButton>(*c, "Button3"), Qt::LeftButton);
             else
                 c->close();
         });
@@ -188,9 +195,9 @@ TEST_F(StartUp, ErrorFilesBlockAndTheNoticeNamesTheFirstIgnoringCase)
     QPointer<TScriptErrorNotice> shown;
     When(NoticeUp, [&] {
         shown = NoticeUp();
-        notice = shown->fileLabel->text();
+        notice = Control<QLabel>(*shown, "Label1")->text();
         form1Hidden = !TopLevel("Form1")->isVisible();
-        QTest::mouseClick(shown->continueButton, Qt::LeftButton);
+        QTest::mouseClick(Control<QPushButton>(*shown, "Button3"), Qt::LeftButton);
     });
     EXPECT_EQ(ZemboUpdateMain(*Application()), 0);
     EXPECT_EQ(notice, QStringLiteral("SCRIPT EM EXECUÇÃO SALVO: Script_Erro_DT_01_01_2027_HR_00_00_00 M-A.TXT"));
@@ -204,8 +211,8 @@ TEST_F(StartUp, AFolderNamedLikeAnErrorFileBlocksToo)
     QDir().mkdir(FDir.File("SCRIPT_ERRO_PASTA.TXT"));
     QString notice;
     When(NoticeUp, [&] {
-        notice = NoticeUp()->fileLabel->text();
-        QTest::mouseClick(NoticeUp()->continueButton, Qt::LeftButton);
+        notice = Control<QLabel>(*NoticeUp(), "Label1")->text();
+        QTest::mouseClick(Control<QPushButton>(*NoticeUp(), "Button3"), Qt::LeftButton);
     });
     EXPECT_EQ(ZemboUpdateMain(*Application()), 0);
     EXPECT_EQ(notice, QStringLiteral("SCRIPT EM EXECUÇÃO SALVO: SCRIPT_ERRO_PASTA.TXT"));

@@ -6,6 +6,7 @@
 #include "app/scripterrornotice.h"
 #include "app/updatewindow.h"
 #include "app/upgradewindow.h"
+#include "tests/support/controls.h"
 #include "tests/support/testenv.h"
 #include "update/names.h"
 #include "widgets/label3d.h"
@@ -14,6 +15,7 @@
 #include <QAbstractButton>
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QFrame>
 #include <QLabel>
 #include <QStatusBar>
 #include <QStyle>
@@ -166,7 +168,7 @@ TEST(TextFit, NoticeKeepsItsThreeLines)
     TScriptErrorNotice window;
     window.SetErrorFile(QStringLiteral("SCRIPT_ERRO_DT_09_12_2026_HR_10_15_00 M-KELDARIN.TXT"));
     EXPECT_EQ(Misfits(&window).join(u'\n'), QString());
-    const TmyLabel3D* warning = window.warningLabel;
+    const TmyLabel3D* warning = Control<TmyLabel3D>(window, "myLabel3d1");
     const QFontMetrics fm(warning->Font());
     EXPECT_EQ(Label3DNeeds(warning).height() - warning->Shift(), fm.height() + 2 * fm.lineSpacing());
 }
@@ -176,7 +178,7 @@ TEST(TextFit, UpgradeWindow)
     TUpgradeWindow window(nullptr);
     EXPECT_EQ(Misfits(&window).join(u'\n'), QString());
     // the heading sits inside its bevel
-    EXPECT_TRUE(window.bevel->geometry().contains(window.waitLabel->geometry()));
+    EXPECT_TRUE(Control<QFrame>(window, "Bevel1")->geometry().contains(Control<QLabel>(window, "AGUARDE")->geometry()));
 }
 
 // A label of the update window grows with its text, as the window's own do.
@@ -191,11 +193,11 @@ TEST(TextFit, UpdateWindow)
     TUpdateWindow window;
     EXPECT_EQ(Misfits(&window).join(u'\n'), QString());
     // the texts the checks and the run put in, each as long as it gets
-    Show(window.mainExecutableLabel, MainExecutable + QStringLiteral(" - Será atualizado"));
-    Show(window.statusPanel, QStringLiteral("Clique em Atualizar agora ou pressione <ENTER>."));
+    Show(Control<QLabel>(window, "Label9"), MainExecutable + QStringLiteral(" - Será atualizado"));
+    Show(Control<QLabel>(window, "StatusPanel1"), QStringLiteral("Clique em Atualizar agora ou pressione <ENTER>."));
     for (const bool scriptFailed : {false, true})
         for (const bool failed : {false, true}) {
-            Show(window.statusLabel, TextoFinal(failed, scriptFailed));
+            Show(Control<QLabel>(window, "lblstatus"), TextoFinal(failed, scriptFailed));
             EXPECT_EQ(Misfits(&window).join(u'\n'), QString());
         }
 }

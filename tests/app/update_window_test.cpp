@@ -11,6 +11,7 @@
 #include "platform/lock.h"
 #include "platform/shell.h"
 #include "tests/ftp/fakeftpserver.h"
+#include "tests/support/controls.h"
 #include "tests/support/rar4writer.h"
 #include "tests/support/testenv.h"
 #include "tests/update/installation.h"
@@ -78,8 +79,8 @@ protected:
                 Messages << box->text();
                 box->accept();
             } else if (auto* notice = dynamic_cast<TScriptErrorNotice*>(modal)) {
-                Messages << notice->fileLabel->text();
-                notice->continueButton->click();
+                Messages << Control<QLabel>(*notice, "Label1")->text();
+                Control<QPushButton>(*notice, "Button3")->click();
             }
         });
         FAnswer.start();
@@ -105,19 +106,20 @@ protected:
     void Run()
     {
         Messages.clear();
-        QTest::mouseClick(FWindow->updateButton, Qt::LeftButton);
+        QTest::mouseClick(Control<QPushButton>(*FWindow, "Button1"), Qt::LeftButton);
         Finish();
     }
     // Until the session's thread has delivered what it was asked.
     void Finish() { ASSERT_TRUE(QTest::qWaitFor([this] { return !FWindow->Running(); }, 120000)); }
     int StateOf(const QString& name) const
     {
-        for (int i = 0; i < FWindow->filesTree->topLevelItemCount(); ++i)
-            if (FWindow->filesTree->topLevelItem(i)->text(0).endsWith(" " + name))
+        const QTreeWidget* files = Control<QTreeWidget>(*FWindow, "TreeView3");
+        for (int i = 0; i < files->topLevelItemCount(); ++i)
+            if (files->topLevelItem(i)->text(0).endsWith(" " + name))
                 return FWindow->NodeState(i);
         return -2;
     }
-    QString Final() const { return FWindow->statusLabel->text(); }
+    QString Final() const { return Control<QLabel>(*FWindow, "lblstatus")->text(); }
     QString VersaoTables() const
     {
         return FCustomer->Scalar("SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'VERSAO'");
@@ -159,11 +161,11 @@ TEST_F(UpdateWindow, FirstRunFetchesStampsReplacesAndUpgradesThenASecondRunDoesN
     Config(svPyftpd, false);
 
     TUpdateWindow& w = Open();
-    EXPECT_EQ(w.statusPanel->text(), "Clique em Atualizar agora ou pressione <ENTER>.");
-    EXPECT_EQ(w.aliasList->item(0)->text(), "DADOS");
-    EXPECT_EQ(w.aliasList->item(0)->checkState(), Qt::Checked);
-    EXPECT_EQ(QApplication::focusWidget(), w.updateButton);
-    QTest::keyClick(w.updateButton, Qt::Key_Return); // Enter starts the run
+    EXPECT_EQ(Control<QLabel>(w, "StatusPanel1")->text(), "Clique em Atualizar agora ou pressione <ENTER>.");
+    EXPECT_EQ(Control<QListWidget>(w, "CheckListBox1")->item(0)->text(), "DADOS");
+    EXPECT_EQ(Control<QListWidget>(w, "CheckListBox1")->item(0)->checkState(), Qt::Checked);
+    EXPECT_EQ(QApplication::focusWidget(), Control<QPushButton>(w, "Button1"));
+    QTest::keyClick(Control<QPushButton>(w, "Button1"), Qt::Key_Return); // Enter starts the run
     Finish();
     EXPECT_TRUE(Messages.isEmpty()) << Messages.join(" | ").toStdString();
     EXPECT_EQ(Final(), Success);
@@ -180,11 +182,11 @@ TEST_F(UpdateWindow, FirstRunFetchesStampsReplacesAndUpgradesThenASecondRunDoesN
     EXPECT_TRUE(QTest::qWaitFor([&] { return ReadBytes(FWork.File("Quendarive.exe")) == "programa novo"; }, 5000));
     EXPECT_EQ(FCustomer->Scalar("SELECT VERSAO FROM VERSAO"), "0002");
     EXPECT_EQ(FCustomer->Scalar("SELECT X FROM T1"), "2");
-    EXPECT_EQ(w.statusPanel->text(), "Desconectado!");
-    EXPECT_EQ(w.gauge->Progress(), 0);
-    EXPECT_EQ(w.counterLabel->text(), "");
-    EXPECT_EQ(w.currentFileLabel->text(), "");
-    EXPECT_TRUE(w.updateButton->isEnabled());
+    EXPECT_EQ(Control<QLabel>(w, "StatusPanel1")->text(), "Desconectado!");
+    EXPECT_EQ(Control<TGauge>(w, "Gauge1")->Progress(), 0);
+    EXPECT_EQ(Control<QLabel>(w, "lblcontador")->text(), "");
+    EXPECT_EQ(Control<QLabel>(w, "Label3")->text(), "");
+    EXPECT_TRUE(Control<QPushButton>(w, "Button1")->isEnabled());
     EXPECT_FALSE(w.FtpConnected());
 
     QStringList started;
@@ -229,7 +231,7 @@ TEST_F(UpdateWindow, AnotherUpdateOfTheFolderKeepsTheWindowFromStarting)
     TUpdateWindow& w = Open();
     EXPECT_EQ(Messages, QStringList{"Outra atualização desta pasta está em andamento."});
     EXPECT_TRUE(QTest::qWaitFor([&] { return !w.isVisible(); }, 2000));
-    EXPECT_EQ(w.aliasList->count(), 0); // no check ran
+    EXPECT_EQ(Control<QListWidget>(w, "CheckListBox1")->count(), 0); // no check ran
 }
 
 TEST_F(UpdateWindow, EachFailedCheckWithItsMessageAndButton)
@@ -267,7 +269,7 @@ TEST_F(UpdateWindow, EachFailedCheckWithItsMessageAndButton)
         EXPECT_TRUE(QTest::qWaitFor([&w] { return !w.isVisible(); }, 3000)) << c.Message.toStdString();
         ASSERT_EQ(Messages.size(), 1) << c.Message.toStdString();
         EXPECT_TRUE(Messages[0].startsWith(c.Message)) << Messages[0].toStdString();
-        EXPECT_EQ(w.updateButton->isEnabled(), c.ButtonEnabled) << c.Message.toStdString();
+        EXPECT_EQ(Control<QPushButton>(w, "Button1")->isEnabled(), c.ButtonEnabled) << c.Message.toStdString();
         EXPECT_EQ(Opened, c.Message.startsWith("Favor") ? QStringList{"http://www.belmora.com.br/winrar.exe"}
                                                         : QStringList{});
         FWindow.reset();
@@ -283,7 +285,7 @@ TEST_F(UpdateWindow, EachFailedCheckWithItsMessageAndButton)
     TUpdateWindow& w = Open();
     EXPECT_TRUE(w.isVisible());
     EXPECT_TRUE(Messages.isEmpty());
-    EXPECT_EQ(w.mainExecutableLabel->text(), "Quendarive.exe - Será atualizado");
+    EXPECT_EQ(Control<QLabel>(w, "Label9")->text(), "Quendarive.exe - Será atualizado");
 }
 
 // The server refuses the first file: red node and its box, the second file
@@ -315,7 +317,7 @@ TEST_F(UpdateWindow, RefusedAndUnsafeFilesKeepThePreviousCopies)
     EXPECT_EQ(ReadBytes(FWork.File("Quendarive.exe")), "programa antigo"); // no replacement
     EXPECT_FALSE(QFileInfo::exists("Quendarive.old"));
     EXPECT_EQ(FCustomer->Scalar("SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'VERSAO'"), "0");
-    EXPECT_TRUE(w.updateButton->isEnabled());
+    EXPECT_TRUE(Control<QPushButton>(w, "Button1")->isEnabled());
 }
 
 // Errors the run does not expect: the error box with their text, the
@@ -342,7 +344,7 @@ TEST_F(UpdateWindow, UnexpectedErrorsEndTheRunCleanly)
         boxes += Messages;
         EXPECT_EQ(Messages.size(), 1) << Messages.join(" | ").toStdString();
         EXPECT_EQ(Final(), Retry);
-        EXPECT_TRUE(w.updateButton->isEnabled());
+        EXPECT_TRUE(Control<QPushButton>(w, "Button1")->isEnabled());
         EXPECT_FALSE(w.FtpConnected());
         EXPECT_FALSE(QFileInfo::exists("NUNCA.DLL"));
     }
@@ -371,12 +373,14 @@ TEST_F(UpdateWindow, CloseDuringATransferStopsCleanly)
     FCatalog.AddScript("KELDARIN", "0001", "S", "CREATE TABLE T1 (X INTEGER);");
     Config(svPyftpd, false);
     TUpdateWindow& w = Open();
+    const QLabel* file = Control<QLabel>(w, "Label3");
+    const QLabel* counter = Control<QLabel>(w, "lblcontador");
     QTimer closer;
     closer.setInterval(5);
     QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (w.Running() && w.currentFileLabel->text() == "GRANDE.BIN" && w.counterLabel->text().startsWith("Transferidos: ")) {
+        if (w.Running() && file->text() == "GRANDE.BIN" && counter->text().startsWith("Transferidos: ")) {
             closer.stop();
-            QTest::mouseClick(w.exitButton, Qt::LeftButton);
+            QTest::mouseClick(Control<QPushButton>(w, "Button3"), Qt::LeftButton);
         }
     });
     closer.start();
@@ -466,7 +470,7 @@ TEST_F(UpdateWindow, CloseInEveryPhaseOfTheRun)
             if (sinceReached.isValid() && sinceReached.elapsed() >= 300) { // well inside the wait
                 closer.stop();
                 sinceClick.start();
-                QTest::mouseClick(w.exitButton, Qt::LeftButton);
+                QTest::mouseClick(Control<QPushButton>(w, "Button3"), Qt::LeftButton);
             }
         });
         closer.start();
@@ -520,10 +524,10 @@ TEST_F(UpdateWindow, FoldersAreNeverFetchedAndEnterStartsTheNextRun)
     for (const char* folder : {".", "..", "sub"})
         EXPECT_EQ(StateOf(folder), nsGreen) << folder;
     EXPECT_EQ(ReadBytes(FWork.File("NOVO.DLL")), "novo!");
-    EXPECT_EQ(w.focusWidget(), w.updateButton);
+    EXPECT_EQ(w.focusWidget(), Control<QPushButton>(w, "Button1"));
     w.activateWindow(); // the upgrade window was the last active one
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
-    ASSERT_EQ(QApplication::focusWidget(), w.updateButton);
+    ASSERT_EQ(QApplication::focusWidget(), Control<QPushButton>(w, "Button1"));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     Finish();
     EXPECT_EQ(Final(), Success);
@@ -544,14 +548,16 @@ TEST_F(UpdateWindow, CounterAndFileNameNeverOverlap)
     TUpdateWindow& w = Open();
     int samples = 0;
     QStringList overlaps;
+    const QLabel* file = Control<QLabel>(w, "Label3");
+    const QLabel* counter = Control<QLabel>(w, "lblcontador");
     QTimer watch;
     watch.setInterval(1);
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (w.currentFileLabel->text().trimmed().isEmpty() || !w.counterLabel->text().contains(" Kb de "))
+        if (file->text().trimmed().isEmpty() || !counter->text().contains(" Kb de "))
             return;
         ++samples;
-        if (w.counterLabel->geometry().intersects(w.currentFileLabel->geometry()))
-            overlaps << w.counterLabel->text();
+        if (counter->geometry().intersects(file->geometry()))
+            overlaps << counter->text();
     });
     watch.start();
     Run();
@@ -573,7 +579,7 @@ TEST_F(UpdateWindow, FailedConnectionEndsTheProgramWithExitCode2)
             Config(svPyftpd, true); // the second column's password is wrong
         TUpdateWindow& w = Open();
         Messages.clear();
-        QTimer::singleShot(0, &w, [&w] { QTest::mouseClick(w.updateButton, Qt::LeftButton); });
+        QTimer::singleShot(0, &w, [&w] { QTest::mouseClick(Control<QPushButton>(w, "Button1"), Qt::LeftButton); });
         EXPECT_EQ(Application()->Run(&w), 2);
         ASSERT_EQ(Messages.size(), 1);
         EXPECT_TRUE(Messages[0].startsWith(message)) << Messages[0].toStdString();
@@ -592,25 +598,25 @@ TEST(ProgressHandlers, TextsGaugeAndTheResetOnDisconnect)
     SetClock([&] { return now; });
     TUpdateWindow w;
     w.ftpWork(2048); // a listing before any size: total 0, gauge untouched
-    EXPECT_EQ(w.counterLabel->text(), "Transferidos: 2 Kb de 0 Kb");
-    EXPECT_EQ(w.gauge->Progress(), 0);
-    w.BytesToTransfer = 10240;
+    EXPECT_EQ(Control<QLabel>(w, "lblcontador")->text(), "Transferidos: 2 Kb de 0 Kb");
+    EXPECT_EQ(Control<TGauge>(w, "Gauge1")->Progress(), 0);
+    static_cast<TUpdateObserver&>(w).SizeKnown(10240); // as the run reports it
     w.ftpWorkBegin();
     now = now + 2.5 / 86400;
     w.ftpWork(5120);
-    EXPECT_EQ(w.counterLabel->text(), "Transferidos: 5 Kb de 10 Kb");
-    EXPECT_EQ(w.statusLabel->text(), "Taxa de Transferencia: 2,00 KB/s; Tempo de download  0: 0: 2");
-    EXPECT_EQ(w.gauge->Progress(), 50);
+    EXPECT_EQ(Control<QLabel>(w, "lblcontador")->text(), "Transferidos: 5 Kb de 10 Kb");
+    EXPECT_EQ(Control<QLabel>(w, "lblstatus")->text(), "Taxa de Transferencia: 2,00 KB/s; Tempo de download  0: 0: 2");
+    EXPECT_EQ(Control<TGauge>(w, "Gauge1")->Progress(), 50);
     w.ftpWorkEnd(wmRead);
-    EXPECT_EQ(w.statusLabel->text(), "Download!!");
-    EXPECT_EQ(w.counterLabel->text(), "Transferidos: 10 Kb");
-    EXPECT_EQ(w.gauge->Progress(), 50);
+    EXPECT_EQ(Control<QLabel>(w, "lblstatus")->text(), "Download!!");
+    EXPECT_EQ(Control<QLabel>(w, "lblcontador")->text(), "Transferidos: 10 Kb");
+    EXPECT_EQ(Control<TGauge>(w, "Gauge1")->Progress(), 50);
     w.ftpStatus(ftpTransfer, "");
-    EXPECT_EQ(w.statusPanel->text(), "Transferindo..");
+    EXPECT_EQ(Control<QLabel>(w, "StatusPanel1")->text(), "Transferindo..");
     w.ftpStatus(hsDisconnected, "");
-    EXPECT_EQ(w.statusPanel->text(), "Desconectado!");
-    EXPECT_EQ(w.gauge->Progress(), 0);
-    EXPECT_FALSE(w.gauge->isHidden()); // the one progress display
+    EXPECT_EQ(Control<QLabel>(w, "StatusPanel1")->text(), "Desconectado!");
+    EXPECT_EQ(Control<TGauge>(w, "Gauge1")->Progress(), 0);
+    EXPECT_FALSE(Control<TGauge>(w, "Gauge1")->isHidden()); // the one progress display
     SetClock({});
     QLocale::setDefault(QLocale::c());
 }

@@ -32,6 +32,9 @@ ALLOWED = {
     "demo": {"demo", "app", "tools", "update", "release", "upgrade", "ftp", "db", "widgets", "platform",
              "settings", "QtGui", "QtWidgets", "QtSql", "tests/support"},
     "tests/support": {"tests/support", "platform"},
+    # How the tests and the demo's driver find a window's controls.
+    "tests/support/controls.h": {"tests/support", "QtWidgets"},
+    "tests/support/controls.cpp": {"tests/support", "QtWidgets"},
     # The main of the window tests starts the program's own application object.
     "tests/support/appmain.cpp": {"tests/support", "platform", "app"},
 }

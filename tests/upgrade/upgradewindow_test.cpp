@@ -10,14 +10,17 @@
 #include "platform/datetime.h"
 #include "tests/db/catalogtest.h"
 #include "tests/db/fbtest.h"
+#include "tests/support/controls.h"
 #include "tests/support/testenv.h"
 #include "update/session.h"
 
 #include <QDir>
 #include <QListWidget>
 #include <QLocale>
+#include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <map>
@@ -72,8 +75,8 @@ protected:
                 Messages << box->text();
                 box->accept();
             } else if (auto* notice = dynamic_cast<TScriptErrorNotice*>(modal)) {
-                Notices << notice->fileLabel->text();
-                notice->continueButton->click();
+                Notices << Control<QLabel>(*notice, "Label1")->text();
+                Control<QPushButton>(*notice, "Button3")->click();
             }
         });
         FAnswer.start();
@@ -122,7 +125,7 @@ protected:
     bool ScriptFailed() const { return FOutcome.Result == urScriptFalhou; }
     bool Completed() const { return FOutcome.Result != urErros; }
     bool CustomerOpen() const { return FSession->BaseClienteAberta(); }
-    const QProgressBar* Bar() const { return FFace.Window->progressBar; }
+    const QProgressBar* Bar() const { return Control<QProgressBar>(*FFace.Window, "pb1"); }
     QStringList ErrorFiles() const { return QDir(FDir.Path()).entryList({"SCRIPT_ERRO*"}, QDir::Files | QDir::Dirs); }
 
     TScratchDir FDir;
