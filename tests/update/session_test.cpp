@@ -17,7 +17,6 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <algorithm>
-#include <csignal>
 #include <functional>
 #include <map>
 
@@ -179,18 +178,17 @@ protected:
         return RunIn(FWork.Path(), ZEMBO_CHECK, {"--tsv"}, env);
     }
     // An update run killed (SIGKILL) the moment the last file it fetches is
-    // in place, before the replacement begins: KilledRun below, in this folder.
+    // in place, before the replacement begins: zembo_killedrun in this folder.
     void KillAfterTheDownloads()
     {
         FCustomer->Database().Close(); // the run opens the file itself
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("ZEMBO_KILLED_RUN", "1");
         env.insert("ZEMBO_RELEASE_KEYS", FKeys);
         QProcess child;
         child.setProcessEnvironment(env);
         child.setWorkingDirectory(FWork.Path());
         child.setProcessChannelMode(QProcess::MergedChannels);
-        child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=KilledRun.DiesOnceEverythingIsFetched"});
+        child.start(KILLED_RUN, QStringList());
         ASSERT_TRUE(child.waitForFinished(90000));
         ASSERT_EQ(child.exitStatus(), QProcess::CrashExit) << child.readAll().toStdString();
         EXPECT_EQ(ReadBytes(FWork.File("Quendarive.exe")), "programa antigo");
@@ -198,24 +196,6 @@ protected:
         EXPECT_FALSE(QFileInfo::exists(FWork.File("Quendarive.old")));
     }
     QString FKeys = FPrograms.File("sem-chaves.pub");
-};
-
-// Ends its own process by SIGKILL once the last file the plan fetches is in place.
-class TDiesOnceEverythingIsFetched : public TSessionObserver {
-public:
-    void Planned(const TUpdatePlan& plan) override
-    {
-        FLeft = int(std::count_if(plan.Items.begin(), plan.Items.end(),
-                                  [](const TPlanItem& i) { return i.Decision == fdBaixar; }));
-    }
-    void StateChanged(int, TNodeState state) override
-    {
-        if (state == nsGreen && --FLeft == 0)
-            std::raise(SIGKILL);
-    }
-
-private:
-    int FLeft = 0;
 };
 
 } // namespace
@@ -800,19 +780,6 @@ TEST_F(SignedRelease, WithoutAKeyNothingIsVerified)
     EXPECT_EQ(ReadBytes(FWork.File("Quendarive.exe")), "programa novo");
     EXPECT_EQ(FCustomer->Scalar("SELECT VERSAO FROM VERSAO"), "0002");
     EXPECT_FALSE(Accepted());
-}
-
-// Run by KillAfterTheDownloads in the installation folder it prepared: the
-// update of that folder, killed by its own observer before it can end.
-TEST(KilledRun, DiesOnceEverythingIsFetched)
-{
-    if (qEnvironmentVariableIsEmpty("ZEMBO_KILLED_RUN"))
-        GTEST_SKIP() << "run by the tests of a killed replacement";
-    TDiesOnceEverythingIsFetched dies;
-    TUpdateSession session(dies);
-    ASSERT_FALSE(session.Inicia().has_value());
-    session.Atualiza();
-    FAIL() << "the run fetched nothing, so it was not killed";
 }
 
 // An application object, as the programs that run a session have.
