@@ -28,6 +28,15 @@ bool Shoot(QWidget* window, const QString& file)
     return shot.save(file);
 }
 
+// A window drawn by the toolkit as the event loop leaves it once the
+// reports it was given have been shown (the tree's layout and its scroll
+// bar come from the loop).
+bool Draw(QWidget* window, const QString& file)
+{
+    QTest::qWait(50);
+    return window->grab().save(file);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -64,7 +73,7 @@ int main(int argc, char** argv)
     alias->setCheckState(Qt::Checked);
     Control<QLabel>(*update, "StatusPanel1")
         ->setText(QStringLiteral("Clique em Atualizar agora ou pressione <ENTER>."));
-    ok &= update->grab().save(out + QStringLiteral("/frmzemboupdate.png"));
+    ok &= Draw(update, out + QStringLiteral("/frmzemboupdate.png"));
 
     const QStringList lines = {
         QStringLiteral("drwxr-xr-x    2 ftp      ftp          4096 Nov 28 09:12 Arquivos_dlls"),
@@ -86,7 +95,7 @@ int main(int argc, char** argv)
     SetClock([] { return EncodeDate(2026, 12, 9) + EncodeTime(10, 40, 3, 500).Value(); });
     update->ftpWork(829440);
     update->ftpStatus(ftpTransfer, QString());
-    ok &= update->grab().save(out + QStringLiteral("/frmzemboupdate-run.png"));
+    ok &= Draw(update, out + QStringLiteral("/frmzemboupdate-run.png"));
 
     run.StateChanged(1, nsGreen);
     run.StateChanged(2, nsGreen);
@@ -96,7 +105,7 @@ int main(int argc, char** argv)
     status->adjustSize();
     Control<QLabel>(*update, "lblcontador")->clear();
     Control<QLabel>(*update, "Label3")->clear();
-    ok &= update->grab().save(out + QStringLiteral("/frmzemboupdate-done.png"));
+    ok &= Draw(update, out + QStringLiteral("/frmzemboupdate-done.png"));
     SetClock({});
     delete update;
 
