@@ -285,9 +285,7 @@ TUpdateOutcome TUpdateSession::Atualiza()
     Log(QStringLiteral("início da atualização em ") + QDir::currentPath());
     TRunReports reports(FObserver, [this](const QString& event) { Log(event); });
     TUpdateRun run(FFtp, reports, FProgr, FStop);
-    FExecutando = true;
     TUpdateOutcome outcome = Sincroniza(run, reports);
-    FExecutando = false;
     if (outcome.Result == urSucesso && FStop)
         outcome = {urCancelada, QStringLiteral("Atualização interrompida.")};
     if (outcome.Result == urSucesso)

@@ -111,7 +111,6 @@ public:
     // replaced or upgraded. Asked before the run starts, it stops that run;
     // the request ends with the run.
     void Cancela();
-    bool Executando() const { return FExecutando; }
 
     // Changes nothing: what the run would fetch (connects, verifies the
     // signed release as the run does when a key is trusted, lists, judges,
@@ -158,7 +157,6 @@ private:
     bool FExecutavelVerificado = false;
     bool FScriptFailed = false; // sticky for the session's life
     QByteArray FManifestBytes;  // of the release being installed
-    std::atomic<bool> FExecutando = false;
     std::atomic<bool> FStop = false; // the one stop request: the run and the FTP client read it
 };
 
