@@ -1,7 +1,7 @@
 // One update of the installation in the working folder, from the checks to
 // the upgraded customer database: the sequence that the update window and
 // the unattended run (zembo-update) share. It owns the FTP client and the
-// catalogue and customer connections, writes the run log and the script
+// catalogue and customer connections (and the run's source: FTP or HTTPS), writes the run log and the script
 // error file, and reports through TSessionObserver; its outcome is a value.
 #pragma once
 
@@ -136,6 +136,7 @@ private:
     TUpdateOutcome Sincroniza(TUpdateRun& run, const TRunReports& reports);
     std::unique_ptr<TSignedRelease> Conecta(TUpdateRun& run);
     std::unique_ptr<TSignedRelease> VerificaVersao();
+    void EscolheFonte();
 
 public:
     // The upgrade alone, of these aliases (the catalogue opened when it is
@@ -148,6 +149,7 @@ private:
     struct TFolderFiles; // the folder's lock and run log
     std::unique_ptr<TFolderFiles> FFolder;
     TIdFTP FFtp;
+    std::unique_ptr<TReleaseSource> FSource; // the run's: FTP through FFtp, or HTTPS
     std::unique_ptr<TDatabase> FCatalogue;
     std::unique_ptr<TIBDatabase> FCustomer;
     std::unique_ptr<TUpgradeRun> FUpgrade;
