@@ -931,7 +931,7 @@ TEST_F(HttpsRelease, ThroughAProxyAndWithTheServersPassword)
     EXPECT_FALSE(ReadBytes(FWork.File(RunLogName)).contains("proxy:proxy"));
     const QString connections = QString::fromUtf8(ReadBytes(ServiceEnv("ZEMBO_TINYPROXY_LOG")));
     EXPECT_TRUE(connections.contains("CONNECT 127.0.0.1:" + ServiceEnv("ZEMBO_NGINX_PORT"))) << connections.toStdString();
-    EXPECT_EQ(Requests().filter("\" 401 ").size(), 1) << Requests().join('\n').toStdString();
+    EXPECT_FALSE(Requests().filter("\" 401 ").isEmpty()) << Requests().join('\n').toStdString();
     EXPECT_EQ(Requests().filter(" - " + ServiceEnv("ZEMBO_FTP_USER") + " ").filter("\" 200 ").size(),
               Requests().filter("\" 200 ").size());
 }

@@ -23,7 +23,11 @@ constexpr long LowSpeedBytes = 64;
 constexpr long LowSpeedSeconds = 60;
 constexpr long MaxRedirects = 5;
 // Transfers under way at once, over the one connection where HTTP/2 allows.
-constexpr std::size_t MaxParallel = 16;
+constexpr std::size_t MaxParallel = 64;
+// A file this large gets its resume record as its first byte arrives; a
+// smaller one only when its transfer is cut (starting it over costs little,
+// and the record's write to disk would cost each small file more).
+constexpr std::int64_t RecordAtStartSize = 1024 * 1024;
 constexpr int WaitSliceMs = 50;
 
 // Every call into libcurl goes through here: its status, named, before any clean-up.
@@ -132,6 +136,7 @@ struct TTransfer {
     QByteArray ETag, LastModified;
     std::int64_t RangeStart = -1; // Content-Range's first byte
     std::function<void(TTransfer&)> OnStart; // the file's first byte: its record is written
+    bool SentAuth = false; // the request carried the account
     bool Done = false;
     CURLcode Result = CURLE_OK;
     char Error[CURL_ERROR_SIZE] = {};
@@ -260,7 +265,16 @@ public:
     void Fetch(const QString& serverName, const QString& localFile, std::int64_t maxBytes) override;
     void Desconecta() override
     {
-        FActive.clear(); // their partial files stay for the next run
+        // Transfers cut here keep their partial files, recorded for the next run.
+        for (const auto& [name, transfer] : FActive) {
+            try {
+                if (transfer->Started && !transfer->OnStart && !transfer->Done)
+                    Registra(*transfer);
+            } catch (const std::exception&) {
+                // without its record the next run starts the file over
+            }
+        }
+        FActive.clear();
         FQueue.clear();
     }
     QString Descricao(const TConfiguracao& settings) const override
@@ -278,6 +292,7 @@ private:
     QString Motivo(const TTransfer& transfer) const;
     [[noreturn]] void SemConexao(const TTransfer& transfer) const;
     std::unique_ptr<TTransfer> ArquivoParcial(const QString& name, std::int64_t size);
+    void Registra(const TTransfer& transfer);
     void Completa(std::size_t parallel);
     void Instala(TTransfer& transfer, const QString& destination, std::int64_t size, const TFetchedFileCheck& check);
 
@@ -354,6 +369,7 @@ std::unique_ptr<TTransfer> THttpsSource::Novo(const QString& serverName, std::in
 // (Basic, over TLS only, never to another host after a redirect).
 void THttpsSource::Inicia(TTransfer& transfer)
 {
+    transfer.SentAuth = FAuth;
     if (FAuth) {
         Check(curl_easy_setopt(transfer.Easy, CURLOPT_HTTPAUTH, long(CURLAUTH_BASIC)), "CURLOPT_HTTPAUTH");
         Check(curl_easy_setopt(transfer.Easy, CURLOPT_USERNAME, FUser.constData()), "CURLOPT_USERNAME");
@@ -394,11 +410,12 @@ void THttpsSource::Espera(TTransfer& transfer, bool progress)
     }
 }
 
-// One request to its end; a 401 asks again once, with the account.
+// One request to its end; a 401 to a request without the account asks
+// again once, with it.
 void THttpsSource::Executa(TTransfer& transfer, bool progress)
 {
     Espera(transfer, progress);
-    if (transfer.Result == CURLE_OK && transfer.Status() == 401 && !FAuth && !FUser.isEmpty()) {
+    if (transfer.Result == CURLE_OK && transfer.Status() == 401 && !transfer.SentAuth && !FUser.isEmpty()) {
         FAuth = true;
         transfer.Reset();
         Inicia(transfer);
@@ -444,6 +461,12 @@ TReleaseFiles THttpsSource::LeVersao(const QByteArray& accepted)
     if (conditional && !state.LastModified.isEmpty())
         manifest->Headers = curl_slist_append(manifest->Headers, ("If-Modified-Since: " + state.LastModified).constData());
     Inicia(*manifest);
+    // Without validators a new manifest is likely: its signature goes alongside.
+    std::unique_ptr<TTransfer> signature;
+    if (!conditional) {
+        signature = Novo(QLatin1String(ReleaseSignatureName), MaxReleaseFileSize);
+        Inicia(*signature);
+    }
     Executa(*manifest);
     if (manifest->Result != CURLE_OK && !manifest->TooLong)
         SemConexao(*manifest);
@@ -457,8 +480,10 @@ TReleaseFiles THttpsSource::LeVersao(const QByteArray& accepted)
     if (manifest->TooLong)
         throw EReleaseError(QStringLiteral("O manifesto da versão tem mais de %1 bytes.").arg(MaxReleaseFileSize));
     TReleaseFiles files{manifest->Memory, {}};
-    auto signature = Novo(QLatin1String(ReleaseSignatureName), MaxReleaseFileSize);
-    Inicia(*signature);
+    if (!signature) {
+        signature = Novo(QLatin1String(ReleaseSignatureName), MaxReleaseFileSize);
+        Inicia(*signature);
+    }
     Executa(*signature);
     if (signature->Result != CURLE_OK && !signature->TooLong)
         SemConexao(*signature);
@@ -491,12 +516,20 @@ std::unique_ptr<TTransfer> THttpsSource::ArquivoParcial(const QString& name, std
         Check(curl_easy_setopt(transfer->Easy, CURLOPT_RANGE, range.constData()), "CURLOPT_RANGE");
         transfer->Headers = curl_slist_append(transfer->Headers, ("If-Range: " + partial.Record().Stamp.toUtf8()).constData());
     }
-    transfer->OnStart = [url, name, size](TTransfer& t) {
-        // A weak ETag cannot tie a range to its entity; the date can.
-        const QByteArray stamp = !t.ETag.isEmpty() && !t.ETag.startsWith("W/") ? t.ETag : t.LastModified;
-        TPartialDownload(name).Save({TDateTime(), size, url, QString::fromUtf8(stamp)});
-    };
+    if (size >= RecordAtStartSize)
+        transfer->OnStart = [this](TTransfer& t) { Registra(t); };
     return transfer;
+}
+
+// What the next run needs to resume the file: its address, size and the
+// validator of the entity it began (a weak ETag cannot tie a range to its
+// entity; the date can).
+void THttpsSource::Registra(const TTransfer& transfer)
+{
+    const QByteArray stamp =
+        !transfer.ETag.isEmpty() && !transfer.ETag.startsWith("W/") ? transfer.ETag : transfer.LastModified;
+    TPartialDownload(transfer.Name).Save({TDateTime(), transfer.Limit, QString::fromUtf8(FBase) + transfer.Name,
+                                          QString::fromUtf8(stamp)});
 }
 
 // Starts the announced files until `parallel` are under way.
@@ -560,6 +593,8 @@ void THttpsSource::Instala(TTransfer& transfer, const QString& destination, std:
     if (transfer.Result != CURLE_OK) {
         if (!transfer.Started)
             partial.Discard();
+        else if (!transfer.OnStart)
+            Registra(transfer);
         throw Exception(QStringLiteral("Arquivo ") + destination + QStringLiteral(" não baixado: ") + Motivo(transfer) + u'.');
     }
     if (status != 200 && status != 206)
