@@ -832,7 +832,8 @@ protected:
 
 // The release fetched over HTTPS: what differs, Quendarive.exe replaced, the
 // scripts run, each file given the server's time (an FTP run of the same
-// files then fetches nothing); at once again, one request and nothing touched.
+// files then fetches nothing); at once again, one request and nothing
+// touched; zembo-check reads the same source.
 TEST_F(HttpsRelease, FetchesWhatDiffersThenAsksOnceWhenNothingChanged)
 {
     const QString key = MakeKey("belmora");
@@ -855,6 +856,10 @@ TEST_F(HttpsRelease, FetchesWhatDiffersThenAsksOnceWhenNothingChanged)
     EXPECT_LE(Requests().size(), 2) << Requests().join('\n').toStdString();
     EXPECT_EQ(Requests().filter("\" 304 ").size(), 1) << Requests().join('\n').toStdString();
     EXPECT_EQ(Snapshot(FWork.Path()), before);
+    const TResult check = Check();
+    EXPECT_EQ(check.Exit, 0) << check.Out.toStdString() << check.Err.toStdString();
+    EXPECT_TRUE(check.Out.contains("arquivo\tNOVO.DLL\t-\t")) << check.Out.toStdString();
+    EXPECT_TRUE(check.Out.contains("assinatura\tválida\tversão 7\t")) << check.Out.toStdString();
 
     Config(svPyftpd, false); // the same files over FTP are up to date
     const TResult ftp = Run();
