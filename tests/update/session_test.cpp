@@ -815,9 +815,9 @@ protected:
                    (scheme + "://127.0.0.1:" + ServiceEnv(port) + "/" + folder + "\r\n").toUtf8());
     }
     // The signed release of pyftpdlib's folder, published to the web server as a maker copies it.
-    void PublishOnTheWeb(qint64 serial, const QString& key)
+    void PublishOnTheWeb(qint64 serial, const QString& key, const std::function<void()>& change = {})
     {
-        Publish(serial, key);
+        Publish(serial, key, change);
         for (const QFileInfo& file : QDir(Root(svPyftpd)).entryInfoList(QDir::Files)) {
             WriteBytes(WebRoot() + file.fileName(), ReadBytes(file.filePath()));
             FileSetDate(WebRoot() + file.fileName(), *FileAge(file.filePath()));
@@ -939,6 +939,28 @@ TEST_F(HttpsRelease, ThroughAProxyAndWithTheServersPassword)
     EXPECT_FALSE(Requests().filter("\" 401 ").isEmpty()) << Requests().join('\n').toStdString();
     EXPECT_EQ(Requests().filter(" - " + ServiceEnv("ZEMBO_FTP_USER") + " ").filter("\" 200 ").size(),
               Requests().filter("\" 200 ").size());
+}
+
+// "Sair" during a transfer: the run stops there, and nothing further is
+// fetched, replaced or upgraded.
+TEST_F(HttpsRelease, AStopRequestEndsTheRunDuringATransfer)
+{
+    const QString key = MakeKey("belmora");
+    Trust(key);
+    PublishOnTheWeb(7, key, [this] { Serve(svPyftpd, "GRANDE.DAT", QByteArray(32 * 1024 * 1024, 'g')); });
+    qputenv("ZEMBO_RELEASE_KEYS", QFile::encodeName(FKeys));
+    struct TStopper : TSessionObserver {
+        TUpdateSession* Session = nullptr;
+        void TransferProgress(std::int64_t) override { Session->Cancela(); }
+    } stopper;
+    TUpdateSession session(stopper);
+    stopper.Session = &session;
+    ASSERT_FALSE(session.Inicia().has_value());
+    const TUpdateOutcome outcome = session.Atualiza();
+    qunsetenv("ZEMBO_RELEASE_KEYS");
+    EXPECT_EQ(outcome.Result, urCancelada) << outcome.Causa.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(FWork.File("GRANDE.DAT")));
+    ExpectProgramAndDatabaseUntouched();
 }
 
 // A transfer cut short resumes with Range tied by If-Range to the entity it
