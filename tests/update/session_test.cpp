@@ -885,7 +885,8 @@ TEST_F(HttpsRelease, AFileChangedAfterSigningIsNotInstalled)
 }
 
 // No trusted key, an http:// address: refused with a reason before any
-// request. A certificate of another CA: a failed connection, nothing changed.
+// request. A certificate of another CA, a redirect to http:// or a redirect
+// loop: a failed connection, nothing changed.
 TEST_F(HttpsRelease, RefusedBeforeAnyRequestOrOnAnUntrustedCertificate)
 {
     const QString key = MakeKey("belmora");
@@ -908,6 +909,15 @@ TEST_F(HttpsRelease, RefusedBeforeAnyRequestOrOnAnUntrustedCertificate)
     EXPECT_TRUE(badCert.Err.contains("Não foi possível estabelecer conexão https")) << badCert.Err.toStdString();
     EXPECT_TRUE(badCert.Err.contains("certificate")) << badCert.Err.toStdString();
     EXPECT_EQ(Requests(), QStringList());
+    // Redirects: never to clear text, at most five.
+    for (const QString folder : {"para-http/keldarin/", "laco/keldarin/"}) {
+        Address("https", "ZEMBO_NGINX_PORT", folder);
+        ClearAccessLog();
+        const TResult redirected = Run();
+        EXPECT_EQ(redirected.Exit, 1) << folder.toStdString();
+        EXPECT_TRUE(redirected.Err.contains("Não foi possível estabelecer conexão https")) << redirected.Err.toStdString();
+        EXPECT_LE(Requests().size(), 2 * 6) << Requests().join('\n').toStdString();
+    }
     auto after = Snapshot(FWork.Path());
     after.erase("atualiza.cfg");
     EXPECT_EQ(after, before);
