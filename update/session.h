@@ -27,7 +27,7 @@ enum TUpdateResult {
     urErros,        // a file, the replacement or the sequence failed
     urScriptFalhou, // a script failed, in this run or an earlier one of the session
     urCancelada,    // stopped on request
-    urSemConexao,   // the FTP server could not be reached
+    urSemConexao,   // the server (FTP or HTTPS) could not be reached
 };
 
 // Why an update of the folder cannot begin.
