@@ -1,8 +1,9 @@
 // One update of the installation in the working folder, from the checks to
 // the upgraded customer database: the sequence that the update window and
-// the unattended run (zembo-update) share. It owns the FTP client and the
-// catalogue and customer connections (and the run's source: FTP or HTTPS), writes the run log and the script
-// error file, and reports through TSessionObserver; its outcome is a value.
+// the unattended run (zembo-update) share. It owns the FTP client, the run's
+// source (FTP or HTTPS) and the catalogue and customer connections, writes
+// the run log and the script error file, and reports through
+// TSessionObserver; its outcome is a value.
 #pragma once
 
 #include "ftp/idftp.h"
