@@ -40,6 +40,12 @@ TConfiguracao LeConfiguracao()
     const QStringList lines = ReadAnsiLines(ConnectionFile);
     const auto line = [&](int i) { return i < lines.size() ? lines.at(i) : QString(); };
     settings.Host = line(0);
+    const QString first = TrimControl(line(0));
+    if (first.startsWith(QStringLiteral("https://"), Qt::CaseInsensitive) ||
+        first.startsWith(QStringLiteral("http://"), Qt::CaseInsensitive)) {
+        settings.Endereco = first;
+        return settings;
+    }
     bool ok = false;
     const int port = line(1).trimmed().toInt(&ok, 10);
     if (!ok || port < 0 || port > 65535)

@@ -21,10 +21,16 @@ struct TConfiguracao {
     bool Passive = true;
     bool SenhaAlternativa = false; // password from senha_ftp2
     bool Tls = false;              // line 5 reads "TLS": encrypted, or no connection
+    // Line 1 as a web address (https://HOST[:PORT]/PATH/, or a refused
+    // http:// one): the release's folder on a web server; lines 2 to 5 are
+    // then not read. Empty for FTP.
+    QString Endereco;
+    bool Web() const { return !Endereco.isEmpty(); }
     QString PasswordField() const;  // "senha_ftp" or "senha_ftp2"
 };
 
-// atualiza.cfg of the working folder, or the built-in server. Raises
+// atualiza.cfg of the working folder, or the built-in server. A first line
+// starting with "https://" or "http://" (any letter case) is a web address. Raises
 // EInOutError when the file exists but cannot be read, EConvertError for a
 // port that is not a number from 0 to 65535.
 TConfiguracao LeConfiguracao();

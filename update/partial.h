@@ -38,6 +38,8 @@ public:
     // Reads the side record; false when there is none, it cannot be read or
     // it belongs to another file.
     bool Load();
+    // The loaded record.
+    const TServerFile& Record() const { return FFile; }
     // The loaded record describes the file as the server does now.
     bool Matches(const TServerFile& file) const;
     // Writes the record for a download about to begin (written aside and renamed).

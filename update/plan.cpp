@@ -144,6 +144,26 @@ TUpdatePlan PlanejaAtualizacao(const QStringList& lines, const TIdFTPListItems& 
     return plan;
 }
 
+TUpdatePlan PlanejaPeloManifesto(const TManifest& manifest)
+{
+    TUpdatePlan plan;
+    for (const TManifestEntry& file : manifest.Files) {
+        TPlanItem entry;
+        entry.Line = file.Name;
+        entry.Name = file.Name;
+        entry.ListedSize = file.Size;
+        entry.Reason = MotivoRecusa(file.Name);
+        if (file.Name == DllsEntry)
+            entry.Decision = fdNuncaBaixado;
+        else if (!entry.Reason.isEmpty())
+            entry.Decision = fdRecusado;
+        else
+            entry.Decision = FileDifference(file, file.Name) ? fdBaixar : fdAtualizado;
+        plan.Items.append(entry);
+    }
+    return plan;
+}
+
 bool SubstituicaoNecessaria(bool downloaded, bool failed)
 {
     return SubstituicaoDevida(downloaded, failed, FileExists(MainArchive));

@@ -54,6 +54,10 @@ struct TUpdatePlan {
 // manifest, a listed file it does not name is refused.
 TUpdatePlan PlanejaAtualizacao(const QStringList& lines, const TIdFTPListItems& items,
                                const TManifest* manifest = nullptr);
+// The plan of a web source, whose folder is the signed manifest: one line
+// per entry (its name), fetched when the local copy's size or SHA-256
+// differs; time stamps do not decide.
+TUpdatePlan PlanejaPeloManifesto(const TManifest& manifest);
 // Whether the local file must be fetched: both times as "dd/mm/yyyy HH:mm"
 // differ; a missing file counts as today at 00:00.
 bool ArquivoDiferente(const QString& name, TDateTime remoteTime);

@@ -9,33 +9,12 @@
 #include "release/release.h"
 #include "settings.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
 
 namespace {
 
 const QString LockName = QStringLiteral("zembo-update.lock");
-
-// Holds what the server sends up to a limit; one byte more fails the
-// transfer instead of filling the memory.
-class TBoundedBuffer : public QBuffer {
-public:
-    explicit TBoundedBuffer(qint64 limit) : FLimit(limit) { open(QIODevice::ReadWrite); }
-
-protected:
-    qint64 writeData(const char* data, qint64 size) override
-    {
-        if (pos() + size > FLimit) {
-            setErrorString(QStringLiteral("mais de %1 bytes").arg(FLimit));
-            return -1;
-        }
-        return QBuffer::writeData(data, size);
-    }
-
-private:
-    qint64 FLimit;
-};
 
 } // namespace
 
@@ -284,7 +263,8 @@ TUpdateOutcome TUpdateSession::Atualiza()
 {
     Log(QStringLiteral("início da atualização em ") + QDir::currentPath());
     TRunReports reports(FObserver, [this](const QString& event) { Log(event); });
-    TUpdateRun run(FFtp, reports, FProgr, FStop);
+    EscolheFonte();
+    TUpdateRun run(*FSource, reports, FProgr, FStop);
     TUpdateOutcome outcome = Sincroniza(run, reports);
     if (outcome.Result == urSucesso && FStop)
         outcome = {urCancelada, QStringLiteral("Atualização interrompida.")};
@@ -311,8 +291,10 @@ TUpdateOutcome TUpdateSession::Sincroniza(TUpdateRun& run, const TRunReports& re
         }
         // Before the first file is installed: a run that installs some and
         // fails on another must not let the older release in again.
-        if (release)
+        if (release) {
             AcceptRelease(QDir::currentPath(), FManifestBytes);
+            FSource->VersaoAceita();
+        }
         if (FExecutavelVerificado) {
             FObserver.Stage(QStringLiteral("Listando"));
             const TUpdatePlan& plan = run.Planeja();
@@ -376,21 +358,17 @@ std::unique_ptr<TSignedRelease> TUpdateSession::VerificaVersao()
 {
     const QList<TPublicKey> keys = TrustedKeys(Settings::ReleasePublicKeys);
     CheckVerifiable(QDir::currentPath(), keys);
+    if (keys.isEmpty() && FSource->ExigeAssinatura())
+        throw EReleaseError(QStringLiteral(
+            "Atualização pela web recusada: nenhuma chave de assinatura confiável está configurada, e uma versão "
+            "baixada pela web só é instalada com a assinatura conferida (veja ") + ReleaseKeysFile() + u')');
     if (keys.isEmpty())
         return nullptr;
     FObserver.Stage(QStringLiteral("Conferindo a assinatura da versão"));
-    const auto fetch = [this](const char* name) {
-        TBoundedBuffer buffer(MaxReleaseFileSize);
-        try {
-            FFtp.Get(QLatin1String(name), &buffer);
-        } catch (const EIdReplyRFCError&) {
-            return QByteArray(); // not published: VerifyRelease says what is missing
-        }
-        return buffer.data();
-    };
-    FManifestBytes = fetch(ReleaseManifestName);
-    const QByteArray signature = fetch(ReleaseSignatureName);
-    auto release = std::make_unique<TSignedRelease>(VerifyRelease(FManifestBytes, signature, keys));
+    const QString accepted = QDir::current().filePath(QLatin1String(AcceptedReleaseName));
+    const TReleaseFiles files = FSource->LeVersao(FileExists(accepted) ? ReadFileBytes(accepted) : QByteArray());
+    FManifestBytes = files.Manifest;
+    auto release = std::make_unique<TSignedRelease>(VerifyRelease(FManifestBytes, files.Signature, keys));
     CheckAgainstAccepted(QDir::currentPath(), FManifestBytes);
     Log(QStringLiteral("versão %1 assinada pela chave %2").arg(release->Manifest.Serial).arg(release->KeyId));
     return release;
@@ -402,18 +380,33 @@ std::unique_ptr<TSignedRelease> TUpdateSession::VerificaVersao()
 std::unique_ptr<TSignedRelease> TUpdateSession::Conecta(TUpdateRun& run)
 {
     const TConfiguracao settings = LeConfiguracao();
-    Log(QStringLiteral("servidor ") + settings.Host + u':' + QString::number(settings.Port) +
-        (settings.Passive ? QStringLiteral(", modo passivo") : QStringLiteral(", modo ativo")) +
-        (settings.Tls ? QStringLiteral(", TLS") : QString()) + QStringLiteral(", senha de ") + settings.PasswordField());
+    Log(QStringLiteral("servidor ") + FSource->Descricao(settings) + QStringLiteral(", senha de ") + settings.PasswordField());
     run.Conecta(settings, SenhaFtp(settings));
     std::unique_ptr<TSignedRelease> release = VerificaVersao();
     run.UsaManifesto(release ? &release->Manifest : nullptr);
     return release;
 }
 
+// The source the first line of atualiza.cfg names; an unreadable file
+// keeps FTP, and the run's own reading of it reports the error.
+void TUpdateSession::EscolheFonte()
+{
+    TConfiguracao settings;
+    try {
+        settings = LeConfiguracao();
+    } catch (const std::exception&) {
+        // Conecta reads it again and ends the run with the error
+    }
+    FSource = CriaFonte(settings, FFtp, FStop);
+    FSource->OnWorkBegin = [this] { FObserver.TransferBegin(); };
+    FSource->OnWork = [this](std::int64_t count) { FObserver.TransferProgress(count); };
+    FSource->OnWorkEnd = [this] { FObserver.TransferEnd(wmRead); };
+}
+
 TUpdatePlan TUpdateSession::PlanoDosArquivos(std::optional<TSignedRelease>* release)
 {
-    TUpdateRun run(FFtp, FObserver, FProgr, FStop);
+    EscolheFonte();
+    TUpdateRun run(*FSource, FObserver, FProgr, FStop);
     try {
         const std::unique_ptr<TSignedRelease> verified = Conecta(run);
         TUpdatePlan plan = run.Planeja();

@@ -1,8 +1,9 @@
 // One update of the installation in the working folder, from the checks to
 // the upgraded customer database: the sequence that the update window and
-// the unattended run (zembo-update) share. It owns the FTP client and the
-// catalogue and customer connections, writes the run log and the script
-// error file, and reports through TSessionObserver; its outcome is a value.
+// the unattended run (zembo-update) share. It owns the FTP client, the run's
+// source (FTP or HTTPS) and the catalogue and customer connections, writes
+// the run log and the script error file, and reports through
+// TSessionObserver; its outcome is a value.
 #pragma once
 
 #include "ftp/idftp.h"
@@ -27,7 +28,7 @@ enum TUpdateResult {
     urErros,        // a file, the replacement or the sequence failed
     urScriptFalhou, // a script failed, in this run or an earlier one of the session
     urCancelada,    // stopped on request
-    urSemConexao,   // the FTP server could not be reached
+    urSemConexao,   // the server (FTP or HTTPS) could not be reached
 };
 
 // Why an update of the folder cannot begin.
@@ -136,6 +137,7 @@ private:
     TUpdateOutcome Sincroniza(TUpdateRun& run, const TRunReports& reports);
     std::unique_ptr<TSignedRelease> Conecta(TUpdateRun& run);
     std::unique_ptr<TSignedRelease> VerificaVersao();
+    void EscolheFonte();
 
 public:
     // The upgrade alone, of these aliases (the catalogue opened when it is
@@ -148,6 +150,7 @@ private:
     struct TFolderFiles; // the folder's lock and run log
     std::unique_ptr<TFolderFiles> FFolder;
     TIdFTP FFtp;
+    std::unique_ptr<TReleaseSource> FSource; // the run's: FTP through FFtp, or HTTPS
     std::unique_ptr<TDatabase> FCatalogue;
     std::unique_ptr<TIBDatabase> FCustomer;
     std::unique_ptr<TUpgradeRun> FUpgrade;

@@ -1,55 +1,38 @@
 #include "update/updaterun.h"
 
-#include "ftp/idftp.h"
 #include "platform/files.h"
 #include "release/release.h"
-#include "settings.h"
 #include "update/partial.h"
 
 #include <QDateTime>
 #include <QDir>
 
-void BaixaArquivo(TIdFTP& ftp, const TPlanItem& item, std::int64_t expectedSize, const TFetchedFileCheck& check)
+TUpdateRun::TUpdateRun(TReleaseSource& source, TUpdateObserver& observer, QString progr, const std::atomic<bool>& stop)
+    : FSource(source), FObserver(observer), FProgr(std::move(progr)), FStop(stop)
 {
-    if (expectedSize >= 0)
-        TPartialDownload(item.Name).Fetch(ftp, item.Name, {item.RemoteTime, expectedSize, item.Line, {}}, check);
-    else if (check) // a file to be judged is held to its size
-        throw Exception(QStringLiteral("O servidor não informou o tamanho de ") + item.Name +
-                        QStringLiteral(": o arquivo não pode ser conferido."));
-    else
-        ftp.Get(item.Name, item.Name, true, false, expectedSize);
-    FileSetDate(item.Name, item.RemoteTime); // outside 1980..2107 the file keeps its time
+    FSource.OnWait = [this] { FObserver.Waiting(); };
 }
 
 TUpdateRun::TUpdateRun(TIdFTP& ftp, TUpdateObserver& observer, QString progr, const std::atomic<bool>& stop)
-    : FFtp(ftp), FObserver(observer), FProgr(std::move(progr)), FStop(stop)
+    : FOwnSource(CriaFonteFtp(ftp)), FSource(*FOwnSource), FObserver(observer), FProgr(std::move(progr)), FStop(stop)
 {
-    FFtp.OnWait = [this] { FObserver.Waiting(); };
+    FSource.OnWait = [this] { FObserver.Waiting(); };
 }
 
 TUpdateRun::~TUpdateRun()
 {
-    FFtp.OnWait = nullptr;
+    FSource.OnWait = nullptr;
 }
 
 void TUpdateRun::Conecta(const TConfiguracao& settings, const QString& password)
 {
-    FFtp.Host = settings.Host;
-    FFtp.Port = settings.Port;
-    FFtp.Username = QLatin1String(Settings::FtpUser);
-    FFtp.Password = password;
-    FFtp.Passive = settings.Passive;
-    FFtp.UseTLS = settings.Tls ? utRequireTLS : utNoTLS;
+    CheckCancelled();
     try {
+        FSource.Conecta(settings, password);
+    } catch (const EUpdateConnectError&) {
         CheckCancelled();
-        FFtp.Connect();
-    } catch (const std::exception& error) {
-        CheckCancelled();
-        throw EUpdateConnectError(QStringLiteral("Não foi possível estabelecer conexão ftp.\r\rTENTE MAIS TARDE.\r") +
-                                  ErrorText(error));
+        throw;
     }
-    FFtp.SetTransferType(ftBinary);
-    FFtp.ChangeDir(ServerFolder);
 }
 
 void TUpdateRun::CheckCancelled() const
@@ -61,15 +44,16 @@ void TUpdateRun::CheckCancelled() const
 const TUpdatePlan& TUpdateRun::Planeja()
 {
     QStringList lines;
+    TUpdatePlan plan;
     try {
-        FFtp.List(&lines);
+        plan = FSource.Planeja(FManifest, lines);
     } catch (const std::exception&) {
         CheckCancelled();
         throw;
     }
     CheckCancelled();
     FObserver.Listed(lines);
-    FPlan = PlanejaAtualizacao(lines, FFtp.DirectoryListing(), FManifest);
+    FPlan = plan;
     FObserver.Planned(FPlan);
     return FPlan;
 }
@@ -91,6 +75,19 @@ void TUpdateRun::Sincroniza(const QString& mainExecutable)
     Executa(mainExecutable);
 }
 
+// What the plan fetches, with the sizes Baixa holds each file to, so that a
+// source may start several at once.
+void TUpdateRun::Antecipa()
+{
+    QList<TFetchItem> files;
+    for (const TPlanItem& item : FPlan.Items) {
+        const TManifestEntry* entry = FManifest ? FManifest->Find(item.Name) : nullptr;
+        if (item.Decision == fdBaixar)
+            files.append({item.Name, entry ? entry->Size : item.ListedSize});
+    }
+    FSource.Antecipa(files);
+}
+
 void TUpdateRun::Executa(const QString& mainExecutable)
 {
     LimpaParciais();
@@ -98,6 +95,7 @@ void TUpdateRun::Executa(const QString& mainExecutable)
     // in place, the next run still replaces.
     if (FPlan.ReplacementExpected() && !SubstituicaoPendente())
         MarcaSubstituicaoPendente();
+    Antecipa();
     for (int i = 0; i < FPlan.Items.size(); ++i) {
         CheckCancelled();
         const TPlanItem& item = FPlan.Items.at(i);
@@ -141,7 +139,7 @@ void TUpdateRun::Baixa(int index)
     const TPlanItem& item = FPlan.Items.at(index);
     FDownloaded = true;
     const TManifestEntry* entry = FManifest ? FManifest->Find(item.Name) : nullptr;
-    const std::int64_t size = entry ? entry->Size : item.ListedSize >= 0 ? item.ListedSize : FFtp.Size(item.Name);
+    const std::int64_t size = entry ? entry->Size : item.ListedSize >= 0 ? item.ListedSize : FSource.Tamanho(item.Name);
     FObserver.SizeKnown(std::uint32_t(size));
     TFetchedFileCheck check;
     if (entry) {
@@ -154,7 +152,7 @@ void TUpdateRun::Baixa(int index)
     }
     try {
         FObserver.StateChanged(index, nsOrange);
-        BaixaArquivo(FFtp, item, size, check);
+        FSource.Baixa(item, size, check);
         FObserver.FileFetched(index);
         FObserver.StateChanged(index, nsGreen);
     } catch (const std::exception& error) {
@@ -181,12 +179,7 @@ bool TUpdateRun::ArquivoConfere()
 
 void TUpdateRun::Desconecta()
 {
-    try {
-        if (FFtp.Connected())
-            FFtp.Disconnect();
-    } catch (const std::exception&) {
-        // a session already lost has nothing to say goodbye to
-    }
+    FSource.Desconecta();
 }
 
 QString TextoFinal(bool failed, bool scriptFailed)

@@ -10,6 +10,7 @@
 #include "update/names.h"
 #include "update/plan.h"
 #include "update/replacement.h"
+#include "update/source.h"
 
 #include <QList>
 #include <QString>
@@ -17,31 +18,10 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 struct TManifest;
 class TIdFTP;
-
-// Runs on a fetched file before it replaces the local copy; raises to refuse it.
-using TFetchedFileCheck = std::function<void(const QString& fetchedFile)>;
-// Fetches the file over its local copy, which survives any failure; a
-// length other than expectedSize (when known) fails the download. With a
-// known size an interrupted download is kept aside and resumed by the next
-// run while the server's time and size still match. check, when given,
-// judges the whole file before it replaces the local copy. Then stamps it
-// with the listing's time (a failed stamping is ignored).
-void BaixaArquivo(TIdFTP& ftp, const TPlanItem& item, std::int64_t expectedSize, const TFetchedFileCheck& check = {});
-
-// The FTP connection failed: the message of the window, with the error's text.
-class EUpdateConnectError : public Exception {
-public:
-    using Exception::Exception;
-};
-
-// The run stopped on a close request.
-class EUpdateCancelled : public Exception {
-public:
-    EUpdateCancelled() : Exception(QStringLiteral("Atualização interrompida.")) {}
-};
 
 // What the run reports, in the order it happens.
 class TUpdateObserver {
@@ -71,19 +51,22 @@ public:
     // whatever the run waits for stops at once (a transfer at its next
     // block), nothing further is fetched or replaced, and a replacement
     // under way puts the previous program back.
+    TUpdateRun(TReleaseSource& source, TUpdateObserver& observer, QString progr, const std::atomic<bool>& stop);
+    // Over the FTP client alone.
     TUpdateRun(TIdFTP& ftp, TUpdateObserver& observer, QString progr, const std::atomic<bool>& stop);
     ~TUpdateRun();
     TUpdateRun(const TUpdateRun&) = delete;
     TUpdateRun& operator=(const TUpdateRun&) = delete;
 
-    // Settings, login, binary, "keldarin". A failed connection raises
-    // EUpdateConnectError; other errors pass through.
+    // The source's connection (for FTP: settings, login, binary,
+    // "keldarin"). A failed connection raises EUpdateConnectError; other
+    // errors pass through.
     void Conecta(const TConfiguracao& settings, const QString& password);
     // From now on every file is held to the signed release's manifest
     // (which must outlive the run): unlisted files are refused, fetched
     // ones and the archive checked before they are used.
     void UsaManifesto(const TManifest* manifest) { FManifest = manifest; }
-    // Lists "keldarin" and judges every line against the local files;
+    // Lists the server's folder (or reads the manifest) and judges every line against the local files;
     // changes nothing (what a check tool shows).
     const TUpdatePlan& Planeja();
     // Records the replacement as pending when the plan expects it, fetches
@@ -92,19 +75,21 @@ public:
     void Executa(const QString& mainExecutable);
     // Planeja, then Executa: the window's run.
     void Sincroniza(const QString& mainExecutable);
-    // Orderly QUIT; errors of a session already lost are ignored.
+    // Orderly goodbye (QUIT); errors of a session already lost are ignored.
     void Desconecta();
 
     bool Cancelado() const { return FStop; }
 
 private:
+    void Antecipa();
     void Baixa(int index);
     void LimpaParciais() const;
     // The archive is the one the manifest names, also when an earlier run fetched it.
     bool ArquivoConfere();
     void CheckCancelled() const;
 
-    TIdFTP& FFtp;
+    std::unique_ptr<TReleaseSource> FOwnSource; // when made over a client alone
+    TReleaseSource& FSource;
     TUpdateObserver& FObserver;
     QString FProgr;
     TUpdatePlan FPlan;

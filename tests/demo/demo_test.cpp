@@ -2,7 +2,8 @@
 // each face of the update: the window played by the driver (--headless) and
 // the unattended zembo-update (--unattended). A first run installs the
 // signed release, a second one (--again) finds nothing to fetch and no script
-// to run; a served file changed after signing (--tampered) is refused.
+// to run; a served file changed after signing (--tampered) is refused; the
+// release served over HTTPS (--https) is fetched as well.
 #include "settings.h"
 #include "tests/support/testenv.h"
 
@@ -174,6 +175,31 @@ TEST_P(Demo, TamperedFileIsRefused)
     EXPECT_EQ(Customer("select versao from versao"), "0003");
     EXPECT_TRUE(ReadBytes(Installed("zembo-update.log")).contains("fim: Atualização finalizada com erros"));
 }
+
+// The same release served by nginx over TLS (--https): every file that
+// differs in size or SHA-256 is fetched (the copy of the same minute too:
+// time stamps do not decide), then a second run fetches nothing.
+class DemoOverHttps : public Demo {};
+
+TEST_P(DemoOverHttps, FetchesWhatDiffersThenNothing)
+{
+    const TDemoRun first = Run({QStringLiteral("--https")});
+    ASSERT_EQ(first.ExitCode, 0) << first.Output.toStdString();
+    for (const QString& text : {Success, Verified, QStringLiteral("source:           https://127.0.0.1:")})
+        EXPECT_TRUE(first.Output.contains(text)) << text.toStdString() << '\n' << first.Output.toStdString();
+    for (const QString name : {"Keldarin.dll", "Tabelas.dat", "Quendarive.rar"}) {
+        SCOPED_TRACE(name.toStdString());
+        EXPECT_EQ(ReadBytes(Installed(name)), ReadBytes(Served(name)));
+        EXPECT_EQ(QFileInfo(Installed(name)).lastModified(), QFileInfo(Served(name)).lastModified());
+    }
+    EXPECT_EQ(Customer("select versao from versao"), "0006");
+    const TDemoRun again = Run({QStringLiteral("--https"), QStringLiteral("--again")});
+    ASSERT_EQ(again.ExitCode, 0) << again.Output.toStdString();
+    EXPECT_TRUE(again.Output.contains(QStringLiteral("files fetched:    none"))) << again.Output.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Faces, DemoOverHttps, ::testing::Values(TFace{"Unattended", "--unattended", 1}),
+                         [](const ::testing::TestParamInfo<TFace>& face) { return std::string(face.param.Name); });
 
 INSTANTIATE_TEST_SUITE_P(Faces, Demo,
                          ::testing::Values(TFace{"Window", "--headless", 0}, TFace{"Unattended", "--unattended", 1}),

@@ -39,8 +39,8 @@ ALLOWED = {
     "tests/support/appmain.cpp": {"tests/support", "platform", "app"},
 }
 # Headers private to one library: only its own sources and private headers
-# may include them, so asio, OpenSSL, the InterBase client header and
-# libsodium stay inside. A key ending in "/" stands for every header of that folder.
+# may include them, so asio, OpenSSL, the InterBase client header,
+# libsodium and libcurl stay inside. A key ending in "/" stands for every header of that folder.
 PRIVATE = {
     "asio.hpp": ("ftp/", "ftp/idsocket.h"),
     "asio/": ("ftp/", "ftp/idsocket.h"),
@@ -50,6 +50,7 @@ PRIVATE = {
     "db/ibclient.h": ("db/", None),
     "sodium.h": ("release/", "release/crypto.h"),
     "release/crypto.h": ("release/", None),
+    "curl/": ("update/https/", None),
 }
 QT_MODULES = ("QtGui", "QtWidgets", "QtSql")
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')

@@ -8,6 +8,8 @@
 #include "release/release.h"
 #include "tests/support/rar4writer.h"
 #include "tests/update/installation.h"
+#include "update/https/httpssource.h"
+#include "update/partial.h"
 #include "update/session.h"
 
 #include <QCoreApplication>
@@ -780,6 +782,225 @@ TEST_F(SignedRelease, WithoutAKeyNothingIsVerified)
     EXPECT_EQ(ReadBytes(FWork.File("Quendarive.exe")), "programa novo");
     EXPECT_EQ(FCustomer->Scalar("SELECT VERSAO FROM VERSAO"), "0002");
     EXPECT_FALSE(Accepted());
+}
+
+// The same release served by nginx over TLS (HTTP/2) from the folder
+// atualiza.cfg's first line names: the files pyftpdlib would serve, copied
+// with their times. The test CA is trusted through $ZEMBO_FTP_CA, and no
+// proxy is named unless a case says so.
+class HttpsRelease : public SignedRelease {
+protected:
+    void SetUp() override
+    {
+        SignedRelease::SetUp();
+        for (const char* name : {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
+            qunsetenv(name);
+        qputenv("ZEMBO_FTP_CA", ServiceEnv("ZEMBO_NGINX_CA").toLocal8Bit());
+        Address("https", "ZEMBO_NGINX_PORT");
+        QDir(WebRoot()).removeRecursively();
+        QDir().mkpath(WebRoot());
+        ClearAccessLog();
+    }
+    void TearDown() override
+    {
+        qunsetenv("ZEMBO_FTP_CA");
+        qunsetenv("https_proxy");
+        SignedRelease::TearDown();
+    }
+    static QString WebRoot() { return ServiceEnv("ZEMBO_NGINX_ROOT") + "/keldarin/"; }
+    // atualiza.cfg: the one line of a web source.
+    void Address(const QString& scheme, const char* port, const QString& folder = "keldarin/")
+    {
+        WriteBytes(FWork.File("atualiza.cfg"),
+                   (scheme + "://127.0.0.1:" + ServiceEnv(port) + "/" + folder + "\r\n").toUtf8());
+    }
+    // The signed release of pyftpdlib's folder, published to the web server as a maker copies it.
+    void PublishOnTheWeb(qint64 serial, const QString& key, const std::function<void()>& change = {})
+    {
+        Publish(serial, key, change);
+        for (const QFileInfo& file : QDir(Root(svPyftpd)).entryInfoList(QDir::Files)) {
+            WriteBytes(WebRoot() + file.fileName(), ReadBytes(file.filePath()));
+            FileSetDate(WebRoot() + file.fileName(), *FileAge(file.filePath()));
+        }
+    }
+    static void ClearAccessLog() { QFile(ServiceEnv("ZEMBO_NGINX_LOG")).resize(0); }
+    static QStringList Requests()
+    {
+        return QString::fromUtf8(ReadBytes(ServiceEnv("ZEMBO_NGINX_LOG"))).split(u'\n', Qt::SkipEmptyParts);
+    }
+};
+
+// The release fetched over HTTPS: what differs, Quendarive.exe replaced, the
+// scripts run, each file given the server's time (an FTP run of the same
+// files then fetches nothing); at once again, one request and nothing
+// touched; zembo-check reads the same source.
+TEST_F(HttpsRelease, FetchesWhatDiffersThenAsksOnceWhenNothingChanged)
+{
+    const QString key = MakeKey("belmora");
+    Trust(key);
+    PublishOnTheWeb(7, key);
+    const TResult first = Run();
+    EXPECT_EQ(first.Exit, 0) << first.Err.toStdString();
+    ExpectInstalled();
+    EXPECT_EQ(ToTheMinute("VELHO.DLL"), ToTheMinute(WebRoot() + "VELHO.DLL"));
+    EXPECT_EQ(MissingInOrder(LogLines(), {"servidor https://127.0.0.1:", "versão 7 assinada", "arquivo NOVO.DLL baixado",
+                                          "substituição: Quendarive.exe substituído", "fim: " + Success}),
+              "");
+    EXPECT_TRUE(Requests().filter("GET /keldarin/NOVO.DLL HTTP/2.0\" 200").size() == 1) << Requests().join('\n').toStdString();
+    EXPECT_TRUE(QFileInfo::exists(FWork.File(HttpsStateName)));
+
+    ClearAccessLog();
+    const auto before = Snapshot(FWork.Path());
+    const TResult again = Run();
+    EXPECT_EQ(again.Exit, 0) << again.Err.toStdString();
+    EXPECT_LE(Requests().size(), 2) << Requests().join('\n').toStdString();
+    EXPECT_EQ(Requests().filter("\" 304 ").size(), 1) << Requests().join('\n').toStdString();
+    EXPECT_EQ(Snapshot(FWork.Path()), before);
+    const TResult check = Check();
+    EXPECT_EQ(check.Exit, 0) << check.Out.toStdString() << check.Err.toStdString();
+    EXPECT_TRUE(check.Out.contains("arquivo\tNOVO.DLL\t-\t")) << check.Out.toStdString();
+    EXPECT_TRUE(check.Out.contains("assinatura\tválida\tversão 7\t")) << check.Out.toStdString();
+
+    Config(svPyftpd, false); // the same files over FTP are up to date
+    const TResult ftp = Run();
+    EXPECT_EQ(ftp.Exit, 0) << ftp.Err.toStdString();
+    EXPECT_FALSE(ftp.Out.contains("baixado ")) << ftp.Out.toStdString();
+}
+
+// A served file changed after signing is refused, the previous copy kept.
+TEST_F(HttpsRelease, AFileChangedAfterSigningIsNotInstalled)
+{
+    const QString key = MakeKey("belmora");
+    Trust(key);
+    WriteBytes(FWork.File("NOVO.DLL"), "cópia anterior");
+    PublishOnTheWeb(7, key);
+    QByteArray bytes = ReadBytes(WebRoot() + "NOVO.DLL");
+    bytes[1000] = 'x';
+    WriteBytes(WebRoot() + "NOVO.DLL", bytes);
+    const TResult r = Run();
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_EQ(ReadBytes(FWork.File("NOVO.DLL")), "cópia anterior");
+    EXPECT_FALSE(QFileInfo::exists(TPartialDownload(FWork.File("NOVO.DLL")).PartialFile()));
+    ExpectProgramAndDatabaseUntouched();
+}
+
+// No trusted key, an http:// address: refused with a reason before any
+// request. A certificate of another CA, a redirect to http:// or a redirect
+// loop: a failed connection, nothing changed.
+TEST_F(HttpsRelease, RefusedBeforeAnyRequestOrOnAnUntrustedCertificate)
+{
+    const QString key = MakeKey("belmora");
+    PublishOnTheWeb(7, key);
+    auto before = Snapshot(FWork.Path());
+    before.erase("atualiza.cfg");
+    const TResult noKey = Run();
+    EXPECT_EQ(noKey.Exit, 1);
+    EXPECT_TRUE(noKey.Err.contains("nenhuma chave de assinatura confiável")) << noKey.Err.toStdString();
+    Trust(key);
+    Address("http", "ZEMBO_NGINX_PORT");
+    const TResult clear = Run();
+    EXPECT_EQ(clear.Exit, 1);
+    EXPECT_TRUE(clear.Err.contains("não usa https")) << clear.Err.toStdString();
+    EXPECT_EQ(Requests(), QStringList());
+
+    Address("https", "ZEMBO_NGINX_BADCERT_PORT");
+    const TResult badCert = Run();
+    EXPECT_EQ(badCert.Exit, 1);
+    EXPECT_TRUE(badCert.Err.contains("Não foi possível estabelecer conexão https")) << badCert.Err.toStdString();
+    EXPECT_TRUE(badCert.Err.contains("certificate")) << badCert.Err.toStdString();
+    EXPECT_EQ(Requests(), QStringList());
+    // Redirects: never to clear text, at most five.
+    for (const QString folder : {"para-http/keldarin/", "laco/keldarin/"}) {
+        Address("https", "ZEMBO_NGINX_PORT", folder);
+        ClearAccessLog();
+        const TResult redirected = Run();
+        EXPECT_EQ(redirected.Exit, 1) << folder.toStdString();
+        EXPECT_TRUE(redirected.Err.contains("Não foi possível estabelecer conexão https")) << redirected.Err.toStdString();
+        EXPECT_LE(Requests().size(), 2 * 6) << Requests().join('\n').toStdString();
+    }
+    auto after = Snapshot(FWork.Path());
+    after.erase("atualiza.cfg");
+    EXPECT_EQ(after, before);
+    ExpectProgramAndDatabaseUntouched();
+}
+
+// Through the proxy https_proxy names, with its account from the address;
+// without the account the proxy's refusal is a failed connection naming it.
+// A server that asks for a password (401) gets the FTP account's.
+TEST_F(HttpsRelease, ThroughAProxyAndWithTheServersPassword)
+{
+    const QString key = MakeKey("belmora");
+    Trust(key);
+    PublishOnTheWeb(7, key);
+    const QString proxy = "127.0.0.1:" + ServiceEnv("ZEMBO_TINYPROXY_PORT");
+    qputenv("https_proxy", ("http://" + proxy).toUtf8());
+    const TResult refused = Run();
+    EXPECT_EQ(refused.Exit, 1);
+    EXPECT_TRUE(refused.Err.contains("o proxy http://" + proxy + " recusou a conexão (HTTP 407)")) << refused.Err.toStdString();
+
+    qputenv("https_proxy", ("http://proxy:proxy@" + proxy).toUtf8());
+    Address("https", "ZEMBO_NGINX_PORT", "privado/keldarin/");
+    const TResult r = Run();
+    EXPECT_EQ(r.Exit, 0) << r.Err.toStdString();
+    ExpectInstalled();
+    EXPECT_FALSE(ReadBytes(FWork.File(RunLogName)).contains("proxy:proxy"));
+    const QString connections = QString::fromUtf8(ReadBytes(ServiceEnv("ZEMBO_TINYPROXY_LOG")));
+    EXPECT_TRUE(connections.contains("CONNECT 127.0.0.1:" + ServiceEnv("ZEMBO_NGINX_PORT"))) << connections.toStdString();
+    EXPECT_FALSE(Requests().filter("\" 401 ").isEmpty()) << Requests().join('\n').toStdString();
+    EXPECT_EQ(Requests().filter(" - " + ServiceEnv("ZEMBO_FTP_USER") + " ").filter("\" 200 ").size(),
+              Requests().filter("\" 200 ").size());
+}
+
+// "Sair" during a transfer: the run stops there, and nothing further is
+// fetched, replaced or upgraded.
+TEST_F(HttpsRelease, AStopRequestEndsTheRunDuringATransfer)
+{
+    const QString key = MakeKey("belmora");
+    Trust(key);
+    PublishOnTheWeb(7, key, [this] { Serve(svPyftpd, "GRANDE.DAT", QByteArray(32 * 1024 * 1024, 'g')); });
+    qputenv("ZEMBO_RELEASE_KEYS", QFile::encodeName(FKeys));
+    struct TStopper : TSessionObserver {
+        TUpdateSession* Session = nullptr;
+        void TransferProgress(std::int64_t) override { Session->Cancela(); }
+    } stopper;
+    TUpdateSession session(stopper);
+    stopper.Session = &session;
+    ASSERT_FALSE(session.Inicia().has_value());
+    const TUpdateOutcome outcome = session.Atualiza();
+    qunsetenv("ZEMBO_RELEASE_KEYS");
+    EXPECT_EQ(outcome.Result, urCancelada) << outcome.Causa.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(FWork.File("GRANDE.DAT")));
+    ExpectProgramAndDatabaseUntouched();
+}
+
+// A transfer cut short resumes with Range tied by If-Range to the entity it
+// began: the same file continues (206); a file changed meanwhile comes
+// whole, never stitched onto the old bytes.
+TEST_F(HttpsRelease, AnInterruptedDownloadResumesOnlyOnTheSameFile)
+{
+    const QString key = MakeKey("belmora");
+    Trust(key);
+    PublishOnTheWeb(7, key);
+    const QString url = "https://127.0.0.1:" + ServiceEnv("ZEMBO_NGINX_PORT") + "/keldarin/NOVO.DLL";
+    const QFileInfo served(WebRoot() + "NOVO.DLL");
+    const QString etag = QString("\"%1-%2\"").arg(served.lastModified().toSecsSinceEpoch(), 0, 16).arg(served.size(), 0, 16);
+    TPartialDownload partial(FWork.File("NOVO.DLL"));
+    WriteBytes(partial.PartialFile(), QByteArray(1000, 'n'));
+    partial.Save({TDateTime(), 300000, url, etag});
+    const TResult resumed = Run();
+    EXPECT_EQ(resumed.Exit, 0) << resumed.Err.toStdString();
+    EXPECT_EQ(ReadBytes(FWork.File("NOVO.DLL")), QByteArray(300000, 'n'));
+    EXPECT_EQ(Requests().filter("GET /keldarin/NOVO.DLL HTTP/2.0\" 206 299000").size(), 1) << Requests().join('\n').toStdString();
+
+    WriteBytes(FWork.File("NOVO.DLL"), "cópia anterior");
+    WriteBytes(partial.PartialFile(), QByteArray(1000, 'v')); // bytes of a file the server no longer has
+    partial.Save({TDateTime(), 300000, url, "\"0-0\""});
+    ClearAccessLog();
+    const TResult whole = Run();
+    EXPECT_EQ(whole.Exit, 0) << whole.Err.toStdString();
+    EXPECT_EQ(ReadBytes(FWork.File("NOVO.DLL")), QByteArray(300000, 'n'));
+    EXPECT_EQ(Requests().filter("GET /keldarin/NOVO.DLL HTTP/2.0\" 200 300000").size(), 1) << Requests().join('\n').toStdString();
+    EXPECT_FALSE(QFileInfo::exists(partial.PartialFile()));
 }
 
 // An application object, as the programs that run a session have.

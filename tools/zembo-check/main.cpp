@@ -123,7 +123,9 @@ QList<QStringList> Records(const TCheckReport& report)
 {
     QList<QStringList> records;
     for (const TFileCheck& file : report.Files) {
-        QStringList fields{QStringLiteral("arquivo"), file.Item.Name, TimeText(file.Item.RemoteTime),
+        // A web source's folder gives no times before a transfer: "-".
+        const QString served = file.Item.RemoteTime.Value() == 0 ? QStringLiteral("-") : TimeText(file.Item.RemoteTime);
+        QStringList fields{QStringLiteral("arquivo"), file.Item.Name, served,
                            LocalText(file), DecisionText(file.Item.Decision)};
         if (file.Item.Decision == fdRecusado)
             fields << file.Item.Reason;
