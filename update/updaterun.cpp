@@ -9,6 +9,29 @@
 #include <QDateTime>
 #include <QDir>
 
+namespace {
+
+// A local file that takes no more than its limit: one byte more fails the transfer.
+class TBoundedFile : public QFile {
+public:
+    explicit TBoundedFile(qint64 limit) : FLimit(limit) {}
+
+protected:
+    qint64 writeData(const char* data, qint64 size) override
+    {
+        if (pos() + size > FLimit) {
+            setErrorString(QStringLiteral("mais de %1 bytes").arg(FLimit));
+            return -1;
+        }
+        return QFile::writeData(data, size);
+    }
+
+private:
+    qint64 FLimit;
+};
+
+} // namespace
+
 void BaixaArquivo(TIdFTP& ftp, const TPlanItem& item, std::int64_t expectedSize, const TFetchedFileCheck& check)
 {
     if (expectedSize >= 0)
@@ -70,6 +93,12 @@ const TUpdatePlan& TUpdateRun::Planeja()
     CheckCancelled();
     FObserver.Listed(lines);
     FPlan = PlanejaAtualizacao(lines, FFtp.DirectoryListing(), FManifest);
+    if (FManifest && !FKeys.isEmpty() && FPlan.AnyToFetch()) {
+        FDeltas.Load(Servidor(), *FManifest, FKeys);
+        CheckCancelled();
+        FObserver.DeltasRead(FDeltas.Problem());
+        FDeltas.Annotate(FPlan);
+    }
     FObserver.Planned(FPlan);
     return FPlan;
 }
@@ -114,11 +143,18 @@ void TUpdateRun::Executa(const QString& mainExecutable)
             Baixa(i);
     }
     CheckCancelled();
-    if (SubstituicaoNecessaria(FDownloaded, FError) && ArquivoConfere()) {
-        const TSubstituicao replacement = SubstituiExecutavel(mainExecutable, FProgr, [this] {
-            FObserver.Waiting();
-            return !FStop;
-        });
+    if (FBuiltExecutable && FError)
+        DeleteFile(BuiltExecutable); // the run replaces nothing after an error
+    else if (FBuiltExecutable)
+        DeleteFile(MainArchive); // an earlier release's: never to be unpacked over the new program
+    if (FBuiltExecutable ? !FError : SubstituicaoNecessaria(FDownloaded, FError) && ArquivoConfere()) {
+        const TSubstituicao replacement = SubstituiExecutavel(
+            mainExecutable, FProgr,
+            [this] {
+                FObserver.Waiting();
+                return !FStop;
+            },
+            FBuiltExecutable ? BuiltExecutable : QString());
         CheckCancelled();
         if (replacement.Failed) {
             FError = true;
@@ -140,6 +176,8 @@ void TUpdateRun::Baixa(int index)
 {
     const TPlanItem& item = FPlan.Items.at(index);
     FDownloaded = true;
+    if (BaixaDelta(index))
+        return;
     const TManifestEntry* entry = FManifest ? FManifest->Find(item.Name) : nullptr;
     const std::int64_t size = entry ? entry->Size : item.ListedSize >= 0 ? item.ListedSize : FFtp.Size(item.Name);
     FObserver.SizeKnown(std::uint32_t(size));
@@ -163,6 +201,47 @@ void TUpdateRun::Baixa(int index)
         FObserver.StateChanged(index, nsRed);
         FObserver.FileFailed(index, ErrorText(error));
     }
+}
+
+// A file of the delta folder; the caller removes what a failure leaves.
+TServerFetch TUpdateRun::Servidor()
+{
+    return [this](const QString& serverName, const QString& localFile, std::int64_t maxBytes) {
+        TBoundedFile file(maxBytes);
+        if (const QString failed = OpenNoFollow(file, localFile, QIODevice::WriteOnly | QIODevice::Truncate);
+            !failed.isEmpty())
+            throw EInOutError(QStringLiteral("Cannot create file \"%1\". %2").arg(localFile, failed));
+        FFtp.Get(serverName, &file);
+        if (!file.flush())
+            throw EInOutError(QStringLiteral("Cannot write file \"%1\". %2").arg(localFile, file.errorString()));
+    };
+}
+
+bool TUpdateRun::BaixaDelta(int index)
+{
+    const TPlanItem& item = FPlan.Items.at(index);
+    const TDeltaEntry* patch = item.DeltaSize >= 0 ? FDeltas.For(item.Name) : nullptr;
+    if (!patch)
+        return false;
+    FObserver.SizeKnown(std::uint32_t(patch->PatchSize));
+    FObserver.StateChanged(index, nsOrange);
+    try {
+        if (item.Name == MainArchive) {
+            FDeltas.Build(Servidor(), *patch, BuiltExecutable);
+            FBuiltExecutable = true;
+        } else {
+            FDeltas.Install(Servidor(), *patch, item);
+        }
+    } catch (const std::exception& error) {
+        CheckCancelled();
+        FObserver.DeltaFailed(index, ErrorText(error));
+        return false;
+    }
+    const TManifestEntry* entry = FManifest->Find(item.Name);
+    FObserver.FetchedByDelta(index, patch->PatchSize, entry ? entry->Size : patch->NewSize);
+    FObserver.FileFetched(index);
+    FObserver.StateChanged(index, nsGreen);
+    return true;
 }
 
 bool TUpdateRun::ArquivoConfere()
