@@ -72,7 +72,7 @@ std::int64_t MakePatch(const QString& oldFile, const QString& newFile, const QSt
     if (!context)
         throw EDeltaError(QStringLiteral("Sem memória para o compressor"));
     ZSTD_CCtx* c = context.get();
-    const QString what = QStringLiteral("Delta de ") + newFile;
+    const QString what = QStringLiteral("delta de ") + newFile + QStringLiteral(" não pôde ser feito");
     Check(ZSTD_CCtx_setParameter(c, ZSTD_c_compressionLevel, PatchLevel), what);
     Check(ZSTD_CCtx_setParameter(c, ZSTD_c_enableLongDistanceMatching, 1), what);
     Check(ZSTD_CCtx_setParameter(c, ZSTD_c_windowLog, WindowLog(older.size(), newer.size())), what);
@@ -96,7 +96,7 @@ std::int64_t ApplyPatch(const QString& oldFile, const QString& patchFile, const 
     if (!context)
         throw EDeltaError(QStringLiteral("Sem memória para o descompressor"));
     ZSTD_DCtx* d = context.get();
-    const QString what = QStringLiteral("Delta ") + patchFile;
+    const QString what = QStringLiteral("delta inválido");
     Check(ZSTD_DCtx_setParameter(d, ZSTD_d_windowLogMax, WindowLog(older.size(), maxOutput)), what);
     Check(ZSTD_DCtx_refPrefix(d, older.constData(), std::size_t(older.size())), what);
 

@@ -110,7 +110,11 @@ void TDeltas::Build(const TServerFetch& fetch, const TDeltaEntry& entry, const Q
                               .arg(entry.PatchSize));
     const QString source = entry.Name;
     try {
-        ApplyPatch(source, patch, outFile, entry.NewSize);
+        try {
+            ApplyPatch(source, patch, outFile, entry.NewSize);
+        } catch (const EDeltaError& error) {
+            throw EDeltaError(entry.PatchName() + QStringLiteral(": ") + error.Message());
+        }
         if (QFileInfo(outFile).size() != entry.NewSize || Sha256OfFile(outFile) != entry.NewSha256)
             throw EDeltaError(QStringLiteral("o arquivo refeito pelo delta %1 não confere com o SHA-256 da versão")
                                   .arg(entry.PatchName()));
