@@ -90,6 +90,8 @@ std::int64_t MakePatch(const QString& oldFile, const QString& newFile, const QSt
 std::int64_t ApplyPatch(const QString& oldFile, const QString& patchFile, const QString& outFile,
                         std::int64_t maxOutput)
 {
+    // Read, not mapped: a local copy another user truncated under a mapping
+    // would kill the run instead of failing the patch.
     const QByteArray older = ReadFileBytes(oldFile);
     const QByteArray patch = ReadFileBytes(patchFile);
     const std::unique_ptr<ZSTD_DCtx, TDecompressor> context(ZSTD_createDCtx());

@@ -123,6 +123,7 @@ void TUpdateRun::Sincroniza(const QString& mainExecutable)
 void TUpdateRun::Executa(const QString& mainExecutable)
 {
     LimpaParciais();
+    DeleteFile(BuiltExecutable); // left by a run stopped before its replacement
     // Before the first change: killed anywhere from here to the new program
     // in place, the next run still replaces.
     if (FPlan.ReplacementExpected() && !SubstituicaoPendente())
