@@ -952,8 +952,8 @@ TEST_F(Deltas, PatchesServeTheChangedFilesAndTheExecutable)
 // Every failure of a delta falls back to the whole file in the same run, the
 // reason in the run log, and the result is the release's all the same: a
 // damaged patch, one that gives other bytes (listed with the release's
-// hash), one missing, an index signed by an unknown key, a local copy no
-// patch starts from.
+// hash), one missing, short or longer than listed, an index signed by an
+// unknown key, a local copy no patch starts from.
 TEST_F(Deltas, EveryFailureFallsBackToTheWholeFile)
 {
     Trust(FKey);
@@ -995,6 +995,12 @@ TEST_F(Deltas, EveryFailureFallsBackToTheWholeFile)
          },
          "não confere com o SHA-256 da versão", false},
         {"missing", [&](const QString& d) { QFile::remove(patchOf(d, "VELHO.DLL")); }, "delta VELHO.DLL falhou", false},
+        {"short",
+         [&](const QString& d) { WriteBytes(patchOf(d, "VELHO.DLL"), ReadBytes(patchOf(d, "VELHO.DLL")).chopped(10)); },
+         "bytes, e não ", false},
+        {"longer than listed",
+         [&](const QString& d) { WriteBytes(patchOf(d, "VELHO.DLL"), ReadBytes(patchOf(d, "VELHO.DLL")) + QByteArray(5000, 'x')); },
+         "delta VELHO.DLL falhou", false},
         {"unknown key", {}, "deltas: não usados: Índice de deltas assinado por uma chave desconhecida", true},
         {"no patch starts from the local copy", [&](const QString&) { WriteBytes(FWork.File("VELHO.DLL"), ProgramBuild(9)); },
          "deltas: índice assinado lido", false},
