@@ -5,26 +5,29 @@
 #include "update/names.h"
 
 #include <QFileInfo>
+#include <QTemporaryDir>
 
 namespace {
 
-// The patch and the index wait here while they are read; never kept.
+// The patch waits beside its file while it is applied; never kept.
 const QString PatchSuffix = QStringLiteral(".zembo-delta-patch");
-const QString IndexFile = QStringLiteral("zembo-deltas.tmp");
 
 QString ServerPath(const QString& name)
 {
     return QString::fromLatin1(DeltaFolder) + u'/' + name;
 }
 
-// A small signed text of the delta folder, bounded as the manifest is.
+// A small signed text of the delta folder, bounded as the manifest is. It
+// waits in a private temporary folder: a look that changes nothing
+// (zembo-check) reads the index too.
 QByteArray FetchText(const TServerFetch& fetch, const char* name)
 {
-    struct TRemoved {
-        ~TRemoved() { DeleteFile(IndexFile); }
-    } removed;
-    fetch(ServerPath(QString::fromLatin1(name)), IndexFile, MaxReleaseFileSize);
-    return ReadFileBytes(IndexFile);
+    const QTemporaryDir scratch;
+    if (!scratch.isValid())
+        throw EInOutError(QStringLiteral("Cannot create a temporary folder. ") + scratch.errorString());
+    const QString file = scratch.filePath(QString::fromLatin1(name));
+    fetch(ServerPath(QString::fromLatin1(name)), file, MaxReleaseFileSize);
+    return ReadFileBytes(file);
 }
 
 } // namespace
@@ -55,8 +58,16 @@ void TDeltas::Load(const TServerFetch& fetch, const TManifest& manifest, const Q
 
 QByteArray TDeltas::LocalHash(const QString& name)
 {
-    if (!FHashes.contains(name))
-        FHashes.insert(name, FileExists(name) && !IsLink(name) ? Sha256OfFile(name) : QByteArray());
+    if (!FHashes.contains(name)) {
+        QByteArray hash;
+        try {
+            if (FileExists(name) && !IsLink(name))
+                hash = Sha256OfFile(name);
+        } catch (const EInOutError&) {
+            // a local copy that cannot be read is fetched whole, as without deltas
+        }
+        FHashes.insert(name, hash);
+    }
     return FHashes.value(name);
 }
 

@@ -883,7 +883,7 @@ protected:
         EXPECT_TRUE(ReadBytes(FWork.File("NOVO.DLL")) == QByteArray(300000, 'n'));
         EXPECT_TRUE(ReadBytes(FWork.File("Quendarive.exe")) == ProgramBuild(2, 3));
         EXPECT_TRUE(ReadBytes(FWork.File("Quendarive.old")) == ProgramBuild(2));
-        EXPECT_EQ(QDir(FWork.Path()).entryList({"*.zembo-delta*", "zembo-deltas.tmp", "zembo-extracao.tmp"}), QStringList());
+        EXPECT_EQ(QDir(FWork.Path()).entryList({"*.zembo-delta*", "zembo-deltas*", "zembo-extracao.tmp"}), QStringList());
     }
 
     QString FKey;
