@@ -3,6 +3,7 @@
 #include "release/release.h"
 
 #include "release/crypto.h"
+#include "release/text.h"
 
 #include "platform/files.h"
 
@@ -14,17 +15,6 @@
 #include <algorithm>
 #include <cctype>
 
-namespace {
-
-const QByteArray Header = "zembo-release 1";
-
-EReleaseError BadLine(qsizetype line, const QString& why)
-{
-    return EReleaseError(QStringLiteral("Manifesto da versão inválido (linha %1): %2.").arg(line).arg(why));
-}
-
-// A name the manifest can hold and the run can write as a file of the
-// installation folder, and nothing else.
 QString NameFault(const QString& name)
 {
     if (name.isEmpty())
@@ -40,13 +30,43 @@ QString NameFault(const QString& name)
     return {};
 }
 
-// A positive decimal number of at most 18 digits, without sign or blanks.
 std::optional<qint64> Decimal(const QString& text)
 {
     if (text.isEmpty() || text.size() > 18
         || !std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
         return std::nullopt;
     return text.toLongLong();
+}
+
+std::optional<QByteArray> Sha256Hex(const QString& hex)
+{
+    if (hex.size() != 64 || !std::all_of(hex.begin(), hex.end(), [](QChar c) { return c.unicode() < 128 && std::isxdigit(c.unicode()); }))
+        return std::nullopt;
+    return QByteArray::fromHex(hex.toLatin1());
+}
+
+QStringList ReleaseTextLines(const QByteArray& utf8, const QString& invalid)
+{
+    if (utf8.size() > MaxReleaseFileSize)
+        throw EReleaseError(QStringLiteral("%1: maior que %2 bytes.").arg(invalid).arg(MaxReleaseFileSize));
+    if (!utf8.endsWith('\n'))
+        throw EReleaseError(QStringLiteral("%1: incompleto (sem fim de linha no final).").arg(invalid));
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    const QString text = decoder.decode(utf8);
+    if (decoder.hasError())
+        throw EReleaseError(QStringLiteral("%1: o texto não é UTF-8.").arg(invalid));
+    QStringList lines = text.split(u'\n');
+    lines.removeLast(); // after the final line end
+    return lines;
+}
+
+namespace {
+
+const QByteArray Header = "zembo-release 1";
+
+EReleaseError BadLine(qsizetype line, const QString& why)
+{
+    return EReleaseError(QStringLiteral("Manifesto da versão inválido (linha %1): %2.").arg(line).arg(why));
 }
 
 // "KEY VALUE" for the header lines.
@@ -92,8 +112,8 @@ TManifestEntry ParseEntry(const QString& line, qsizetype number)
     const qsizetype afterSize = afterHash < 0 ? -1 : line.indexOf(u' ', afterHash + 1);
     if (afterSize < 0)
         throw BadLine(number, QStringLiteral("esperado \"SHA256 TAMANHO NOME\""));
-    const QString hex = line.left(afterHash);
-    if (hex.size() != 64 || !std::all_of(hex.begin(), hex.end(), [](QChar c) { return c.unicode() < 128 && std::isxdigit(c.unicode()); }))
+    const std::optional<QByteArray> sha256 = Sha256Hex(line.left(afterHash));
+    if (!sha256)
         throw BadLine(number, QStringLiteral("SHA-256 deve ter 64 dígitos hexadecimais"));
     const std::optional<qint64> size = Decimal(line.mid(afterHash + 1, afterSize - afterHash - 1));
     if (!size)
@@ -101,7 +121,7 @@ TManifestEntry ParseEntry(const QString& line, qsizetype number)
     const QString name = line.mid(afterSize + 1);
     if (const QString fault = NameFault(name); !fault.isEmpty())
         throw BadLine(number, fault);
-    return {name, *size, QByteArray::fromHex(hex.toLatin1())};
+    return {name, *size, *sha256};
 }
 
 // The regular files a release folder holds, the manifest's own two aside,
@@ -183,16 +203,7 @@ QByteArray FormatManifest(const TManifest& manifest)
 
 TManifest ParseManifest(const QByteArray& utf8)
 {
-    if (utf8.size() > MaxReleaseFileSize)
-        throw EReleaseError(QStringLiteral("Manifesto da versão inválido: maior que %1 bytes.").arg(MaxReleaseFileSize));
-    if (!utf8.endsWith('\n'))
-        throw EReleaseError(QStringLiteral("Manifesto da versão inválido: incompleto (sem fim de linha no final)."));
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
-    const QString text = decoder.decode(utf8);
-    if (decoder.hasError())
-        throw EReleaseError(QStringLiteral("Manifesto da versão inválido: o texto não é UTF-8."));
-    QStringList lines = text.split(u'\n');
-    lines.removeLast(); // after the final line end
+    const QStringList lines = ReleaseTextLines(utf8, QStringLiteral("Manifesto da versão inválido"));
     if (lines.size() < 3 || lines[0].toUtf8() != Header)
         throw BadLine(1, QStringLiteral("esperado \"%1\"").arg(QString::fromLatin1(Header)));
 

@@ -113,3 +113,36 @@ void CheckVerifiable(const QString& folder, const QList<TPublicKey>& keys);
 // same check; written aside and renamed, and not written again when it is
 // the one recorded.
 void AcceptRelease(const QString& folder, const QByteArray& manifest);
+
+// The delta index: patches that rebuild files of a release from earlier
+// builds, in the folder "deltas" beside the release's files, signed like
+// the manifest and of the same serial.
+inline constexpr const char* DeltaFolder = "deltas";
+inline constexpr const char* DeltaIndexName = "zembo-deltas.txt";
+inline constexpr const char* DeltaSignatureName = "zembo-deltas.txt.minisig";
+
+struct TDeltaEntry {
+    QByteArray OldSha256; // 32 raw bytes: the build the patch starts from
+    QByteArray NewSha256; // 32 raw bytes: the file it gives
+    qint64 NewSize = 0;
+    qint64 PatchSize = 0;
+    QString Name;         // the file the patch rebuilds
+    // The patch's file name in the delta folder: NAME.OLDHASH16.zst.
+    QString PatchName() const;
+};
+
+struct TDeltaIndex {
+    qint64 Serial = 0;
+    QList<TDeltaEntry> Entries;
+    // The patch that rebuilds name with newSha256 from a build whose hash is oldSha256.
+    const TDeltaEntry* Find(const QString& name, const QByteArray& oldSha256, const QByteArray& newSha256) const;
+    // The hash every patch of name gives, when any patch rebuilds it.
+    std::optional<QByteArray> NewHashOf(const QString& name) const;
+};
+
+QByteArray FormatDeltaIndex(const TDeltaIndex& index);
+// Raises EReleaseError naming the first malformed line.
+TDeltaIndex ParseDeltaIndex(const QByteArray& utf8);
+// Checks the index's minisign signature with the trusted keys, then parses
+// it. Raises EReleaseError.
+TDeltaIndex VerifyDeltaIndex(const QByteArray& index, const QByteArray& signature, const QList<TPublicKey>& trusted);

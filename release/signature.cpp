@@ -68,15 +68,29 @@ struct TSignatureFile {
     QByteArray GlobalSignature;
 };
 
-EReleaseError Unreadable(const QString& why)
+// How the errors name what was signed: the release's manifest or the delta index.
+struct TSignedTexts {
+    QString Of;            // "da versão"
+    QString SignedBy;      // "Versão assinada"
+    QString Document;      // "o manifesto"
+    QString SignatureName; // its file
+};
+
+const TSignedTexts ManifestTexts{QStringLiteral("da versão"), QStringLiteral("Versão assinada"),
+                                 QStringLiteral("o manifesto"), QString::fromLatin1(ReleaseSignatureName)};
+const TSignedTexts DeltaIndexTexts{QStringLiteral("do índice de deltas"), QStringLiteral("Índice de deltas assinado"),
+                                   QStringLiteral("o índice"), QString::fromLatin1(DeltaSignatureName)};
+
+EReleaseError UnreadableSignature(const TSignedTexts& texts, const QString& why)
 {
-    return EReleaseError(QStringLiteral("Assinatura da versão ilegível: %1.").arg(why));
+    return EReleaseError(QStringLiteral("Assinatura %1 ilegível: %2.").arg(texts.Of, why));
 }
 
-TSignatureFile ParseSignatureFile(const QByteArray& text)
+TSignatureFile ParseSignatureFile(const QByteArray& text, const TSignedTexts& texts)
 {
     if (text.trimmed().isEmpty())
-        throw EReleaseError(QStringLiteral("Assinatura da versão ausente (%1).").arg(QString::fromLatin1(ReleaseSignatureName)));
+        throw EReleaseError(QStringLiteral("Assinatura %1 ausente (%2).").arg(texts.Of, texts.SignatureName));
+    const auto Unreadable = [&](const QString& why) { return UnreadableSignature(texts, why); };
     if (text.size() > MaxReleaseFileSize)
         throw Unreadable(QStringLiteral("maior que %1 bytes").arg(MaxReleaseFileSize));
     QList<QByteArray> lines = text.split('\n');
@@ -174,20 +188,40 @@ QString ReleaseKeysFile()
     return named.isEmpty() ? QStringLiteral("/etc/zemboupdate/release-keys.pub") : QFile::decodeName(named);
 }
 
-TSignedRelease VerifyRelease(const QByteArray& manifest, const QByteArray& signature, const QList<TPublicKey>& trusted)
+namespace {
+
+// The signature of message checked with the trusted keys; raises EReleaseError.
+TSignatureFile CheckSignature(const QByteArray& message, const QByteArray& signature, const QList<TPublicKey>& trusted,
+                              const TSignedTexts& texts)
 {
     InitSodium();
-    if (manifest.isEmpty())
-        throw EReleaseError(QStringLiteral("Manifesto da versão ausente (%1).").arg(QString::fromLatin1(ReleaseManifestName)));
-    const TSignatureFile file = ParseSignatureFile(signature);
+    const TSignatureFile file = ParseSignatureFile(signature, texts);
     const auto key = std::find_if(trusted.begin(), trusted.end(), [&](const TPublicKey& k) { return k.KeyId == file.KeyId; });
     if (key == trusted.end())
-        throw EReleaseError(QStringLiteral("Versão assinada por uma chave desconhecida (%1).").arg(KeyIdText(file.KeyId)));
-    const QByteArray signedMessage = file.Algorithm == "ED" ? Blake2b512(manifest) : manifest;
+        throw EReleaseError(QStringLiteral("%1 por uma chave desconhecida (%2).").arg(texts.SignedBy, KeyIdText(file.KeyId)));
+    const QByteArray signedMessage = file.Algorithm == "ED" ? Blake2b512(message) : message;
     if (!Verifies(file.Signature, signedMessage, key->Key))
-        throw EReleaseError(QStringLiteral("Assinatura da versão inválida: o manifesto não confere com a assinatura."));
+        throw EReleaseError(QStringLiteral("Assinatura %1 inválida: %2 não confere com a assinatura.").arg(texts.Of, texts.Document));
     if (!Verifies(file.GlobalSignature, file.Signature + file.TrustedComment, key->Key))
-        throw EReleaseError(QStringLiteral("Assinatura da versão inválida: o comentário confiável foi alterado."));
+        throw EReleaseError(QStringLiteral("Assinatura %1 inválida: o comentário confiável foi alterado.").arg(texts.Of));
+    return file;
+}
+
+} // namespace
+
+TDeltaIndex VerifyDeltaIndex(const QByteArray& index, const QByteArray& signature, const QList<TPublicKey>& trusted)
+{
+    if (index.isEmpty())
+        throw EReleaseError(QStringLiteral("Índice de deltas ausente (%1).").arg(QString::fromLatin1(DeltaIndexName)));
+    CheckSignature(index, signature, trusted, DeltaIndexTexts);
+    return ParseDeltaIndex(index);
+}
+
+TSignedRelease VerifyRelease(const QByteArray& manifest, const QByteArray& signature, const QList<TPublicKey>& trusted)
+{
+    if (manifest.isEmpty())
+        throw EReleaseError(QStringLiteral("Manifesto da versão ausente (%1).").arg(QString::fromLatin1(ReleaseManifestName)));
+    const TSignatureFile file = CheckSignature(manifest, signature, trusted, ManifestTexts);
     TSignedRelease release{ParseManifest(manifest), KeyIdText(file.KeyId), QString::fromUtf8(file.TrustedComment)};
     CheckNotExpired(release.Manifest);
     return release;

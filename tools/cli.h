@@ -59,6 +59,7 @@ public:
 
     bool IsSet(const QString& name) const { return FParser.isSet(name); }
     QString Value(const QString& name) const { return FParser.value(name); }
+    QStringList Values(const QString& name) const { return FParser.values(name); }
     QStringList Operands() const { return FParser.positionalArguments(); }
 
     // Tells a usage error on standard error; returns the exit code for it.

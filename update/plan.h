@@ -37,6 +37,7 @@ struct TPlanItem {
     TFileDecision Decision = fdSemItem;
     QString Reason;       // why a name is refused
     std::int64_t ListedSize = -1; // the listing's size, when it gives one
+    std::int64_t DeltaSize = -1;  // a signed patch rebuilds the file: the patch's size
     TNodeState State() const;
 };
 

@@ -128,13 +128,16 @@ QString MensagemSubstituicao(const QString& mainExecutable, const QString& cause
            QStringLiteral(". O programa anterior foi mantido.");
 }
 
-TSubstituicao SubstituiExecutavel(const QString& mainExecutable, const QString& progr, const TKeepWaiting& keepWaiting)
+TSubstituicao SubstituiExecutavel(const QString& mainExecutable, const QString& progr, const TKeepWaiting& keepWaiting,
+                                  const QString& builtExecutable)
 {
     TSubstituicao result;
     const QString folder = FolderPart(mainExecutable);
     const QString backup = folder + MainBackup;
     const auto fail = [&](const QString& cause) {
         DesfazSubstituicao(mainExecutable, backup);
+        if (!builtExecutable.isEmpty())
+            DeleteFile(builtExecutable);
         result.Failed = true;
         result.Message = MensagemSubstituicao(mainExecutable, cause);
         return result;
@@ -168,12 +171,19 @@ TSubstituicao SubstituiExecutavel(const QString& mainExecutable, const QString& 
     }
     if (!QDir().mkdir(StagingFolder)) // made new here, so never a link
         return fail(QStringLiteral("a pasta ") + StagingFolder + QStringLiteral(" não pôde ser criada"));
-    result.CommandLine = LinhaDeComando(progr, StagingFolder + QDir::separator());
-    const TProcessResult archiver = RunProcess(FromAnsi(ToAnsi(result.CommandLine)), QDir::currentPath(),
-                                               ArchiverTimeoutMs, keepWaiting);
-    if (archiver.End == peStopped)
-        return stop();
-    QString cause = MotivoFalhaExtracao(archiver, StagingFolder + u'/' + QFileInfo(mainExecutable).fileName());
+    const QString staged = StagingFolder + u'/' + QFileInfo(mainExecutable).fileName();
+    QString cause;
+    if (!builtExecutable.isEmpty()) {
+        if (const QString failed = ReplaceFile(builtExecutable, staged); !failed.isEmpty())
+            cause = QStringLiteral("o programa refeito pelo delta não pôde ser preparado (") + failed + u')';
+    } else {
+        result.CommandLine = LinhaDeComando(progr, StagingFolder + QDir::separator());
+        const TProcessResult archiver = RunProcess(FromAnsi(ToAnsi(result.CommandLine)), QDir::currentPath(),
+                                                   ArchiverTimeoutMs, keepWaiting);
+        if (archiver.End == peStopped)
+            return stop();
+        cause = MotivoFalhaExtracao(archiver, staged);
+    }
     if (cause.isEmpty())
         cause = MoveStagedFiles(folder);
     if (!cause.isEmpty())

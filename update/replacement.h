@@ -32,9 +32,12 @@ QString LinhaDeComando(const QString& progr, const QString& destination);
 // Any failure, or a stop asked through
 // keepWaiting, puts the previous program back (from the backup when it was
 // already deleted), removes the staging folder and deletes the archive, so
-// the next run fetches it again.
+// the next run fetches it again. With builtExecutable (the new program
+// already rebuilt and checked, in the installation folder) that file is
+// moved into the staging folder instead of the archiver's work, and the
+// rest of the transaction is the same.
 TSubstituicao SubstituiExecutavel(const QString& mainExecutable, const QString& progr,
-                                  const TKeepWaiting& keepWaiting = {});
+                                  const TKeepWaiting& keepWaiting = {}, const QString& builtExecutable = {});
 // Removes a staging folder that an interrupted run left behind; a link in
 // its place goes as a link. False when something of it is left.
 bool LimpaExtracao();

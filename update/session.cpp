@@ -11,12 +11,27 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 
 namespace {
 
 const QString LockName = QStringLiteral("zembo-update.lock");
 
 } // namespace
+
+std::int64_t FullSize(const TPlanItem& item)
+{
+    // the archive a patch stood in for was never written here: the listing's size is what it would have cost
+    return QFileInfo::exists(item.Name) ? QFileInfo(item.Name).size() : item.ListedSize;
+}
+
+QString TransferText(std::int64_t moved, std::int64_t full)
+{
+    return QStringLiteral("transferidos: %1 bytes de %2 (%3 %)")
+        .arg(moved)
+        .arg(full)
+        .arg(full > 0 ? qRound64(100.0 * double(moved) / double(full)) : 100);
+}
 
 QString TUpdateOutcome::TextoFinal() const
 {
@@ -113,6 +128,7 @@ public:
     }
 
     QList<int> Fetched;          // the plan's items fetched, in order
+    QHash<int, std::int64_t> ByDelta; // the items rebuilt from a patch: its size
     bool WasReplaced = false;    // the main executable was replaced
     bool Failed = false;         // a file or the replacement failed
     QString ReplacementFailure;  // why the replacement did not happen
@@ -133,6 +149,23 @@ public:
     void SizeKnown(std::uint32_t bytesToTransfer) override { FObserver.SizeKnown(bytesToTransfer); }
     void StateChanged(int index, TNodeState state) override { FObserver.StateChanged(index, state); }
     void FileFetched(int index) override { Fetched.append(index); }
+    void DeltasRead(const QString& problem) override
+    {
+        FLog(problem.isEmpty() ? QStringLiteral("deltas: índice assinado lido")
+                               : QStringLiteral("deltas: não usados: ") + problem);
+        FObserver.DeltasRead(problem);
+    }
+    void FetchedByDelta(int index, std::int64_t patchSize, std::int64_t fileSize) override
+    {
+        ByDelta.insert(index, patchSize);
+        FObserver.FetchedByDelta(index, patchSize, fileSize);
+    }
+    void DeltaFailed(int index, const QString& reason) override
+    {
+        FLog(QStringLiteral("delta ") + FPlan.Items.value(index).Name + QStringLiteral(" falhou, baixando o arquivo inteiro: ") +
+             reason);
+        FObserver.DeltaFailed(index, reason);
+    }
     // Passed on once the files are logged: the log keeps the run's order.
     void Replaced(const QString&) override { WasReplaced = true; }
     void FileFailed(int index, const QString& message) override
@@ -186,17 +219,18 @@ void TUpdateSession::Log(const QString& event)
     FFolder->Log.Line(event);
 }
 
-// A file the plan fetches: its size and time once it arrived, else that the
-// previous copy stayed.
-void TUpdateSession::LogArquivo(const TPlanItem& item, bool fetched)
+// A file the plan fetches: its size (and the patch's, when one rebuilt it)
+// and time once it arrived, else that the previous copy stayed.
+void TUpdateSession::LogArquivo(const TPlanItem& item, bool fetched, std::int64_t patchSize)
 {
     if (item.Decision != fdBaixar && item.Decision != fdRecusado)
         return;
     QString what = DecisionText(item.Decision);
-    if (fetched)
-        what = QStringLiteral("baixado: %1 bytes, de %2")
-                   .arg(QFileInfo(item.Name).size())
-                   .arg(item.RemoteTime.ToQDateTime().toString(Qt::ISODate));
+    const QString when = item.RemoteTime.ToQDateTime().toString(Qt::ISODate);
+    if (fetched && patchSize >= 0)
+        what = QStringLiteral("baixado: delta %1 bytes de %2, de %3").arg(patchSize).arg(FullSize(item)).arg(when);
+    else if (fetched)
+        what = QStringLiteral("baixado: %1 bytes, de %2").arg(FullSize(item)).arg(when);
     else if (item.Decision == fdBaixar)
         what = QStringLiteral("não baixado");
     Log(QStringLiteral("arquivo ") + item.Name + u' ' + what);
@@ -300,8 +334,18 @@ TUpdateOutcome TUpdateSession::Sincroniza(TUpdateRun& run, const TRunReports& re
             const TUpdatePlan& plan = run.Planeja();
             FObserver.Stage(QStringLiteral("Baixando"));
             run.Executa(MainExecutable);
-            for (int i = 0; i < plan.Items.size(); ++i)
-                LogArquivo(plan.Items.at(i), reports.Fetched.contains(i));
+            std::int64_t moved = 0, full = 0;
+            for (int i = 0; i < plan.Items.size(); ++i) {
+                const bool fetched = reports.Fetched.contains(i);
+                const std::int64_t patch = reports.ByDelta.value(i, -1);
+                LogArquivo(plan.Items.at(i), fetched, patch);
+                if (fetched) {
+                    full += FullSize(plan.Items.at(i));
+                    moved += patch >= 0 ? patch : FullSize(plan.Items.at(i));
+                }
+            }
+            if (!reports.Fetched.isEmpty())
+                Log(TransferText(moved, full));
             if (reports.WasReplaced) {
                 Log(QStringLiteral("substituição: ") + MainExecutable + QStringLiteral(" substituído"));
                 FObserver.Replaced(MainExecutable);
@@ -362,6 +406,7 @@ std::unique_ptr<TSignedRelease> TUpdateSession::VerificaVersao()
         throw EReleaseError(QStringLiteral(
             "Atualização pela web recusada: nenhuma chave de assinatura confiável está configurada, e uma versão "
             "baixada pela web só é instalada com a assinatura conferida (veja ") + ReleaseKeysFile() + u')');
+    FReleaseKeys = keys;
     if (keys.isEmpty())
         return nullptr;
     FObserver.Stage(QStringLiteral("Conferindo a assinatura da versão"));
@@ -383,7 +428,7 @@ std::unique_ptr<TSignedRelease> TUpdateSession::Conecta(TUpdateRun& run)
     Log(QStringLiteral("servidor ") + FSource->Descricao(settings) + QStringLiteral(", senha de ") + settings.PasswordField());
     run.Conecta(settings, SenhaFtp(settings));
     std::unique_ptr<TSignedRelease> release = VerificaVersao();
-    run.UsaManifesto(release ? &release->Manifest : nullptr);
+    run.UsaManifesto(release ? &release->Manifest : nullptr, FReleaseKeys);
     return release;
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "ftp/idftp.h"
+#include "release/release.h"
 #include "update/checks.h"
 #include "update/runlog.h"
 #include "update/updaterun.h"
@@ -131,7 +132,7 @@ private:
     // file cannot be opened (the reason goes to the run log).
     bool Bloqueia();
     void Log(const QString& event);
-    void LogArquivo(const TPlanItem& item, bool fetched);
+    void LogArquivo(const TPlanItem& item, bool fetched, std::int64_t patchSize);
     void LigaEventos();
     class TRunReports;
     TUpdateOutcome Sincroniza(TUpdateRun& run, const TRunReports& reports);
@@ -160,8 +161,14 @@ private:
     bool FExecutavelVerificado = false;
     bool FScriptFailed = false; // sticky for the session's life
     QByteArray FManifestBytes;  // of the release being installed
+    QList<TPublicKey> FReleaseKeys; // trusted for it, and for its delta index
     std::atomic<bool> FStop = false; // the one stop request: the run and the FTP client read it
 };
+
+// What fetching the plan's file whole costs (its size here once fetched).
+std::int64_t FullSize(const TPlanItem& item);
+// The run log's line of the bytes moved against the whole files' size.
+QString TransferText(std::int64_t moved, std::int64_t full);
 
 // The script error file's name for a work-list entry ("M-" and the alias) at
 // a moment, in the user's short date and long time formats.

@@ -54,6 +54,12 @@ const TUpdatePlan& TUpdateRun::Planeja()
     CheckCancelled();
     FObserver.Listed(lines);
     FPlan = plan;
+    if (FManifest && !FKeys.isEmpty() && FPlan.AnyToFetch()) {
+        FDeltas.Load(Servidor(), *FManifest, FKeys);
+        CheckCancelled();
+        FObserver.DeltasRead(FDeltas.Problem());
+        FDeltas.Annotate(FPlan);
+    }
     FObserver.Planned(FPlan);
     return FPlan;
 }
@@ -91,6 +97,7 @@ void TUpdateRun::Antecipa()
 void TUpdateRun::Executa(const QString& mainExecutable)
 {
     LimpaParciais();
+    DeleteFile(BuiltExecutable); // left by a run stopped before its replacement
     // Before the first change: killed anywhere from here to the new program
     // in place, the next run still replaces.
     if (FPlan.ReplacementExpected() && !SubstituicaoPendente())
@@ -112,11 +119,18 @@ void TUpdateRun::Executa(const QString& mainExecutable)
             Baixa(i);
     }
     CheckCancelled();
-    if (SubstituicaoNecessaria(FDownloaded, FError) && ArquivoConfere()) {
-        const TSubstituicao replacement = SubstituiExecutavel(mainExecutable, FProgr, [this] {
-            FObserver.Waiting();
-            return !FStop;
-        });
+    if (FBuiltExecutable && FError)
+        DeleteFile(BuiltExecutable); // the run replaces nothing after an error
+    else if (FBuiltExecutable)
+        DeleteFile(MainArchive); // an earlier release's: never to be unpacked over the new program
+    if (FBuiltExecutable ? !FError : SubstituicaoNecessaria(FDownloaded, FError) && ArquivoConfere()) {
+        const TSubstituicao replacement = SubstituiExecutavel(
+            mainExecutable, FProgr,
+            [this] {
+                FObserver.Waiting();
+                return !FStop;
+            },
+            FBuiltExecutable ? BuiltExecutable : QString());
         CheckCancelled();
         if (replacement.Failed) {
             FError = true;
@@ -138,6 +152,8 @@ void TUpdateRun::Baixa(int index)
 {
     const TPlanItem& item = FPlan.Items.at(index);
     FDownloaded = true;
+    if (BaixaDelta(index))
+        return;
     const TManifestEntry* entry = FManifest ? FManifest->Find(item.Name) : nullptr;
     const std::int64_t size = entry ? entry->Size : item.ListedSize >= 0 ? item.ListedSize : FSource.Tamanho(item.Name);
     FObserver.SizeKnown(std::uint32_t(size));
@@ -161,6 +177,41 @@ void TUpdateRun::Baixa(int index)
         FObserver.StateChanged(index, nsRed);
         FObserver.FileFailed(index, ErrorText(error));
     }
+}
+
+// A file of the delta folder; the caller removes what a failure leaves.
+TServerFetch TUpdateRun::Servidor()
+{
+    return [this](const QString& serverName, const QString& localFile, std::int64_t maxBytes) {
+        FSource.Fetch(serverName, localFile, maxBytes);
+    };
+}
+
+bool TUpdateRun::BaixaDelta(int index)
+{
+    const TPlanItem& item = FPlan.Items.at(index);
+    const TDeltaEntry* patch = item.DeltaSize >= 0 ? FDeltas.For(item.Name) : nullptr;
+    if (!patch)
+        return false;
+    FObserver.SizeKnown(std::uint32_t(patch->PatchSize));
+    FObserver.StateChanged(index, nsOrange);
+    try {
+        if (item.Name == MainArchive) {
+            FDeltas.Build(Servidor(), *patch, BuiltExecutable);
+            FBuiltExecutable = true;
+        } else {
+            FDeltas.Install(Servidor(), *patch, item);
+        }
+    } catch (const std::exception& error) {
+        CheckCancelled();
+        FObserver.DeltaFailed(index, ErrorText(error));
+        return false;
+    }
+    const TManifestEntry* entry = FManifest->Find(item.Name);
+    FObserver.FetchedByDelta(index, patch->PatchSize, entry ? entry->Size : patch->NewSize);
+    FObserver.FileFetched(index);
+    FObserver.StateChanged(index, nsGreen);
+    return true;
 }
 
 bool TUpdateRun::ArquivoConfere()

@@ -7,6 +7,7 @@
 
 #include "platform/errors.h"
 #include "update/configuration.h"
+#include "update/delta.h"
 #include "update/names.h"
 #include "update/plan.h"
 #include "update/replacement.h"
@@ -39,6 +40,17 @@ public:
     virtual void FileFetched(int index) { (void)index; }
     // A file that could not be fetched or was refused: shown, the run goes on.
     virtual void FileFailed(int index, const QString& message) { (void)index, (void)message; }
+    // With a signed release and files to fetch: the delta index was read
+    // (problem empty) or why no patch serves this run.
+    virtual void DeltasRead(const QString& problem) { (void)problem; }
+    // The file was rebuilt from a patch of patchSize bytes instead of
+    // fetched whole (fileSize bytes); FileFetched follows.
+    virtual void FetchedByDelta(int index, std::int64_t patchSize, std::int64_t fileSize)
+    {
+        (void)index, (void)patchSize, (void)fileSize;
+    }
+    // The file's patch failed: the whole file is fetched instead.
+    virtual void DeltaFailed(int index, const QString& reason) { (void)index, (void)reason; }
     // The main executable was replaced from its archive.
     virtual void Replaced(const QString& mainExecutable) { (void)mainExecutable; }
     // The replacement could not remove the main executable.
@@ -64,8 +76,14 @@ public:
     void Conecta(const TConfiguracao& settings, const QString& password);
     // From now on every file is held to the signed release's manifest
     // (which must outlive the run): unlisted files are refused, fetched
-    // ones and the archive checked before they are used.
-    void UsaManifesto(const TManifest* manifest) { FManifest = manifest; }
+    // ones and the archive checked before they are used. With keys, the
+    // release's delta index is read too, and a file a patch serves is
+    // rebuilt from it (the whole file when that fails).
+    void UsaManifesto(const TManifest* manifest, const QList<TPublicKey>& keys = {})
+    {
+        FManifest = manifest;
+        FKeys = keys;
+    }
     // Lists the server's folder (or reads the manifest) and judges every line against the local files;
     // changes nothing (what a check tool shows).
     const TUpdatePlan& Planeja();
@@ -87,6 +105,10 @@ private:
     // The archive is the one the manifest names, also when an earlier run fetched it.
     bool ArquivoConfere();
     void CheckCancelled() const;
+    // The file from its patch; false (the failure reported) when it must be fetched whole.
+    bool BaixaDelta(int index);
+    // The server's release folder as the deltas reach it.
+    TServerFetch Servidor();
 
     std::unique_ptr<TReleaseSource> FOwnSource; // when made over a client alone
     TReleaseSource& FSource;
@@ -94,6 +116,9 @@ private:
     QString FProgr;
     TUpdatePlan FPlan;
     const TManifest* FManifest = nullptr;
+    QList<TPublicKey> FKeys;
+    TDeltas FDeltas;
+    bool FBuiltExecutable = false; // rebuilt from a patch, waiting for the replacement
     bool FError = false;
     bool FDownloaded = false;
     const std::atomic<bool>& FStop;

@@ -18,15 +18,16 @@ import sys
 # headers); the longest key that a path starts with is its rule.
 ALLOWED = {
     "platform": {"platform"},
+    "delta": {"delta", "platform"},
     "ftp": {"ftp", "platform"},
     "db": {"db", "platform", "QtSql"},
     "widgets": {"widgets", "platform", "QtGui", "QtWidgets"},
     "upgrade": {"upgrade", "db", "platform"},
     "release": {"release", "platform"},
-    "update": {"update", "release", "upgrade", "ftp", "db", "platform", "settings"},
+    "update": {"update", "delta", "release", "upgrade", "ftp", "db", "platform", "settings"},
     "app": {"app", "update", "release", "upgrade", "ftp", "db", "widgets", "platform", "settings",
             "QtGui", "QtWidgets", "QtSql"},
-    "tools": {"tools", "update", "release", "upgrade", "ftp", "db", "platform", "settings", "QtSql"},
+    "tools": {"tools", "update", "delta", "release", "upgrade", "ftp", "db", "platform", "settings", "QtSql"},
     # The demo's generator and driver use what the program and the tools use,
     # and the tests' RAR writer for the demo's archive.
     "demo": {"demo", "app", "tools", "update", "release", "upgrade", "ftp", "db", "widgets", "platform",
@@ -49,6 +50,8 @@ PRIVATE = {
     "ibase.h": ("db/", "db/ibclient.h"),
     "db/ibclient.h": ("db/", None),
     "sodium.h": ("release/", "release/crypto.h"),
+    "zstd.h": ("delta/", None),
+    "release/text.h": ("release/", None),
     "release/crypto.h": ("release/", None),
     "curl/": ("update/https/", None),
 }

@@ -407,3 +407,142 @@ TEST(Release, AcceptedRecordThatIsALinkIsReplacedNotFollowed)
     EXPECT_EQ(LastAcceptedSerial(dir.Path()), 5);
     EXPECT_FALSE(QFileInfo::exists(outside.File("criado")));
 }
+
+namespace {
+
+QByteArray Hash(char c)
+{
+    return QByteArray(32, c);
+}
+
+QByteArray IndexText(const QByteArray& entries)
+{
+    return "zembo-deltas 1\nserial 9\n\n" + entries;
+}
+
+} // namespace
+
+// The delta index round-trips (names with blanks and accents), is signed
+// and checked like the manifest, and refuses every malformed line.
+TEST(Release, DeltaIndexReadWrittenAndSigned)
+{
+    const TDeltaIndex index{9,
+                            {{Hash('a'), Hash('b'), 1000, 120, QString::fromUtf8("Relatório anual.dll")},
+                             {Hash('c'), Hash('d'), 5, 4, "Quendarive.exe"}}};
+    const QByteArray text = FormatDeltaIndex(index);
+    EXPECT_TRUE(text.startsWith("zembo-deltas 1\nserial 9\n\n" + Hash('a').toHex() + ' ' + Hash('b').toHex() +
+                                " 1000 120 Relatório anual.dll\n"));
+    const TDeltaIndex read = ParseDeltaIndex(text);
+    EXPECT_EQ(FormatDeltaIndex(read), text);
+    EXPECT_EQ(read.Entries[0].PatchName(), QString::fromUtf8("Relatório anual.dll.6161616161616161.zst"));
+    EXPECT_EQ(read.Find("Quendarive.exe", Hash('c'), Hash('d')), &read.Entries[1]);
+    EXPECT_EQ(read.Find("Quendarive.exe", Hash('c'), Hash('e')), nullptr);
+    EXPECT_EQ(read.NewHashOf("Quendarive.exe"), Hash('d'));
+    EXPECT_EQ(ParseDeltaIndex(IndexText("")).Entries.size(), 0);
+
+    const QByteArray a = Hash('a').toHex(), b = Hash('b').toHex();
+    const struct {
+        QByteArray Text;
+        const char* Why;
+    } bad[] = {
+        {"zembo-deltas 2\nserial 9\n\n", "(linha 1)"},
+        {"zembo-deltas 1\nserial 0\n\n", "(linha 2)"},
+        {"zembo-deltas 1\nserial -1\n\n", "(linha 2)"},
+        {"zembo-deltas 1\nserial 9\nexpires 2026-01-01\n\n", "(linha 3)"},
+        {"zembo-deltas 1\nserial 9\n", "(linha 3)"},
+        {"zembo-deltas 1\nserial 9\n\n" + a + ' ' + b + " 10 5 x", "sem fim de linha"},
+        {IndexText(a + ' ' + b + " 10 5\n"), "esperado"},
+        {IndexText(a.left(63) + ' ' + b + " 10 5 x\n"), "64 dígitos"},
+        {IndexText(a + ' ' + a + " 10 5 x\n"), "não muda"},
+        {IndexText(a + ' ' + b + " 10 0 x\n"), "tamanho"},
+        {IndexText(a + ' ' + b + " +10 5 x\n"), "tamanho"},
+        {IndexText(a + ' ' + b + " 10 5 ../x\n"), "separador"},
+        {IndexText(a + ' ' + b + " 10 5 ..\n"), "não permitido"},
+        {IndexText(a + ' ' + b + " 10 5 a\x01\n"), "controle"},
+        {IndexText(a + ' ' + b + " 10 5 x\n" + a + ' ' + Hash('c').toHex() + " 10 5 x\n"), "(linha 5): delta de \"x\" listado duas vezes"},
+        {IndexText("\xff\n"), "UTF-8"},
+    };
+    for (const auto& row : bad)
+        EXPECT_TRUE(Failure([&] { ParseDeltaIndex(row.Text); }).contains(QString::fromUtf8(row.Why)))
+            << row.Why << ": " << Failure([&] { ParseDeltaIndex(row.Text); }).toStdString();
+
+    TScratchDir dir;
+    const TKeyPair mine = MakeKey(dir, "mine"), other = MakeKey(dir, "other");
+    WriteBytes(dir.File("i.txt"), text);
+    EXPECT_EQ(VerifyDeltaIndex(text, Sign(mine, dir.File("i.txt"), false), ParsePublicKeys(mine.PublicText())).Serial, 9);
+    const QByteArray foreign = Sign(other, dir.File("i.txt"), false);
+    EXPECT_TRUE(Failure([&] { VerifyDeltaIndex(text, foreign, ParsePublicKeys(mine.PublicText())); })
+                    .startsWith(QString::fromUtf8("Índice de deltas assinado por uma chave desconhecida")));
+    const QByteArray signature = Sign(mine, dir.File("i.txt"), true);
+    EXPECT_TRUE(Failure([&] { VerifyDeltaIndex(text + "\n", signature, ParsePublicKeys(mine.PublicText())); })
+                    .contains(QString::fromUtf8("o índice não confere com a assinatura")));
+    EXPECT_TRUE(Failure([&] { VerifyDeltaIndex(text, "", ParsePublicKeys(mine.PublicText())); })
+                    .contains("zembo-deltas.txt.minisig"));
+}
+
+// The maker's patches: one per changed file from each older release (and
+// per older main executable), under 60 % of the file or not written, the
+// index signed and then checked by verify, also by applying each patch.
+TEST(ZemboRelease, DeltasMadeFromEarlierReleasesAndVerified)
+{
+    TScratchDir dir, keys;
+    const TKeyPair key = MakeKey(keys, "maker");
+    QByteArray base(300000, Qt::Uninitialized);
+    for (qsizetype i = 0; i < base.size(); ++i)
+        base[i] = char((i * 2654435761u) >> 13);
+    const auto edited = [&](char c) {
+        QByteArray bytes = base;
+        bytes.replace(1000, 50, QByteArray(50, c));
+        return bytes;
+    };
+    const QString v1 = dir.File("v1"), v2 = dir.File("v2"), v3 = dir.File("keldarin");
+    WriteBytes(v1 + "/Keldarin.dll", edited('1'));
+    WriteBytes(v2 + "/Keldarin.dll", edited('2'));
+    WriteBytes(v2 + "/Igual.dll", "igual");
+    WriteBytes(v1 + "/Novo.txt", QByteArray(4000, 'x'));
+    WriteBytes(v3 + "/Keldarin.dll", edited('3'));
+    WriteBytes(v3 + "/Igual.dll", "igual");
+    QByteArray unrelated(4000, Qt::Uninitialized);
+    for (qsizetype i = 0; i < unrelated.size(); ++i)
+        unrelated[i] = char((i * 40503u) >> 7 ^ i);
+    WriteBytes(v3 + "/Novo.txt", unrelated); // no patch can be worth it
+    WriteBytes(v3 + "/Quendarive.rar", "rar");
+    WriteBytes(dir.File("old.exe"), edited('a'));
+    WriteBytes(dir.File("new.exe"), edited('b'));
+    const QString tool = QStringLiteral(ZEMBO_RELEASE_TOOL);
+
+    const TRun made = RunProgram(tool, {"manifest", v3, "--serial", "3", "--delta-from", v1, "--delta-from", v2,
+                                        "--executable", dir.File("new.exe"), "--delta-from-executable", dir.File("old.exe")});
+    ASSERT_EQ(made.ExitCode, 0) << made.Out.toStdString();
+    EXPECT_TRUE(made.Out.contains("sem delta (não compensa) Novo.txt")) << made.Out.toStdString();
+    const TDeltaIndex index = ParseDeltaIndex(ReadBytes(v3 + "/deltas/zembo-deltas.txt"));
+    EXPECT_EQ(index.Serial, 3);
+    ASSERT_EQ(index.Entries.size(), 3); // Keldarin.dll from v1 and from v2, the executable
+    for (const TDeltaEntry& entry : index.Entries) {
+        EXPECT_LT(entry.PatchSize, entry.NewSize * 6 / 10);
+        EXPECT_EQ(QFileInfo(v3 + "/deltas/" + entry.PatchName()).size(), entry.PatchSize);
+    }
+    EXPECT_EQ(index.Entries[2].Name, "Quendarive.exe");
+    EXPECT_EQ(QDir(v3 + "/deltas").entryList(QDir::Files).size(), 4); // nothing of Novo.txt left
+    EXPECT_FALSE(ReadBytes(v3 + "/zembo-release.txt").contains("deltas"));
+
+    Sign(key, v3 + "/zembo-release.txt", false);
+    const QStringList olds{"--delta-from", v1, "--delta-from", v2, "--delta-from-executable", dir.File("old.exe")};
+    EXPECT_EQ(RunProgram(tool, QStringList{"verify", v3, key.PublicFile} + olds).ExitCode, 1); // the index unsigned
+    Sign(key, v3 + "/deltas/zembo-deltas.txt", false);
+    const TRun ok = RunProgram(tool, QStringList{"verify", v3, key.PublicFile} + olds);
+    EXPECT_EQ(ok.ExitCode, 0) << ok.Out.toStdString();
+
+    // A patch that rebuilds other bytes, of the size the index lists.
+    const QString patch = v3 + "/deltas/" + index.Entries[0].PatchName();
+    QByteArray bytes = ReadBytes(patch);
+    bytes[bytes.size() / 2] = char(bytes[bytes.size() / 2] ^ 4);
+    WriteBytes(patch, bytes);
+    const TRun damaged = RunProgram(tool, QStringList{"verify", v3, key.PublicFile} + olds);
+    EXPECT_EQ(damaged.ExitCode, 1);
+    EXPECT_EQ(damaged.Out.section(u'\n', 1), "delta sha256\t" + index.Entries[0].PatchName() + "\n") << damaged.Out.toStdString();
+    QFile::remove(patch);
+    EXPECT_TRUE(RunProgram(tool, {"verify", v3, key.PublicFile}).Out.contains("delta ausente\t" + index.Entries[0].PatchName()));
+
+    EXPECT_EQ(RunProgram(tool, {"manifest", v3, "--serial", "3", "--executable", dir.File("new.exe")}).ExitCode, 2);
+}

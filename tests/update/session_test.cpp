@@ -3,6 +3,7 @@
 // then through zembo-update as a scheduler runs it, without a display, for
 // what only the tool does (exit codes, the lock, the error file that blocks,
 // the bounded log) and for signed releases made with the real minisign.
+#include "delta/delta.h"
 #include "platform/files.h"
 #include "platform/lock.h"
 #include "release/release.h"
@@ -1001,6 +1002,272 @@ TEST_F(HttpsRelease, AnInterruptedDownloadResumesOnlyOnTheSameFile)
     EXPECT_EQ(ReadBytes(FWork.File("NOVO.DLL")), QByteArray(300000, 'n'));
     EXPECT_EQ(Requests().filter("GET /keldarin/NOVO.DLL HTTP/2.0\" 200 300000").size(), 1) << Requests().join('\n').toStdString();
     EXPECT_FALSE(QFileInfo::exists(partial.PartialFile()));
+}
+
+namespace {
+
+// A "build" of a program file: bytes that do not compress, the same for the
+// same seed; the next build rewrites a few stretches of the one before.
+QByteArray ProgramBuild(quint32 seed, quint32 edits = 0)
+{
+    QByteArray bytes(400 * 1024, Qt::Uninitialized);
+    quint32 x = seed * 2654435761u + 1;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        x = x * 1664525u + 1013904223u;
+        bytes[i] = char(x >> 24);
+    }
+    for (quint32 e = 1; e <= edits; ++e)
+        bytes.replace(qsizetype(e) * 37000, 40, QByteArray(40, char('A' + e)));
+    return bytes;
+}
+
+// A signed release with patches from the installed builds: VELHO.DLL and
+// Quendarive.exe (in Quendarive.rar) changed, NOVO.DLL new, served by a
+// pyftpdlib of the test's own that logs every download ("RETR NAME BYTES").
+class Deltas : public SignedRelease {
+protected:
+    void SetUp() override
+    {
+        SignedRelease::SetUp();
+        if (HasFatalFailure())
+            return;
+        FKey = MakeKey("belmora");
+        WriteBytes(FPrograms.File("antiga/VELHO.DLL"), ProgramBuild(1));
+        WriteBytes(FPrograms.File("antigo.exe"), ProgramBuild(2));
+        WriteBytes(FPrograms.File("novo.exe"), ProgramBuild(2, 3));
+        Install();
+        FServer.start("/usr/bin/python3",
+                      {SourceDir() + "/tests/ftp/pyftpd_server.py", "--root", ServiceEnv("ZEMBO_PYFTPD_ROOT"), "--user",
+                       ServiceEnv("ZEMBO_FTP_USER"), "--password", ServiceEnv("ZEMBO_FTP_PASSWORD"), "--log", FLog});
+        ASSERT_TRUE(FServer.waitForReadyRead(10000));
+        WriteBytes(FWork.File("atualiza.cfg"), "127.0.0.1\r\n" + FServer.readLine().trimmed() + "\r\n");
+    }
+    void TearDown() override
+    {
+        FServer.kill();
+        FServer.waitForFinished();
+        SignedRelease::TearDown();
+    }
+    // The installation as the earlier release left it.
+    void Install()
+    {
+        WriteBytes(FWork.File("VELHO.DLL"), ProgramBuild(1));
+        FileSetDate("VELHO.DLL", ServerTime() + (-1));
+        WriteBytes(FWork.File("Quendarive.exe"), ProgramBuild(2));
+        for (const char* name : {"NOVO.DLL", "Quendarive.old", "Quendarive.rar"})
+            QFile::remove(FWork.File(name));
+    }
+    // The release (serial 7) and its patches, both signed; change alters
+    // the delta folder before the index is signed.
+    void PublishDeltas(const std::function<void(const QString& deltas)>& change = {})
+    {
+        Publish(7, FKey,
+                [&] {
+                    Serve(svPyftpd, "VELHO.DLL", ProgramBuild(1, 2));
+                    WriteRar4(Root(svPyftpd) + "Quendarive.rar",
+                              {{"Quendarive.exe", ProgramBuild(2, 3), QDateTime(QDate(2024, 3, 15), QTime(10, 20))}});
+                    FileSetDate(Root(svPyftpd) + "Quendarive.rar", ServerTime());
+                },
+                {"--delta-from", FPrograms.File("antiga"), "--executable", FPrograms.File("novo.exe"),
+                 "--delta-from-executable", FPrograms.File("antigo.exe")});
+        if (change)
+            change(Root(svPyftpd) + "deltas/");
+        const TResult r = RunIn(FPrograms.Path(), "minisign", {"-Sm", Root(svPyftpd) + "deltas/zembo-deltas.txt", "-s", FKey + ".key"});
+        ASSERT_EQ(r.Exit, 0) << r.Err.toStdString();
+    }
+    TDeltaIndex Index() const { return ParseDeltaIndex(ReadBytes(Root(svPyftpd) + "deltas/zembo-deltas.txt")); }
+    // The files the server sent since the last call, as "NAME BYTES" (the
+    // name without its folder).
+    QStringList Sent()
+    {
+        QStringList sent;
+        const QList<QByteArray> lines = QFileInfo::exists(FLog) ? ReadBytes(FLog).split('\n') : QList<QByteArray>{""};
+        for (qsizetype i = FLogLines; i < lines.size(); ++i)
+            if (lines[i].startsWith("RETR "))
+                sent << QString::fromUtf8(lines[i].mid(5));
+        FLogLines = lines.size() - 1;
+        return sent;
+    }
+    static QStringList Names(const QStringList& sent)
+    {
+        QStringList names;
+        for (const QString& line : sent)
+            names << line.section(u' ', 0, -2);
+        return names;
+    }
+    // The installed files are the release's, byte for byte, the main
+    // executable replaced by the transaction.
+    void ExpectTheRelease()
+    {
+        EXPECT_TRUE(ReadBytes(FWork.File("VELHO.DLL")) == ProgramBuild(1, 2));
+        EXPECT_EQ(ToTheMinute("VELHO.DLL"), ToTheMinute(Root(svPyftpd) + "VELHO.DLL"));
+        EXPECT_TRUE(ReadBytes(FWork.File("NOVO.DLL")) == QByteArray(300000, 'n'));
+        EXPECT_TRUE(ReadBytes(FWork.File("Quendarive.exe")) == ProgramBuild(2, 3));
+        EXPECT_TRUE(ReadBytes(FWork.File("Quendarive.old")) == ProgramBuild(2));
+        EXPECT_EQ(QDir(FWork.Path()).entryList({"*.zembo-delta*", "zembo-deltas*", "zembo-extracao.tmp"}), QStringList());
+    }
+
+    QString FKey;
+    QString FLog = FPrograms.File("pyftpd.log");
+    qsizetype FLogLines = 0;
+    QProcess FServer;
+};
+
+} // namespace
+
+// The changed DLL and the main executable come as patches, not whole (the
+// server's log shows it); the result is the release byte for byte, the
+// executable installed by the transaction; zembo-check said so first, and
+// the next run fetches nothing but the signed texts, the archive included.
+TEST_F(Deltas, PatchesServeTheChangedFilesAndTheExecutable)
+{
+    Trust(FKey);
+    PublishDeltas();
+    const TDeltaIndex index = Index();
+    ASSERT_EQ(index.Entries.size(), 2);
+    const TDeltaEntry& dll = index.Entries[1].Name == "VELHO.DLL" ? index.Entries[1] : index.Entries[0];
+    const TDeltaEntry& exe = index.Entries[1].Name == "VELHO.DLL" ? index.Entries[0] : index.Entries[1];
+
+    const TResult check = Check();
+    EXPECT_EQ(check.Exit, 3) << check.Out.toStdString() << check.Err.toStdString();
+    EXPECT_TRUE(QRegularExpression(QString("arquivo\tVELHO.DLL\t[^\n]*\tbaixar\tdelta %1 bytes\n").arg(dll.PatchSize))
+                    .match(check.Out).hasMatch())
+        << check.Out.toStdString();
+    EXPECT_TRUE(QRegularExpression(QString("arquivo\tQuendarive.rar\t[^\n]*\tbaixar\tdelta %1 bytes\n").arg(exe.PatchSize))
+                    .match(check.Out).hasMatch());
+    EXPECT_TRUE(QRegularExpression("arquivo\tNOVO.DLL\t[^\n]*\tbaixar\tsem delta\n").match(check.Out).hasMatch());
+    Sent();
+
+    const TResult r = Run();
+    EXPECT_EQ(r.Exit, 0) << r.Err.toStdString();
+    const QStringList sent = Sent();
+    EXPECT_TRUE(sent.contains(dll.PatchName() + ' ' + QString::number(dll.PatchSize))) << sent.join(" | ").toStdString();
+    EXPECT_TRUE(sent.contains(exe.PatchName() + ' ' + QString::number(exe.PatchSize)));
+    EXPECT_FALSE(Names(sent).contains("VELHO.DLL"));
+    EXPECT_FALSE(Names(sent).contains("Quendarive.rar"));
+    EXPECT_TRUE(Names(sent).contains("NOVO.DLL")); // no patch for a new file
+    ExpectTheRelease();
+    EXPECT_FALSE(QFileInfo::exists(FWork.File("Quendarive.rar")));
+    EXPECT_EQ(FCustomer->Scalar("SELECT VERSAO FROM VERSAO"), "0002");
+
+    EXPECT_TRUE(r.Out.contains(QString("baixado    VELHO.DLL (delta %1 bytes de %2, ").arg(dll.PatchSize).arg(dll.NewSize)))
+        << r.Out.toStdString();
+    EXPECT_TRUE(r.Out.contains("transferidos: "));
+    const QStringList log = LogLines();
+    EXPECT_EQ(MissingInOrder(log, {"deltas: índice assinado lido", "arquivo NOVO.DLL baixado: 300000 bytes",
+                                   QString("arquivo Quendarive.rar baixado: delta %1 bytes de ").arg(exe.PatchSize),
+                                   QString("arquivo VELHO.DLL baixado: delta %1 bytes de %2, ").arg(dll.PatchSize).arg(dll.NewSize),
+                                   "transferidos: ", "substituição: Quendarive.exe substituído"}),
+              "")
+        << log.join('\n').toStdString();
+
+    const TResult again = Run();
+    EXPECT_EQ(again.Exit, 0) << again.Err.toStdString();
+    // Only the signed texts: the delta index tells that the executable is the archive's.
+    EXPECT_EQ(Names(Sent()), (QStringList{"zembo-release.txt", "zembo-release.txt.minisig", "zembo-deltas.txt",
+                                          "zembo-deltas.txt.minisig"}));
+    ExpectTheRelease();
+    EXPECT_EQ(Check().Exit, 0);
+}
+
+// Every failure of a delta falls back to the whole file in the same run, the
+// reason in the run log, and the result is the release's all the same: a
+// damaged patch, one that gives other bytes (listed with the release's
+// hash), one missing, short or longer than listed, an index signed by an
+// unknown key, a local copy no patch starts from.
+TEST_F(Deltas, EveryFailureFallsBackToTheWholeFile)
+{
+    Trust(FKey);
+    const QString stranger = MakeKey("estranho");
+    const auto damage = [](const QString& file) {
+        QByteArray bytes = ReadBytes(file);
+        bytes[bytes.size() / 2] = char(bytes[bytes.size() / 2] ^ 8);
+        WriteBytes(file, bytes);
+    };
+    const auto patchOf = [&](const QString& deltas, const QString& name) {
+        for (const TDeltaEntry& entry : ParseDeltaIndex(ReadBytes(deltas + "zembo-deltas.txt")).Entries)
+            if (entry.Name == name)
+                return deltas + entry.PatchName();
+        return QString();
+    };
+    const struct {
+        const char* Case;
+        std::function<void(const QString&)> Change;
+        QString Reason; // in the run log
+        bool Exe;       // the executable's patch fails too
+    } cases[] = {
+        {"damaged",
+         [&](const QString& d) {
+             damage(patchOf(d, "VELHO.DLL"));
+             damage(patchOf(d, "Quendarive.exe"));
+         },
+         "delta VELHO.DLL falhou, baixando o arquivo inteiro: ", true},
+        {"other bytes",
+         [&](const QString& d) {
+             // a patch to another build of the same size, under the release's hash
+             WriteBytes(FPrograms.File("outra.dll"), ProgramBuild(1, 5));
+             const QString patch = patchOf(d, "VELHO.DLL");
+             MakePatch(FPrograms.File("antiga/VELHO.DLL"), FPrograms.File("outra.dll"), patch);
+             TDeltaIndex index = ParseDeltaIndex(ReadBytes(d + "zembo-deltas.txt"));
+             for (TDeltaEntry& entry : index.Entries)
+                 if (entry.Name == "VELHO.DLL")
+                     entry.PatchSize = QFileInfo(patch).size();
+             WriteBytes(d + "zembo-deltas.txt", FormatDeltaIndex(index));
+         },
+         "não confere com o SHA-256 da versão", false},
+        {"missing", [&](const QString& d) { QFile::remove(patchOf(d, "VELHO.DLL")); }, "delta VELHO.DLL falhou", false},
+        {"short",
+         [&](const QString& d) { WriteBytes(patchOf(d, "VELHO.DLL"), ReadBytes(patchOf(d, "VELHO.DLL")).chopped(10)); },
+         "bytes, e não ", false},
+        {"longer than listed",
+         [&](const QString& d) { WriteBytes(patchOf(d, "VELHO.DLL"), ReadBytes(patchOf(d, "VELHO.DLL")) + QByteArray(5000, 'x')); },
+         "delta VELHO.DLL falhou", false},
+        {"unknown key", {}, "deltas: não usados: Índice de deltas assinado por uma chave desconhecida", true},
+        {"no patch starts from the local copy", [&](const QString&) { WriteBytes(FWork.File("VELHO.DLL"), ProgramBuild(9)); },
+         "deltas: índice assinado lido", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Case);
+        Install();
+        QFile::remove(FWork.File(RunLogName));
+        PublishDeltas(c.Change);
+        if (QString(c.Case) == "unknown key") {
+            ASSERT_EQ(RunIn(FPrograms.Path(), "minisign", {"-Sm", Root(svPyftpd) + "deltas/zembo-deltas.txt", "-s", stranger + ".key"}).Exit, 0);
+        }
+        Sent();
+        const TResult r = Run();
+        EXPECT_EQ(r.Exit, 0) << r.Out.toStdString() << r.Err.toStdString();
+        const QStringList names = Names(Sent());
+        EXPECT_TRUE(names.contains("VELHO.DLL")) << names.join(" | ").toStdString();
+        EXPECT_EQ(names.contains("Quendarive.rar"), c.Exe) << names.join(" | ").toStdString();
+        EXPECT_TRUE(LogLines().join('\n').contains(c.Reason)) << LogLines().join('\n').toStdString();
+        ExpectTheRelease();
+    }
+}
+
+// Without the delta folder on the server, or without a trusted key,
+// everything is fetched whole as before and nothing is asked of "deltas/".
+TEST_F(Deltas, WithoutTheFolderOrAKeyEverythingIsAsBefore)
+{
+    PublishDeltas();
+    Sent();
+    ASSERT_EQ(Run().Exit, 0);
+    QStringList names = Names(Sent());
+    EXPECT_FALSE(names.join(' ').contains("zembo-deltas.txt")) << names.join(" | ").toStdString();
+    EXPECT_TRUE(names.contains("VELHO.DLL") && names.contains("Quendarive.rar"));
+    ExpectTheRelease();
+
+    Install();
+    QDir(Root(svPyftpd) + "deltas").removeRecursively();
+    Trust(FKey);
+    QFile::remove(FWork.File(AcceptedReleaseName));
+    Sent();
+    const TResult r = Run();
+    ASSERT_EQ(r.Exit, 0) << r.Err.toStdString();
+    names = Names(Sent());
+    EXPECT_TRUE(names.contains("VELHO.DLL") && names.contains("Quendarive.rar")) << names.join(" | ").toStdString();
+    EXPECT_TRUE(LogLines().join('\n').contains("deltas: não usados: nenhum índice de deltas no servidor"));
+    ExpectTheRelease();
 }
 
 // An application object, as the programs that run a session have.

@@ -129,6 +129,9 @@ QList<QStringList> Records(const TCheckReport& report)
                            LocalText(file), DecisionText(file.Item.Decision)};
         if (file.Item.Decision == fdRecusado)
             fields << file.Item.Reason;
+        else if (file.Item.Decision == fdBaixar && report.Release) // what a signed patch would save
+            fields << (file.Item.DeltaSize >= 0 ? QStringLiteral("delta %1 bytes").arg(file.Item.DeltaSize)
+                                                : QStringLiteral("sem delta"));
         records << fields;
     }
     QStringList replacement{QStringLiteral("substituicao"), MainExecutable, YesNo(report.Replacement)};

@@ -2,6 +2,7 @@
 
 #include "platform/text.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -47,6 +48,10 @@ void TUpdateReport::EndProgressLine()
 void TUpdateReport::Stage(const QString& stage)
 {
     EndProgressLine();
+    if (FFull > 0) { // the downloads are over
+        Print(TransferText(FMoved, FFull));
+        FMoved = FFull = 0;
+    }
     Print(QStringLiteral("== ") + stage);
 }
 
@@ -74,9 +79,14 @@ void TUpdateReport::StateChanged(int index, TNodeState state)
         return;
     EndProgressLine();
     const qint64 ms = FClock.isValid() ? FClock.elapsed() : 0;
-    Print(QStringLiteral("baixado    ") + FPlan.Items.value(index).Name + QStringLiteral(" (") +
-          (FSize >= 0 ? QString::number(FSize) + QStringLiteral(" bytes, ") : QString()) + QString::number(ms) +
-          QStringLiteral(" ms)"));
+    const QString size = FFullSize >= 0 ? QStringLiteral("delta %1 bytes de %2, ").arg(FSize).arg(FFullSize)
+                         : FSize >= 0   ? QString::number(FSize) + QStringLiteral(" bytes, ")
+                                        : QString();
+    Print(QStringLiteral("baixado    ") + FPlan.Items.value(index).Name + QStringLiteral(" (") + size +
+          QString::number(ms) + QStringLiteral(" ms)"));
+    FMoved += std::max<std::int64_t>(FSize, 0);
+    FFull += FFullSize >= 0 ? FFullSize : std::max<std::int64_t>(FSize, 0);
+    FFullSize = -1;
 }
 
 void TUpdateReport::FileFailed(int index, const QString& message)
@@ -94,6 +104,24 @@ void TUpdateReport::ReplacementFailed(const QString& message)
 void TUpdateReport::Replaced(const QString& mainExecutable)
 {
     Print(QStringLiteral("substituído ") + mainExecutable + QStringLiteral(" (de ") + MainArchive + u')');
+}
+
+void TUpdateReport::DeltasRead(const QString& problem)
+{
+    if (!problem.isEmpty())
+        Print(QStringLiteral("deltas não usados: ") + problem);
+}
+
+void TUpdateReport::FetchedByDelta(int, std::int64_t, std::int64_t fileSize)
+{
+    FFullSize = fileSize;
+}
+
+void TUpdateReport::DeltaFailed(int index, const QString& reason)
+{
+    EndProgressLine();
+    Print(QStringLiteral("delta falhou ") + FPlan.Items.value(index).Name + QStringLiteral(": ") + reason +
+          QStringLiteral("; baixando o arquivo inteiro"));
 }
 
 void TUpdateReport::TransferBegin()

@@ -19,6 +19,9 @@ public:
     void FileFailed(int index, const QString& message) override;
     void ReplacementFailed(const QString& message) override;
     void Replaced(const QString& mainExecutable) override;
+    void DeltasRead(const QString& problem) override;
+    void FetchedByDelta(int index, std::int64_t patchSize, std::int64_t fileSize) override;
+    void DeltaFailed(int index, const QString& reason) override;
     void TransferBegin() override;
     void TransferProgress(std::int64_t count) override;
     void Error(const QString& text) override;
@@ -40,6 +43,9 @@ private:
     TUpdatePlan FPlan;
     QString FFile;
     std::int64_t FSize = -1;
+    std::int64_t FFullSize = -1; // the whole file's, when a patch rebuilt it
+    std::int64_t FMoved = 0;     // the bytes of the files fetched so far,
+    std::int64_t FFull = 0;      // and what they would have cost whole
     QElapsedTimer FClock;
     qint64 FLastShown = -1;
     bool FProgressShown = false;
