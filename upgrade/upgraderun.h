@@ -9,13 +9,11 @@
 #include <memory>
 
 class TDatabase;
-class TDBMemo;
 class TIBDatabase;
 class TIBQuery;
 class TIBScript;
 class TIBTransaction;
 class TQuery;
-class TTable;
 
 // How a run ended. Not completed means a failure outside the scripts (a
 // database that does not open, the version table, the catalogue): the run
@@ -86,17 +84,6 @@ public:
     // The catalogue program of the database being processed; empty outside a run.
     const QString& Tipo() const { return FTipo; }
 
-    // The run's parts as the upgrade window names them; the update window
-    // borrows Query3 for its own catalogue query.
-    TQuery* Query2() const { return FQuery2.get(); }
-    TQuery* Query3() const { return FQuery3.get(); }
-    TTable* Table2() const { return FTable2.get(); }
-    TDBMemo* DBMemo1() const { return FDBMemo1.get(); }
-    TIBTransaction* IBTransaction1() const { return FIBTransaction1.get(); }
-    TIBTransaction* IBTransaction2() const { return FIBTransaction2.get(); }
-    TIBQuery* IBQuery1() const { return FIBQuery1.get(); }
-    TIBScript* IBScript1() const { return FIBScript1.get(); }
-
 private:
     void UpgradeDatabase(const QString& entry, TUpgradeObserver& observer);
     void OpenCustomer(const QString& alias);
@@ -104,6 +91,7 @@ private:
     void CreateVersionTable();
     QString ReadVersion();
     void SelectScripts(TQuery& query, const QString& columns, const QString& current);
+    QStringList ScriptText();
     bool RunScript(const QString& entry, TUpgradeObserver& observer);
     void RecordVersion();
     void VersionQuery(const QString& sql);
@@ -112,14 +100,19 @@ private:
     TDatabase& FCatalog;
     TIBDatabase& FCustomer;
     QString FTipo;
-    std::unique_ptr<TQuery> FQuery3;
-    std::unique_ptr<TQuery> FQuery2;
-    std::unique_ptr<TTable> FTable2;
-    std::unique_ptr<TDBMemo> FDBMemo1;
-    std::unique_ptr<TIBTransaction> FIBTransaction1;
-    std::unique_ptr<TIBTransaction> FIBTransaction2;
-    std::unique_ptr<TIBQuery> FIBQuery1;
-    std::unique_ptr<TIBScript> FIBScript1;
+    // The catalogue's side: how many released scripts are pending, which
+    // they are (its current row is the script being run), and the text of
+    // that row.
+    std::unique_ptr<TQuery> FPendingCount;
+    std::unique_ptr<TQuery> FPending;
+    std::unique_ptr<TQuery> FScriptText;
+    // The customer's side: the scripts run in the script transaction, which
+    // is the connection's default; VERSAO is read and written through the
+    // version query in a transaction of its own.
+    std::unique_ptr<TIBTransaction> FScriptTransaction;
+    std::unique_ptr<TIBTransaction> FVersionTransaction;
+    std::unique_ptr<TIBQuery> FVersionQuery;
+    std::unique_ptr<TIBScript> FScript;
     // The parse error that ended the running script, if any.
     QString FParseError;
 };
