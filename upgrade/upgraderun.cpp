@@ -8,9 +8,16 @@
 #include "platform/errors.h"
 #include "platform/locale.h"
 #include "platform/text.h"
+#include "upgrade/backup.h"
 #include "upgrade/ibscript.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -41,13 +48,19 @@ void TUpgradeObserver::Starting(const QString&, const QString&) {}
 void TUpgradeObserver::Progress(int) {}
 void TUpgradeObserver::ScriptFailed(const QString&, const QString&, const QStringList&) {}
 void TUpgradeObserver::ScriptDone(const QString&, const QString&, bool) {}
+void TUpgradeObserver::BackupMade(const QString&, const QString&) {}
+QString TUpgradeObserver::ErrorFile() const
+{
+    return {};
+}
 void TUpgradeObserver::Finished(const TUpgradeOutcome&) {}
 
 TUpgradeRun::TUpgradeRun(TDatabase& catalog, TIBDatabase& customer)
     : FCatalog(catalog), FCustomer(customer), FPendingCount(std::make_unique<TQuery>()),
       FPending(std::make_unique<TQuery>()), FScriptText(std::make_unique<TQuery>()),
       FScriptTransaction(std::make_unique<TIBTransaction>()), FVersionTransaction(std::make_unique<TIBTransaction>()),
-      FVersionQuery(std::make_unique<TIBQuery>()), FScript(std::make_unique<TIBScript>())
+      FVersionQuery(std::make_unique<TIBQuery>()), FScript(std::make_unique<TIBScript>()),
+      FHistory(std::make_unique<TUpgradeHistory>(customer))
 {
     const QString catalogName = FCatalog.DatabaseName();
     // The names the field errors of each query carry.
@@ -69,6 +82,10 @@ TUpgradeRun::TUpgradeRun(TDatabase& catalog, TIBDatabase& customer)
     FScript->SetDatabase(&FCustomer);
     FScript->SetTransaction(FScriptTransaction.get());
     FScript->SetTerminator(QStringLiteral(";"));
+    FScript->SetOnParse([this](TIBParseKind kind, const QString&) {
+        if (kind == stmtDDL || kind == stmtDML)
+            ++FStatements;
+    });
     FScript->SetOnParseError([this](const QString& error, const QString& sqlText, int) {
         FParseError = error;
         if (!sqlText.trimmed().isEmpty())
@@ -116,6 +133,11 @@ void TUpgradeRun::UpgradeDatabase(const QString& entry, TUpgradeObserver& observ
     const int count = FPendingCount->FieldByName(QStringLiteral("ct")).AsInteger();
     FPendingCount->Close();
     SelectScripts(*FPending, QStringLiteral("programa,versao"), current);
+    FBackup.clear();
+    if (!FPending->Eof()) {
+        FBackup = TakeBackup(entry, current, observer);
+        BeginHistory(current, FBackup);
+    }
     int processed = 0;
     bool failed = false;
     bool ran = false;
@@ -181,25 +203,83 @@ void TUpgradeRun::SelectScripts(TQuery& query, const QString& columns, const QSt
     query.Open();
 }
 
-// The text of the list's current row, in lines; none when the row has gone
-// from the catalogue meanwhile.
-QStringList TUpgradeRun::ScriptText()
+void TUpgradeRun::SetHistory(bool keep, const QString& updater)
+{
+    FKeepHistory = keep;
+    FUpdater = updater;
+}
+
+namespace {
+
+QString TimeStamp(const QDateTime& when)
+{
+    return when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+}
+
+} // namespace
+
+// Before the first script and before the history begins; a backup that
+// cannot be made ends the run with the database as it was. The file's name,
+// or empty without a backup folder.
+QString TUpgradeRun::TakeBackup(const QString& entry, const QString& current, TUpgradeObserver& observer)
+{
+    if (FBackupFolder.isEmpty())
+        return {};
+    TBackupRequest request;
+    request.Folder = FBackupFolder;
+    request.Alias = entry.mid(2, 100);
+    request.Versao = current;
+    request.Database = FCustomer.DatabaseName();
+    request.Params = FCustomer.Params();
+    request.Now = QDateTime::currentDateTime();
+    request.Stopped = FStopped;
+    const QString file = MakeBackup(request);
+    observer.BackupMade(entry, file);
+    return QFileInfo(file).fileName();
+}
+
+void TUpgradeRun::BeginHistory(const QString& current, const QString& backup)
+{
+    if (!FKeepHistory)
+        return;
+    THistoryEntry baseline;
+    baseline.Programa = FTipo;
+    baseline.Versao = current;
+    baseline.Inicio = TimeStamp(QDateTime::currentDateTime());
+    baseline.Resultado = QLatin1String(HistoryBaseline);
+    baseline.Copia = backup;
+    baseline.Atualizador = FUpdater;
+    FHistory->Begin(baseline);
+}
+
+// The text of the list's current row as the catalogue holds it; none when
+// the row has gone from the catalogue meanwhile.
+std::optional<QByteArray> TUpgradeRun::ScriptText()
 {
     FScriptText->SetBindValues({FPending->FieldByName(QStringLiteral("programa")).Value(),
                                 FPending->FieldByName(QStringLiteral("versao")).Value()});
     FScriptText->Open();
-    QStringList lines;
+    std::optional<QByteArray> text;
     if (!FScriptText->Eof())
-        lines = SplitLines(FromAnsi(FieldBytes(FScriptText->FieldByName(QStringLiteral("texto")))));
+        text = FieldBytes(FScriptText->FieldByName(QStringLiteral("texto")));
     FScriptText->Close();
-    return lines;
+    return text;
 }
 
 // Runs the script of the list's current row and commits it; false when it
 // failed, after the observer has been told.
 bool TUpgradeRun::RunScript(const QString& entry, TUpgradeObserver& observer)
 {
-    FScript->SetScript(ScriptText());
+    const std::optional<QByteArray> text = ScriptText();
+    FScript->SetScript(text ? SplitLines(FromAnsi(*text)) : QStringList());
+    THistoryEntry row;
+    row.Programa = FTipo;
+    row.Versao = FPending->FieldByName(QStringLiteral("versao")).AsString();
+    row.Checksum = ScriptChecksum(text.value_or(QByteArray()));
+    row.Inicio = TimeStamp(QDateTime::currentDateTime());
+    QElapsedTimer clock;
+    clock.start();
+    FStatements = 0;
     QString message;
     FParseError.clear();
     try {
@@ -212,6 +292,10 @@ bool TUpgradeRun::RunScript(const QString& entry, TUpgradeObserver& observer)
         message = ErrorText(error);
     }
     const bool ok = message.isEmpty();
+    row.DuracaoMs = clock.elapsed();
+    row.Comandos = FStatements; // the failing statement is not counted
+    row.Resultado = QLatin1String(ok ? HistoryOk : FParseError.isEmpty() ? HistoryFailed : HistoryParse);
+    row.Mensagem = message;
     observer.ScriptDone(entry, FPending->FieldByName(QStringLiteral("versao")).AsString(), ok);
     if (!ok) {
         QStringList& script = FScript->Script();
@@ -226,7 +310,20 @@ bool TUpgradeRun::RunScript(const QString& entry, TUpgradeObserver& observer)
     } catch (const std::exception&) {
         // nothing to commit, or the script's own end of transaction
     }
+    RecordScript(row, message, observer);
     return ok;
+}
+
+// The script's row, in its own transaction after the script's.
+void TUpgradeRun::RecordScript(const THistoryEntry& entry, const QString& message, TUpgradeObserver& observer)
+{
+    if (!FKeepHistory)
+        return;
+    THistoryEntry row = entry;
+    row.ArquivoErro = message.isEmpty() ? QString() : QFileInfo(observer.ErrorFile()).fileName();
+    row.Copia = FBackup;
+    row.Atualizador = FUpdater;
+    FHistory->Record(row);
 }
 
 // The version of the list's current row: the last script after a normal
@@ -275,6 +372,50 @@ TUpgradePlan TUpgradeRun::Plan(const QString& alias)
     FCustomer.Close();
     FTipo.clear();
     return plan;
+}
+
+namespace {
+
+// Every released script of tipo with its text, in version order.
+QList<TCatalogScript> ReleasedScripts(const QString& catalogName, const QString& tipo)
+{
+    TQuery query;
+    query.setObjectName(QStringLiteral("Released"));
+    query.SetDatabaseName(catalogName);
+    query.SetSQL({QStringLiteral("select versao,texto from scripts where programa=? and liberado='S' order by versao")});
+    query.SetBindValues({tipo});
+    query.Open();
+    QList<TCatalogScript> scripts;
+    for (; !query.Eof(); query.Next())
+        scripts.append({query.FieldByName(QStringLiteral("versao")).AsString(),
+                        FieldBytes(query.FieldByName(QStringLiteral("texto")))});
+    return scripts;
+}
+
+} // namespace
+
+THistoryReport TUpgradeRun::History(const QString& alias)
+{
+    THistoryReport report;
+    FTipo = Keldarin;
+    try {
+        OpenCustomer(alias);
+        report.HasVersionTable = VersionTableExists();
+        if (report.HasVersionTable)
+            report.RecordedVersion = ReadVersion();
+        report.HasHistory = FHistory->Exists();
+        report.Rows = FHistory->Read();
+        FCustomer.Close();
+        if (report.HasHistory)
+            report.Findings =
+                ValidateHistory(report.Rows, ReleasedScripts(FCatalog.DatabaseName(), FTipo), report.RecordedVersion);
+    } catch (...) {
+        CloseAll();
+        FTipo.clear();
+        throw;
+    }
+    FTipo.clear();
+    return report;
 }
 
 void ExecutaScript(TIBScript& runner)

@@ -3,10 +3,14 @@
 // catalogue, and tells beforehand which scripts a run would execute.
 #pragma once
 
+#include "upgrade/history.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
+#include <optional>
 
 class TDatabase;
 class TIBDatabase;
@@ -38,6 +42,10 @@ public:
     virtual void ScriptFailed(const QString& entry, const QString& message, const QStringList& saved);
     // A script of the entry's database ran to its end (ok) or failed.
     virtual void ScriptDone(const QString& entry, const QString& versao, bool ok);
+    // The entry's database was backed up to file before its first script.
+    virtual void BackupMade(const QString& entry, const QString& file);
+    // The name of the file ScriptFailed saved the script to; empty when none.
+    virtual QString ErrorFile() const;
     virtual void Finished(const TUpgradeOutcome& outcome);
 };
 
@@ -56,6 +64,16 @@ struct TUpgradePlan {
     // Without VERSAO the run creates it holding "0", so these are the ones
     // after "0".
     QList<TScriptVersion> Scripts;
+};
+
+// A database's history for the operator: VERSAO, the rows newest first, and
+// what they say against the catalogue now.
+struct THistoryReport {
+    bool HasVersionTable = false;
+    QString RecordedVersion;
+    bool HasHistory = false;
+    QList<THistoryEntry> Rows;
+    THistoryFindings Findings;
 };
 
 class TUpgradeRun {
@@ -81,6 +99,17 @@ public:
     // closes the database again. Errors are raised.
     TUpgradePlan Plan(const QString& alias);
 
+    // The history and validation of the alias's database; changes nothing.
+    THistoryReport History(const QString& alias);
+
+    // Where the backup before each database's first script goes; empty: no
+    // backup.
+    void SetBackupFolder(const QString& folder) { FBackupFolder = folder; }
+    // Whether the run keeps the history, and the updater's version its rows name.
+    void SetHistory(bool keep, const QString& updater);
+    // Asked while the backup runs; true ends the run before any script.
+    void SetStopRequest(std::function<bool()> stopped) { FStopped = std::move(stopped); }
+
     // The catalogue program of the database being processed; empty outside a run.
     const QString& Tipo() const { return FTipo; }
 
@@ -91,8 +120,11 @@ private:
     void CreateVersionTable();
     QString ReadVersion();
     void SelectScripts(TQuery& query, const QString& columns, const QString& current);
-    QStringList ScriptText();
+    std::optional<QByteArray> ScriptText();
+    QString TakeBackup(const QString& entry, const QString& current, TUpgradeObserver& observer);
+    void BeginHistory(const QString& current, const QString& backup);
     bool RunScript(const QString& entry, TUpgradeObserver& observer);
+    void RecordScript(const THistoryEntry& entry, const QString& message, TUpgradeObserver& observer);
     void RecordVersion();
     void VersionQuery(const QString& sql);
     void CloseAll();
@@ -113,6 +145,15 @@ private:
     std::unique_ptr<TIBTransaction> FVersionTransaction;
     std::unique_ptr<TIBQuery> FVersionQuery;
     std::unique_ptr<TIBScript> FScript;
+    std::unique_ptr<TUpgradeHistory> FHistory;
+    bool FKeepHistory = false;
+    QString FUpdater;
+    QString FBackupFolder;
+    std::function<bool()> FStopped = [] { return false; };
+    // The backup taken for the database being processed.
+    QString FBackup;
+    // Statements the running script executed.
+    int FStatements = 0;
     // The parse error that ended the running script, if any.
     QString FParseError;
 };
