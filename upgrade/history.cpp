@@ -18,9 +18,25 @@ const QString CreateTable = QStringLiteral(
     "COMANDOS INTEGER NOT NULL, RESULTADO VARCHAR(10) NOT NULL, MENSAGEM VARCHAR(1000), "
     "ARQUIVO_ERRO VARCHAR(255), COPIA VARCHAR(255), ATUALIZADOR VARCHAR(40))");
 
-const QString SelectRows = QStringLiteral(
-    "SELECT PROGRAMA, VERSAO, CHECKSUM, CAST(INICIO AS VARCHAR(30)) INICIO, DURACAO_MS, COMANDOS, RESULTADO, "
-    "MENSAGEM, ARQUIVO_ERRO, COPIA, ATUALIZADOR FROM ZEMBO_HISTORICO ORDER BY INICIO DESC, VERSAO DESC");
+// Dialect 1 would cast a timestamp to "01-DEC-2026 10:00:01.0000": the
+// start is put together part by part as YYYY-MM-DD HH:MM:SS.zzz.
+QString TimePart(const char* part, int width)
+{
+    return QStringLiteral("LPAD(CAST(FLOOR(EXTRACT(%1 FROM INICIO)) AS INTEGER), %2, '0')")
+        .arg(QLatin1String(part))
+        .arg(width);
+}
+
+QString SelectRows()
+{
+    const QString start = TimePart("YEAR", 4) + QStringLiteral(" || '-' || ") + TimePart("MONTH", 2) +
+        QStringLiteral(" || '-' || ") + TimePart("DAY", 2) + QStringLiteral(" || ' ' || ") + TimePart("HOUR", 2) +
+        QStringLiteral(" || ':' || ") + TimePart("MINUTE", 2) + QStringLiteral(" || ':' || ") + TimePart("SECOND", 2) +
+        QStringLiteral(" || '.' || ") + TimePart("MILLISECOND", 3);
+    return QStringLiteral("SELECT PROGRAMA, VERSAO, CHECKSUM, ") + start +
+        QStringLiteral(" INICIO, DURACAO_MS, COMANDOS, RESULTADO, MENSAGEM, ARQUIVO_ERRO, COPIA, ATUALIZADOR "
+                       "FROM ZEMBO_HISTORICO ORDER BY ZEMBO_HISTORICO.INICIO DESC, VERSAO DESC");
+}
 
 // A text literal of at most length characters, or NULL for an empty text.
 QString Literal(const QString& text, qsizetype length, bool nullWhenEmpty = true)
@@ -113,7 +129,7 @@ QList<THistoryEntry> TUpgradeHistory::Read()
     QList<THistoryEntry> rows;
     if (!Exists())
         return rows;
-    FQuery->SetSQL({SelectRows});
+    FQuery->SetSQL({SelectRows()});
     FQuery->Open();
     auto text = [this](const char* name) { return FQuery->FieldByName(QLatin1String(name)).AsString().trimmed(); };
     for (; !FQuery->Eof(); FQuery->Next())

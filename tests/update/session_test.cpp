@@ -514,6 +514,31 @@ TEST_F(ZemboUpdate, AFailingScriptExits4AndBlocksTheNextRun)
     EXPECT_FALSE(QFileInfo::exists(FWork.File("NOVO.DLL")));
 }
 
+// Each run with scripts to run backs the database up first and logs it; a
+// backup that cannot be made (the backup folder is a file) runs no script,
+// leaves VERSAO as it was and exits 1 with the reason.
+TEST_F(ZemboUpdate, NoBackupNoScriptAndExit1)
+{
+    FCustomer->Exec({"CREATE TABLE VERSAO (VERSAO VARCHAR(10))", "INSERT INTO VERSAO VALUES ('0000')"});
+    WriteBytes(FWork.File("backup"), "não é uma pasta");
+    TResult r = Run();
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_TRUE(r.Err.contains("Não foi possível fazer a cópia de segurança da base")) << r.Err.toStdString();
+    EXPECT_EQ(FCustomer->Scalar("SELECT VERSAO FROM VERSAO"), "0000");
+    EXPECT_EQ(FCustomer->Scalar("SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME IN ('T1', 'ZEMBO_HISTORICO')"), "0");
+
+    QFile::remove(FWork.File("backup"));
+    r = Run();
+    EXPECT_EQ(r.Exit, 0) << r.Err.toStdString();
+    const QStringList backups = QDir(FWork.File("backup")).entryList(QDir::Files);
+    ASSERT_EQ(backups.size(), 1);
+    EXPECT_TRUE(backups.first().startsWith("DADOS-0000-")) << backups.first().toStdString();
+    EXPECT_EQ(MissingInOrder(LogLines(), {"cópia de segurança de M-DADOS: " + FWork.File("backup/" + backups.first()),
+                                          "script 0001 em M-DADOS: executado"}),
+              QString());
+    EXPECT_EQ(FCustomer->Scalar("SELECT VERSAO FROM VERSAO"), "0002");
+}
+
 namespace {
 
 // Releases signed with keys made by the real minisign, the manifest by zembo-release.
