@@ -48,6 +48,7 @@ void CreateDatabase(const QString& path, int megabytes)
     tr.SetDefaultDatabase(&db);
     db.Open();
     TIBQuery q;
+    q.SetParamCheck(false); // the block's variables are no parameters
     q.SetDatabase(&db);
     q.SetTransaction(&tr);
     auto exec = [&](const QString& sql) {
@@ -61,7 +62,7 @@ void CreateDatabase(const QString& path, int megabytes)
     const int rows = megabytes * 1000;
     for (int done = 0; done < rows; done += 50000)
         exec(QStringLiteral("EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < %1) DO BEGIN "
-                            "INSERT INTO CARGA VALUES (:I, RPAD('', 1000, 'x') || :I); I = I + 1; END END")
+                            "INSERT INTO CARGA VALUES (:I, RPAD('', 990, 'x') || :I); I = I + 1; END END")
                  .arg(std::min(50000, rows - done)));
     db.Close();
 }
