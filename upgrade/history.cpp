@@ -84,7 +84,7 @@ QString ScriptChecksum(const QByteArray& text)
 }
 
 TUpgradeHistory::TUpgradeHistory(TIBDatabase& database)
-    : FTransaction(std::make_unique<TIBTransaction>()), FQuery(std::make_unique<TIBQuery>())
+    : FDatabase(database), FTransaction(std::make_unique<TIBTransaction>()), FQuery(std::make_unique<TIBQuery>())
 {
     FTransaction->SetDefaultDatabase(&database);
     FQuery->setObjectName(QStringLiteral("History"));
@@ -94,10 +94,11 @@ TUpgradeHistory::TUpgradeHistory(TIBDatabase& database)
 
 TUpgradeHistory::~TUpgradeHistory() = default;
 
+// Executed at once, with nothing prepared: a row is written once.
 void TUpgradeHistory::Exec(const QString& sql)
 {
-    FQuery->SetSQL({sql});
-    FQuery->ExecSQL();
+    FTransaction->StartTransaction();
+    FDatabase.ExecuteImmediate(*FTransaction, FDatabase.Encode(sql));
     FTransaction->Commit();
 }
 

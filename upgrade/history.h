@@ -58,6 +58,7 @@ public:
 private:
     void Exec(const QString& sql);
 
+    TIBDatabase& FDatabase;
     std::unique_ptr<TIBTransaction> FTransaction;
     std::unique_ptr<TIBQuery> FQuery;
 };

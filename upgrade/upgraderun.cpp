@@ -134,6 +134,7 @@ void TUpgradeRun::UpgradeDatabase(const QString& entry, TUpgradeObserver& observ
     FPendingCount->Close();
     SelectScripts(*FPending, QStringLiteral("programa,versao"), current);
     FBackup.clear();
+    FHistoryError.clear();
     if (!FPending->Eof()) {
         FBackup = TakeBackup(entry, current, observer);
         BeginHistory(current, FBackup);
@@ -155,6 +156,10 @@ void TUpgradeRun::UpgradeDatabase(const QString& entry, TUpgradeObserver& observ
         RecordVersion();
     FPending->Close();
     FCustomer.Close();
+    // Only once VERSAO holds what ran: a history that could not be written
+    // must not make the scripts run again.
+    if (!FHistoryError.isEmpty())
+        throw Exception(QStringLiteral("O histórico da base não foi gravado: ") + FHistoryError);
 }
 
 void TUpgradeRun::VersionQuery(const QString& sql)
@@ -280,31 +285,15 @@ bool TUpgradeRun::RunScript(const QString& entry, TUpgradeObserver& observer)
     QElapsedTimer clock;
     clock.start();
     FStatements = 0;
-    QString message;
-    FParseError.clear();
-    try {
-        ExecutaScript(*FScript);
-        // The runner ends quietly on a parse error, but the rest of the
-        // script never ran: the script has failed, and must not be recorded
-        // as applied.
-        message = FParseError;
-    } catch (const std::exception& error) {
-        message = ErrorText(error);
-    }
+    const QString message = ExecuteScript();
     const bool ok = message.isEmpty();
     row.DuracaoMs = clock.elapsed();
     row.Comandos = FStatements; // the failing statement is not counted
     row.Resultado = QLatin1String(ok ? HistoryOk : FParseError.isEmpty() ? HistoryFailed : HistoryParse);
     row.Mensagem = message;
     observer.ScriptDone(entry, FPending->FieldByName(QStringLiteral("versao")).AsString(), ok);
-    if (!ok) {
-        QStringList& script = FScript->Script();
-        QStringList header{QStringLiteral("/* ERRO: "), QStringLiteral(" ")};
-        header += SplitLines(message);
-        header += {QStringLiteral(" "), QStringLiteral(".....  */"), QStringLiteral(" ")};
-        script = header + script;
-        observer.ScriptFailed(entry, message, script);
-    }
+    if (!ok)
+        ReportFailure(entry, message, observer);
     try {
         FScriptTransaction->Commit();
     } catch (const std::exception&) {
@@ -314,7 +303,35 @@ bool TUpgradeRun::RunScript(const QString& entry, TUpgradeObserver& observer)
     return ok;
 }
 
-// The script's row, in its own transaction after the script's.
+// The error header put before the script as the runner held it, for the
+// script error file.
+void TUpgradeRun::ReportFailure(const QString& entry, const QString& message, TUpgradeObserver& observer)
+{
+    QStringList& script = FScript->Script();
+    QStringList header{QStringLiteral("/* ERRO: "), QStringLiteral(" ")};
+    header += SplitLines(message);
+    header += {QStringLiteral(" "), QStringLiteral(".....  */"), QStringLiteral(" ")};
+    script = header + script;
+    observer.ScriptFailed(entry, message, script);
+}
+
+// Runs the runner's script; the error that ended it, empty when none.
+QString TUpgradeRun::ExecuteScript()
+{
+    FParseError.clear();
+    try {
+        ExecutaScript(*FScript);
+        // The runner ends quietly on a parse error, but the rest of the
+        // script never ran: the script has failed, and must not be recorded
+        // as applied.
+        return FParseError;
+    } catch (const std::exception& error) {
+        return ErrorText(error);
+    }
+}
+
+// The script's row, in its own transaction after the script's. A failure
+// is kept for the end of the database, the scripts go on.
 void TUpgradeRun::RecordScript(const THistoryEntry& entry, const QString& message, TUpgradeObserver& observer)
 {
     if (!FKeepHistory)
@@ -323,7 +340,13 @@ void TUpgradeRun::RecordScript(const THistoryEntry& entry, const QString& messag
     row.ArquivoErro = message.isEmpty() ? QString() : QFileInfo(observer.ErrorFile()).fileName();
     row.Copia = FBackup;
     row.Atualizador = FUpdater;
-    FHistory->Record(row);
+    if (!FHistoryError.isEmpty())
+        return;
+    try {
+        FHistory->Record(row);
+    } catch (const std::exception& error) {
+        FHistoryError = ErrorText(error);
+    }
 }
 
 // The version of the list's current row: the last script after a normal

@@ -124,6 +124,8 @@ private:
     QString TakeBackup(const QString& entry, const QString& current, TUpgradeObserver& observer);
     void BeginHistory(const QString& current, const QString& backup);
     bool RunScript(const QString& entry, TUpgradeObserver& observer);
+    QString ExecuteScript();
+    void ReportFailure(const QString& entry, const QString& message, TUpgradeObserver& observer);
     void RecordScript(const THistoryEntry& entry, const QString& message, TUpgradeObserver& observer);
     void RecordVersion();
     void VersionQuery(const QString& sql);
@@ -152,6 +154,8 @@ private:
     std::function<bool()> FStopped = [] { return false; };
     // The backup taken for the database being processed.
     QString FBackup;
+    // Why a history row could not be written, for the end of the database.
+    QString FHistoryError;
     // Statements the running script executed.
     int FStatements = 0;
     // The parse error that ended the running script, if any.

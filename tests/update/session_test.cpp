@@ -348,6 +348,11 @@ TEST_F(Session, AFailingScriptIsSavedAndKeepsFailing)
     EXPECT_TRUE(errorFile.endsWith(" DADOS.TXT") || errorFile.endsWith("-DADOS.TXT")) << errorFile.toStdString();
     EXPECT_TRUE(recorder.Events.contains("salvo " + errorFile)) << recorder.Events.join(" | ").toStdString();
     EXPECT_EQ(MissingInOrder(LogLines(), {"erro no script", "script salvo em " + errorFile, "fim: " + Contact}), QString());
+    // The error's line names the backup taken before the script.
+    const QStringList backups = QDir(FWork.File("backup")).entryList(QDir::Files);
+    ASSERT_EQ(backups.size(), 1);
+    EXPECT_FALSE(LogLines().filter("erro no script").filter("(cópia de segurança: " + FWork.File("backup/" + backups.first()) + ")").isEmpty())
+        << LogLines().join('\n').toStdString();
 
     EXPECT_EQ(session.Atualiza().Result, urScriptFalhou);
 }
