@@ -3,6 +3,7 @@
 // and through the server); gbak -c is the reference restore.
 #include "db/catalog.h"
 #include "db/ibdatabase.h"
+#include "db/ibservice.h"
 #include "platform/files.h"
 #include "tests/db/catalogtest.h"
 #include "tests/db/fbtest.h"
@@ -264,6 +265,12 @@ TEST_F(History, NoBackupNoScript)
     EXPECT_TRUE(outcome.Error.startsWith("Não foi possível fazer a cópia de segurança")) << outcome.Error.toStdString();
     ExpectBeforeTheUpgrade(db.ConnectionName());
     EXPECT_FALSE(Customer.Connected());
+
+    // The engine's own failure reaches the caller, and leaves no file.
+    EXPECT_THROW(TIBService(FDir.File("nenhuma.fdb"), db.ProgramParams())
+                     .Backup(FDir.File("nenhuma.fbk"), [] { return false; }, 60),
+                 std::exception);
+    EXPECT_FALSE(QFileInfo::exists(FDir.File("nenhuma.fbk")));
 
     // The history turned off: the scripts run, no table.
     DeleteFile(FDir.File("backup"));
