@@ -20,22 +20,6 @@ QMap<QString, TDatabase*>& OpenDatabases()
     return map;
 }
 
-// The value of a "NAME=value" line, names compared without regard to case.
-QString ParamValue(const QStringList& lines, const QString& name, bool* found = nullptr)
-{
-    for (const QString& line : lines) {
-        const qsizetype eq = line.indexOf(u'=');
-        if (eq >= 0 && line.left(eq).trimmed().compare(name, Qt::CaseInsensitive) == 0) {
-            if (found)
-                *found = true;
-            return line.mid(eq + 1);
-        }
-    }
-    if (found)
-        *found = false;
-    return {};
-}
-
 QString Key(const QString& databaseName)
 {
     return databaseName.toUpper();

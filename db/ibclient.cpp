@@ -18,6 +18,12 @@ QString ClientFileName()
 // The error code of an entry point the client library lacks.
 constexpr int osErrorProcNotFound = 127;
 
+[[noreturn]] void MissingEntryPoint(const char* name, const QString& fileName)
+{
+    throw EOSError(osErrorProcNotFound, QStringLiteral("The specified procedure could not be found (%1 in %2)")
+                                            .arg(QLatin1String(name), fileName));
+}
+
 } // namespace
 
 IGDSLibrary::IGDSLibrary(QString fileName) : FFileName(std::move(fileName)) {}
@@ -35,8 +41,7 @@ void IGDSLibrary::CheckLoaded()
     auto required = [this](const char* name) {
         QFunctionPointer p = FLibrary.resolve(name);
         if (!p)
-            throw EOSError(osErrorProcNotFound, QStringLiteral("The specified procedure could not be found (%1 in %2)")
-                                                    .arg(QLatin1String(name), FFileName));
+            MissingEntryPoint(name, FFileName);
         return p;
     };
 #define ZEMBO_IB_RESOLVE(name) name = reinterpret_cast<decltype(name)>(required(#name));
@@ -75,8 +80,7 @@ void IGDSLibrary::CheckServices() const
                                       std::pair{"isc_service_start", bool(isc_service_start)},
                                       std::pair{"isc_service_query", bool(isc_service_query)}})
         if (!entry)
-            throw EOSError(osErrorProcNotFound, QStringLiteral("The specified procedure could not be found (%1 in %2)")
-                                                    .arg(QLatin1String(name), FFileName));
+            MissingEntryPoint(name, FFileName);
 }
 
 ISC_STATUS IGDSLibrary::RollbackRetaining(ISC_STATUS* status, isc_tr_handle* tr) const

@@ -1,5 +1,6 @@
 #include "db/ibservice.h"
 
+#include "db/aliases.h"
 #include "db/ibclient.h"
 #include "db/iberror.h"
 #include "platform/codepage.h"
@@ -31,14 +32,6 @@ void AppendNumber(QByteArray& block, char code, quint32 value)
     block.append(code);
     for (int i = 0; i < 4; ++i)
         block.append(char((value >> (8 * i)) & 0xFF));
-}
-
-QString ParamValue(const QStringList& params, const QString& name)
-{
-    for (const QString& line : params)
-        if (line.section(u'=', 0, 0).trimmed().compare(name, Qt::CaseInsensitive) == 0)
-            return line.section(u'=', 1);
-    return {};
 }
 
 IGDSLibrary& ServiceLibrary()
