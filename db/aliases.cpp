@@ -54,3 +54,19 @@ QString PegaBDEdados(const QString& alias, const QString& param)
     }
     return result;
 }
+
+// The value of a "NAME=value" line, names compared without regard to case.
+QString ParamValue(const QStringList& lines, const QString& name, bool* found)
+{
+    for (const QString& line : lines) {
+        const qsizetype eq = line.indexOf(u'=');
+        if (eq >= 0 && line.left(eq).trimmed().compare(name, Qt::CaseInsensitive) == 0) {
+            if (found)
+                *found = true;
+            return line.mid(eq + 1);
+        }
+    }
+    if (found)
+        *found = false;
+    return {};
+}

@@ -25,3 +25,7 @@ void GetAliasParams(const QString& alias, QStringList& list);
 // One parameter of a local database alias, or empty; of several matching
 // lines the last wins, values are cut to 100 characters, errors swallowed.
 QString PegaBDEdados(const QString& alias, const QString& param);
+
+// The value of the first "NAME=value" line of lines, names compared without
+// regard to case; found, when given, tells a missing line from an empty value.
+QString ParamValue(const QStringList& lines, const QString& name, bool* found = nullptr);

@@ -20,22 +20,6 @@ QMap<QString, TDatabase*>& OpenDatabases()
     return map;
 }
 
-// The value of a "NAME=value" line, names compared without regard to case.
-QString ParamValue(const QStringList& lines, const QString& name, bool* found = nullptr)
-{
-    for (const QString& line : lines) {
-        const qsizetype eq = line.indexOf(u'=');
-        if (eq >= 0 && line.left(eq).trimmed().compare(name, Qt::CaseInsensitive) == 0) {
-            if (found)
-                *found = true;
-            return line.mid(eq + 1);
-        }
-    }
-    if (found)
-        *found = false;
-    return {};
-}
-
 QString Key(const QString& databaseName)
 {
     return databaseName.toUpper();
@@ -232,44 +216,8 @@ void TQuery::Close()
     FFields.Clear();
 }
 
-// ------------------------------------------------------------------- TTable
-
-void TTable::Open()
+QByteArray FieldBytes(const TField& field)
 {
-    if (Active())
-        return;
-    const QStringList index = FIndexFieldNames.split(u';', Qt::SkipEmptyParts);
-    QString text = QStringLiteral("SELECT * FROM ") + FTableName;
-    QVariantList values;
-    if (FMaster) {
-        const QStringList master = FMasterFields.split(u';', Qt::SkipEmptyParts);
-        QStringList conditions;
-        for (int i = 0; i < master.size(); ++i) {
-            const QString detail = i < index.size() ? index[i] : master[i];
-            conditions << detail.trimmed() + QStringLiteral(" = ?");
-            values << FMaster->FieldByName(master[i].trimmed()).Value();
-        }
-        if (!conditions.isEmpty())
-            text += QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
-    }
-    if (!index.isEmpty())
-        text += QStringLiteral(" ORDER BY ") + index.join(QStringLiteral(", "));
-    OpenText(text, values);
-}
-
-// ------------------------------------------------------------------ TDBMemo
-
-void TDBMemo::SetDataSource(TQuery* dataset, const QString& fieldName)
-{
-    FDataset = dataset;
-    FFieldName = fieldName;
-}
-
-QStringList TDBMemo::Lines() const
-{
-    if (!FDataset || !FDataset->Active() || FDataset->Eof())
-        return {};
-    const QVariant value = FDataset->FieldByName(FFieldName).Value();
-    const QString text = value.typeId() == QMetaType::QByteArray ? FromAnsi(value.toByteArray()) : value.toString();
-    return SplitLines(text);
+    const QVariant value = field.Value();
+    return value.typeId() == QMetaType::QByteArray ? value.toByteArray() : ToAnsi(value.toString());
 }

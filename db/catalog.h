@@ -1,13 +1,11 @@
 // The central catalogue database, opened through its alias (a MYSQL alias
 // for MariaDB or MySQL, an SQLITE alias for a catalogue file): the
-// connection, queries on it, the master-detail table and the memo bound to
-// a blob field.
+// connection and queries on it.
 #pragma once
 
 #include "db/fields.h"
 
 #include <QObject>
-#include <QPointer>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QStringList>
@@ -79,11 +77,8 @@ public:
     TFields& Fields() { return FFields; }
     TField& FieldByName(const QString& name) const { return FFields.FieldByName(name, objectName()); }
 
-protected:
-    // Opens the text with bound values; used by the table.
-    void OpenText(const QString& text, const QVariantList& values);
-
 private:
+    void OpenText(const QString& text, const QVariantList& values);
     void ReadRow();
 
     QString FDatabaseName;
@@ -95,44 +90,5 @@ private:
     TFields FFields;
 };
 
-// A table that, as the detail of a query, opens on the row whose master
-// fields equal those of the master's current row.
-class TTable : public TQuery {
-    Q_OBJECT
-public:
-    using TQuery::TQuery;
-
-    QString TableName() const { return FTableName; }
-    void SetTableName(const QString& name) { FTableName = name; }
-    QString IndexFieldNames() const { return FIndexFieldNames; }
-    void SetIndexFieldNames(const QString& names) { FIndexFieldNames = names; }
-    TQuery* MasterSource() const { return FMaster; }
-    void SetMasterSource(TQuery* master) { FMaster = master; }
-    QString MasterFields() const { return FMasterFields; }
-    void SetMasterFields(const QString& names) { FMasterFields = names; }
-
-    void Open();
-
-private:
-    QString FTableName;
-    QString FIndexFieldNames;
-    QPointer<TQuery> FMaster;
-    QString FMasterFields;
-};
-
-// The data-aware memo: its lines are the bound field's bytes read in the
-// ANSI code page, split at every line break.
-class TDBMemo : public QObject {
-    Q_OBJECT
-public:
-    using QObject::QObject;
-
-    void SetDataSource(TQuery* dataset, const QString& fieldName);
-    bool WordWrap() const { return false; }
-    // Empty while the dataset is closed.
-    QStringList Lines() const;
-
-private:
-    QPointer<TQuery> FDataset;
-    QString FFieldName;
-};
+// The bytes a field holds: a blob as stored, a text in the ANSI code page.
+QByteArray FieldBytes(const TField& field);

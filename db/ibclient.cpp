@@ -5,6 +5,7 @@
 #include "platform/errors.h"
 
 #include <QFileInfo>
+#include <utility>
 
 namespace {
 
@@ -16,6 +17,12 @@ QString ClientFileName()
 
 // The error code of an entry point the client library lacks.
 constexpr int osErrorProcNotFound = 127;
+
+[[noreturn]] void MissingEntryPoint(const char* name, const QString& fileName)
+{
+    throw EOSError(osErrorProcNotFound, QStringLiteral("The specified procedure could not be found (%1 in %2)")
+                                            .arg(QLatin1String(name), fileName));
+}
 
 } // namespace
 
@@ -34,14 +41,16 @@ void IGDSLibrary::CheckLoaded()
     auto required = [this](const char* name) {
         QFunctionPointer p = FLibrary.resolve(name);
         if (!p)
-            throw EOSError(osErrorProcNotFound, QStringLiteral("The specified procedure could not be found (%1 in %2)")
-                                                    .arg(QLatin1String(name), FFileName));
+            MissingEntryPoint(name, FFileName);
         return p;
     };
 #define ZEMBO_IB_RESOLVE(name) name = reinterpret_cast<decltype(name)>(required(#name));
     ZEMBO_IB_REQUIRED_ENTRY_POINTS(ZEMBO_IB_RESOLVE)
 #undef ZEMBO_IB_RESOLVE
     isc_interprete = reinterpret_cast<TIscInterprete>(required("isc_interprete"));
+#define ZEMBO_IB_RESOLVE_OPTIONAL(name) name = reinterpret_cast<decltype(name)>(FLibrary.resolve(#name));
+    ZEMBO_IB_SERVICE_ENTRY_POINTS(ZEMBO_IB_RESOLVE_OPTIONAL)
+#undef ZEMBO_IB_RESOLVE_OPTIONAL
 
     FRollbackRetaining = reinterpret_cast<TIscRollbackRetaining>(FLibrary.resolve("isc_rollback_retaining"));
     FClientVersion = FRollbackRetaining ? 60000 : 50000;
@@ -62,6 +71,16 @@ void IGDSLibrary::CheckLoaded()
     FXmlLibrary.setFileName(QStringLiteral("ibxml"));
     FXmlLibrary.load();
     FLoaded = true;
+}
+
+void IGDSLibrary::CheckServices() const
+{
+    for (const auto& [name, entry] : {std::pair{"isc_service_attach", bool(isc_service_attach)},
+                                      std::pair{"isc_service_detach", bool(isc_service_detach)},
+                                      std::pair{"isc_service_start", bool(isc_service_start)},
+                                      std::pair{"isc_service_query", bool(isc_service_query)}})
+        if (!entry)
+            MissingEntryPoint(name, FFileName);
 }
 
 ISC_STATUS IGDSLibrary::RollbackRetaining(ISC_STATUS* status, isc_tr_handle* tr) const

@@ -53,6 +53,14 @@ struct TISCTeb {
     X(isc_sqlcode)                         \
     X(isc_vax_integer)
 
+// The services API (backup and restore). Resolved by name like the rest,
+// but only asked for when used: a library without it still opens databases.
+#define ZEMBO_IB_SERVICE_ENTRY_POINTS(X) \
+    X(isc_service_attach)                 \
+    X(isc_service_detach)                 \
+    X(isc_service_start)                  \
+    X(isc_service_query)
+
 // Signatures of the entry points that not every client library has.
 using TIscInterprete = ISC_LONG (*)(ISC_SCHAR*, const ISC_STATUS**);
 using TIscRollbackRetaining = ISC_STATUS (*)(ISC_STATUS*, isc_tr_handle*);
@@ -81,8 +89,11 @@ public:
 
 #define ZEMBO_IB_DECLARE(name) decltype(&::name) name = nullptr;
     ZEMBO_IB_REQUIRED_ENTRY_POINTS(ZEMBO_IB_DECLARE)
-#undef ZEMBO_IB_DECLARE
     TIscInterprete isc_interprete = nullptr;
+    ZEMBO_IB_SERVICE_ENTRY_POINTS(ZEMBO_IB_DECLARE)
+#undef ZEMBO_IB_DECLARE
+    // Raises EOSError when the loaded library lacks the services API.
+    void CheckServices() const;
 
     // Optional entry points: each raises the client error of the release
     // that introduced it when the loaded library lacks it.

@@ -116,6 +116,15 @@ bool TIBXSQLDA::IsNull(int i) const
 
 // ---------------------------------------------------------- marker scan
 
+// This scan and the statement splitter of the script runner
+// (upgrade/ibsqlparser.cpp) both step over strings and comments, but not by
+// the same rules, so they share no routine: here a string ends only at its
+// own quote (a doubled quote stays inside it) and a comment only at a "*/"
+// after its "/*", as the server reads a statement; the splitter toggles each
+// kind of quote on its own and closes a comment at any "*/", even one whose
+// "*" opened it, because the scripts in the catalogue were written against
+// exactly that splitting and must keep being split the same way.
+
 QString PreprocessSQL(const QString& text, bool generateParamNames, QStringList& names)
 {
     enum { stNormal, stComment, stString, stMarker } state = stNormal;

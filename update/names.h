@@ -19,3 +19,5 @@ inline const QString StagingFolder = QStringLiteral("zembo-extracao.tmp");
 // between leaves it, and the next run replaces even with nothing to fetch.
 inline const QString PendingReplacementFile = QStringLiteral("zembo-substituicao.pendente");
 constexpr int ArchiverTimeoutMs = 120000;
+// The database backups taken before an upgrade, in the installation folder.
+inline const QString BackupFolder = QStringLiteral("backup");

@@ -8,6 +8,7 @@
 #include "platform/text.h"
 #include "release/release.h"
 #include "settings.h"
+#include "update/names.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -84,11 +85,19 @@ public:
         FLog(QStringLiteral("script ") + versao + QStringLiteral(" em ") + entry + (ok ? QStringLiteral(": executado") : QStringLiteral(": falhou")));
         FObserver.ScriptDone(entry, versao, ok);
     }
+    void BackupMade(const QString& entry, const QString& file) override
+    {
+        FBackup = file;
+        FLog(QStringLiteral("cópia de segurança de ") + entry + QStringLiteral(": ") + file);
+    }
+    QString ErrorFile() const override { return FErrorFile; }
     void ScriptFailed(const QString& entry, const QString& message, const QStringList& saved) override
     {
         ScriptFailedHere = true;
         const QString fileName = NomeArquivoErro(entry, Now());
-        FLog(QStringLiteral("erro no script: ") + message);
+        FErrorFile.clear();
+        FLog(QStringLiteral("erro no script: ") + message +
+             (FBackup.isEmpty() ? QString() : QStringLiteral(" (cópia de segurança: ") + FBackup + u')'));
         try {
             WriteAnsiLines(fileName, saved);
         } catch (const std::exception& error) {
@@ -96,6 +105,7 @@ public:
             FObserver.Error(ErrorText(error));
             return;
         }
+        FErrorFile = fileName;
         FLog(QStringLiteral("script salvo em ") + fileName);
         FObserver.ScriptSaved(fileName);
     }
@@ -110,6 +120,8 @@ public:
 private:
     TSessionObserver& FObserver;
     std::function<void(const QString&)> FLog;
+    QString FBackup;
+    QString FErrorFile;
 };
 
 // What the synchronisation reports, passed on to the session's observer and
@@ -194,6 +206,9 @@ TUpdateSession::TUpdateSession(TSessionObserver& observer, const QString& logFil
 {
     ConfiguraConexoes(*FCatalogue, *FCustomer);
     FUpgrade = std::make_unique<TUpgradeRun>(*FCatalogue, *FCustomer);
+    FUpgrade->SetBackupFolder(QDir::current().absoluteFilePath(BackupFolder));
+    FUpgrade->SetHistory(Settings::UpgradeHistory, QLatin1String(Settings::UpdaterVersion));
+    FUpgrade->SetStopRequest([this] { return FStop.load(); });
     AjustaFtp(FFtp);
     FFtp.StopRequest = &FStop;
     LigaEventos();
@@ -241,7 +256,7 @@ std::optional<TRefusal> TUpdateSession::Inicia(TStart start)
     const bool lockFile = FileExists(FFolder->Lock.Path()) || IsLink(FFolder->Lock.Path());
     if ((start == stUpdate || lockFile) && !Bloqueia())
         return TRefusal{rcOcupada, QStringLiteral("Outra atualização desta pasta está em andamento."), {}, {}};
-    if (const QString pending = ArquivoErroPendente(); !pending.isEmpty())
+    if (const QString pending = start == stHistoryOnly ? QString() : ArquivoErroPendente(); !pending.isEmpty())
         return TRefusal{rcScriptErro,
                         QStringLiteral("SCRIPT EM EXECUÇÃO SALVO: ") + pending +
                             QStringLiteral("\nUm script falhou numa atualização anterior: contate a Belmora "
@@ -468,4 +483,11 @@ TUpdatePlan TUpdateSession::PlanoDosArquivos(std::optional<TSignedRelease>* rele
 TUpgradePlan TUpdateSession::PlanoDaBase(const QString& alias)
 {
     return FUpgrade->Plan(alias);
+}
+
+THistoryReport TUpdateSession::HistoricoDaBase(const QString& alias)
+{
+    if (!FCatalogue->Connected())
+        FCatalogue->Open();
+    return FUpgrade->History(alias);
 }

@@ -89,8 +89,10 @@ public:
     // lock, then the script error file of an earlier run, then the checks
     // (Verifica). Nothing when the update may go on. A look that changes
     // nothing (zembo-check) takes the lock only where a lock file exists:
-    // without one, no update holds the folder.
-    enum TStart { stUpdate, stLookOnly };
+    // without one, no update holds the folder. The look at the database
+    // history is not refused by a pending script error file: that is when
+    // support reads it.
+    enum TStart { stUpdate, stLookOnly, stHistoryOnly };
     std::optional<TRefusal> Inicia(TStart start = stUpdate);
     // The checks, in order: Program Files, the archiver, the main executable,
     // Tolvenra.INI, the alias and both databases. On success the catalogue
@@ -121,6 +123,8 @@ public:
     // trusted key); a release the run would refuse raises EReleaseError.
     TUpdatePlan PlanoDosArquivos(std::optional<TSignedRelease>* release = nullptr);
     TUpgradePlan PlanoDaBase(const QString& alias);
+    // The alias's database history and what it says against the catalogue.
+    THistoryReport HistoricoDaBase(const QString& alias);
 
     // The customer database is attached (it never is between runs).
     bool BaseClienteAberta() const;

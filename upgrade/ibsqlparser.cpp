@@ -298,6 +298,9 @@ void TIBSQLParser::EndStatement(QStringView word, bool atTerminator)
     }
 }
 
+// Strings and comments are read by this splitter's own rules, not by those
+// of the access layer's marker scan (see PreprocessSQL in db/ibsql.cpp for
+// how they differ and why).
 bool TIBSQLParser::Step(QStringView work, qsizetype p)
 {
     const QChar c = work[p];

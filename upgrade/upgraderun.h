@@ -3,19 +3,21 @@
 // catalogue, and tells beforehand which scripts a run would execute.
 #pragma once
 
+#include "upgrade/history.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
+#include <optional>
 
 class TDatabase;
-class TDBMemo;
 class TIBDatabase;
 class TIBQuery;
 class TIBScript;
 class TIBTransaction;
 class TQuery;
-class TTable;
 
 // How a run ended. Not completed means a failure outside the scripts (a
 // database that does not open, the version table, the catalogue): the run
@@ -40,6 +42,10 @@ public:
     virtual void ScriptFailed(const QString& entry, const QString& message, const QStringList& saved);
     // A script of the entry's database ran to its end (ok) or failed.
     virtual void ScriptDone(const QString& entry, const QString& versao, bool ok);
+    // The entry's database was backed up to file before its first script.
+    virtual void BackupMade(const QString& entry, const QString& file);
+    // The name of the file ScriptFailed saved the script to; empty when none.
+    virtual QString ErrorFile() const;
     virtual void Finished(const TUpgradeOutcome& outcome);
 };
 
@@ -58,6 +64,16 @@ struct TUpgradePlan {
     // Without VERSAO the run creates it holding "0", so these are the ones
     // after "0".
     QList<TScriptVersion> Scripts;
+};
+
+// A database's history for the operator: VERSAO, the rows newest first, and
+// what they say against the catalogue now.
+struct THistoryReport {
+    bool HasVersionTable = false;
+    QString RecordedVersion;
+    bool HasHistory = false;
+    QList<THistoryEntry> Rows;
+    THistoryFindings Findings;
 };
 
 class TUpgradeRun {
@@ -83,19 +99,19 @@ public:
     // closes the database again. Errors are raised.
     TUpgradePlan Plan(const QString& alias);
 
+    // The history and validation of the alias's database; changes nothing.
+    THistoryReport History(const QString& alias);
+
+    // Where the backup before each database's first script goes; empty: no
+    // backup.
+    void SetBackupFolder(const QString& folder) { FBackupFolder = folder; }
+    // Whether the run keeps the history, and the updater's version its rows name.
+    void SetHistory(bool keep, const QString& updater);
+    // Asked while the backup runs; true ends the run before any script.
+    void SetStopRequest(std::function<bool()> stopped) { FStopped = std::move(stopped); }
+
     // The catalogue program of the database being processed; empty outside a run.
     const QString& Tipo() const { return FTipo; }
-
-    // The run's parts as the upgrade window names them; the update window
-    // borrows Query3 for its own catalogue query.
-    TQuery* Query2() const { return FQuery2.get(); }
-    TQuery* Query3() const { return FQuery3.get(); }
-    TTable* Table2() const { return FTable2.get(); }
-    TDBMemo* DBMemo1() const { return FDBMemo1.get(); }
-    TIBTransaction* IBTransaction1() const { return FIBTransaction1.get(); }
-    TIBTransaction* IBTransaction2() const { return FIBTransaction2.get(); }
-    TIBQuery* IBQuery1() const { return FIBQuery1.get(); }
-    TIBScript* IBScript1() const { return FIBScript1.get(); }
 
 private:
     void UpgradeDatabase(const QString& entry, TUpgradeObserver& observer);
@@ -104,7 +120,13 @@ private:
     void CreateVersionTable();
     QString ReadVersion();
     void SelectScripts(TQuery& query, const QString& columns, const QString& current);
+    std::optional<QByteArray> ScriptText();
+    QString TakeBackup(const QString& entry, const QString& current, TUpgradeObserver& observer);
+    void BeginHistory(const QString& current, const QString& backup);
     bool RunScript(const QString& entry, TUpgradeObserver& observer);
+    QString ExecuteScript();
+    void ReportFailure(const QString& entry, const QString& message, TUpgradeObserver& observer);
+    void RecordScript(const THistoryEntry& entry, const QString& message, TUpgradeObserver& observer);
     void RecordVersion();
     void VersionQuery(const QString& sql);
     void CloseAll();
@@ -112,14 +134,30 @@ private:
     TDatabase& FCatalog;
     TIBDatabase& FCustomer;
     QString FTipo;
-    std::unique_ptr<TQuery> FQuery3;
-    std::unique_ptr<TQuery> FQuery2;
-    std::unique_ptr<TTable> FTable2;
-    std::unique_ptr<TDBMemo> FDBMemo1;
-    std::unique_ptr<TIBTransaction> FIBTransaction1;
-    std::unique_ptr<TIBTransaction> FIBTransaction2;
-    std::unique_ptr<TIBQuery> FIBQuery1;
-    std::unique_ptr<TIBScript> FIBScript1;
+    // The catalogue's side: how many released scripts are pending, which
+    // they are (its current row is the script being run), and the text of
+    // that row.
+    std::unique_ptr<TQuery> FPendingCount;
+    std::unique_ptr<TQuery> FPending;
+    std::unique_ptr<TQuery> FScriptText;
+    // The customer's side: the scripts run in the script transaction, which
+    // is the connection's default; VERSAO is read and written through the
+    // version query in a transaction of its own.
+    std::unique_ptr<TIBTransaction> FScriptTransaction;
+    std::unique_ptr<TIBTransaction> FVersionTransaction;
+    std::unique_ptr<TIBQuery> FVersionQuery;
+    std::unique_ptr<TIBScript> FScript;
+    std::unique_ptr<TUpgradeHistory> FHistory;
+    bool FKeepHistory = false;
+    QString FUpdater;
+    QString FBackupFolder;
+    std::function<bool()> FStopped = [] { return false; };
+    // The backup taken for the database being processed.
+    QString FBackup;
+    // Why a history row could not be written, for the end of the database.
+    QString FHistoryError;
+    // Statements the running script executed.
+    int FStatements = 0;
     // The parse error that ended the running script, if any.
     QString FParseError;
 };

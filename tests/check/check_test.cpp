@@ -7,6 +7,7 @@
 #include "tests/db/catalogtest.h"
 #include "tests/db/fbtest.h"
 #include "tests/support/testenv.h"
+#include "upgrade/history.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -487,4 +488,44 @@ TEST_F(ZemboCheck, VerifyNamesTheInstalledFilesThatDiffer)
     r = Run(verify);
     EXPECT_EQ(r.Exit, 1);
     EXPECT_EQ(r.Out, QStringList({"aceita\tversão 5\t2 arquivos", "manifesto\tlib.dll\tsha256"}));
+}
+
+// --history shows VERSAO and the rows newest first; --validate lists a
+// script edited in the catalogue after it ran (exit 1), but not one whose
+// line endings alone changed (exit 0). A pending script error file does
+// not keep support from reading the history.
+TEST_F(ZemboCheck, HistoryAndValidation)
+{
+    const QByteArray text = "CREATE TABLE T2 (X INTEGER);\nINSERT INTO T2 VALUES (1);\n";
+    FCatalog.AddScript("KELDARIN", "0002", "S", text);
+    FCustomer.Exec({"CREATE TABLE VERSAO (VERSAO VARCHAR(10))", "INSERT INTO VERSAO VALUES ('0002')"});
+    {
+        TUpgradeHistory history(FCustomer.Database());
+        history.Begin({"KELDARIN", "0001", "", "2026-12-01 10:00:00.000", 0, 0, HistoryBaseline, "", "", "", "t"});
+        history.Record({"KELDARIN", "0002", ScriptChecksum(text), "2026-12-01 10:00:01.000", 12, 2, HistoryOk, "", "",
+                        "KELDARIN-0001-20261201-100000.fbk", "t"});
+    }
+    WriteBytes(Install("SCRIPT_ERRO_DT_01-12-2026_HR_10-00-02 M-KELDARIN.TXT"), "erro");
+
+    TResult r = Run({"--history", "--tsv"});
+    EXPECT_EQ(r.Exit, 0) << r.Err.toStdString();
+    ASSERT_EQ(r.Out.size(), 3) << r.Out.join(u'\n').toStdString();
+    EXPECT_EQ(r.Out[0], "versao\tKELDARIN\t0002");
+    EXPECT_TRUE(r.Out[1].startsWith("historico\tKELDARIN\t0002\tOK\t2026-12-01 10:00:01")) << r.Out[1].toStdString();
+    EXPECT_TRUE(r.Out[1].contains("KELDARIN-0001-20261201-100000.fbk"));
+    EXPECT_TRUE(r.Out[2].startsWith("historico\tKELDARIN\t0001\tBASE\t")) << r.Out[2].toStdString();
+
+    r = Run({"--validate", "--tsv"});
+    EXPECT_EQ(r.Exit, 0) << r.Out.join(u'\n').toStdString() << r.Err.toStdString();
+    EXPECT_EQ(r.Out, QStringList());
+
+    FCatalog.Exec("UPDATE scripts SET texto='CREATE TABLE T2 (X INTEGER);\\r\\nINSERT INTO T2 VALUES (1);\\r\\n'");
+    r = Run({"--validate", "--tsv"});
+    EXPECT_EQ(r.Exit, 0) << r.Out.join(u'\n').toStdString();
+
+    FCatalog.Exec("UPDATE scripts SET texto='CREATE TABLE T2 (X INTEGER);\\nINSERT INTO T2 VALUES (2);\\n'");
+    r = Run({"--validate", "--tsv"});
+    EXPECT_EQ(r.Exit, 1);
+    ASSERT_EQ(r.Out.size(), 1) << r.Out.join(u'\n').toStdString();
+    EXPECT_TRUE(r.Out[0].startsWith("alterado\tKELDARIN\t0002\t")) << r.Out[0].toStdString();
 }

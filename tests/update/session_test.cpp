@@ -351,6 +351,11 @@ TEST_F(Session, AFailingScriptIsSavedAndKeepsFailing)
     EXPECT_TRUE(errorFile.endsWith(" DADOS.TXT") || errorFile.endsWith("-DADOS.TXT")) << errorFile.toStdString();
     EXPECT_TRUE(recorder.Events.contains("salvo " + errorFile)) << recorder.Events.join(" | ").toStdString();
     EXPECT_EQ(MissingInOrder(LogLines(), {"erro no script", "script salvo em " + errorFile, "fim: " + Contact}), QString());
+    // The error's line names the backup taken before the script.
+    const QStringList backups = QDir(FWork.File("backup")).entryList(QDir::Files);
+    ASSERT_EQ(backups.size(), 1);
+    EXPECT_FALSE(LogLines().filter("erro no script").filter("(cópia de segurança: " + FWork.File("backup/" + backups.first()) + ")").isEmpty())
+        << LogLines().join('\n').toStdString();
 
     EXPECT_EQ(session.Atualiza().Result, urScriptFalhou);
 }
@@ -515,6 +520,31 @@ TEST_F(ZemboUpdate, AFailingScriptExits4AndBlocksTheNextRun)
     EXPECT_EQ(r.Exit, 4);
     EXPECT_TRUE(r.Err.contains(errorFile)) << r.Err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(FWork.File("NOVO.DLL")));
+}
+
+// Each run with scripts to run backs the database up first and logs it; a
+// backup that cannot be made (the backup folder is a file) runs no script,
+// leaves VERSAO as it was and exits 1 with the reason.
+TEST_F(ZemboUpdate, NoBackupNoScriptAndExit1)
+{
+    FCustomer->Exec({"CREATE TABLE VERSAO (VERSAO VARCHAR(10))", "INSERT INTO VERSAO VALUES ('0000')"});
+    WriteBytes(FWork.File("backup"), "não é uma pasta");
+    TResult r = Run();
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_TRUE(r.Err.contains("Não foi possível fazer a cópia de segurança da base")) << r.Err.toStdString();
+    EXPECT_EQ(FCustomer->Scalar("SELECT VERSAO FROM VERSAO"), "0000");
+    EXPECT_EQ(FCustomer->Scalar("SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME IN ('T1', 'ZEMBO_HISTORICO')"), "0");
+
+    QFile::remove(FWork.File("backup"));
+    r = Run();
+    EXPECT_EQ(r.Exit, 0) << r.Err.toStdString();
+    const QStringList backups = QDir(FWork.File("backup")).entryList(QDir::Files);
+    ASSERT_EQ(backups.size(), 1);
+    EXPECT_TRUE(backups.first().startsWith("DADOS-0000-")) << backups.first().toStdString();
+    EXPECT_EQ(MissingInOrder(LogLines(), {"cópia de segurança de M-DADOS: " + FWork.File("backup/" + backups.first()),
+                                          "script 0001 em M-DADOS: executado"}),
+              QString());
+    EXPECT_EQ(FCustomer->Scalar("SELECT VERSAO FROM VERSAO"), "0002");
 }
 
 namespace {

@@ -49,15 +49,35 @@ bool TCheckReport::Pending() const
     return files || Replacement || scripts;
 }
 
-TCheckReport VerificaAtualizacao()
+namespace {
+
+void Start(TUpdateSession& session, TUpdateSession::TStart start)
 {
-    TSessionObserver silent;
-    TUpdateSession session(silent, QString()); // looks only: writes no log
-    if (const std::optional<TRefusal> refusal = session.Inicia(TUpdateSession::stLookOnly)) {
+    if (const std::optional<TRefusal> refusal = session.Inicia(start)) {
         if (refusal->Check)
             throw ECheckFailed(*refusal->Check);
         throw Exception(refusal->Message);
     }
+}
+
+} // namespace
+
+QList<std::pair<QString, THistoryReport>> HistoricoDasBases()
+{
+    TSessionObserver silent;
+    TUpdateSession session(silent, QString());
+    Start(session, TUpdateSession::stHistoryOnly);
+    QList<std::pair<QString, THistoryReport>> reports;
+    for (const QString& alias : session.Aliases())
+        reports.append({alias, session.HistoricoDaBase(alias)});
+    return reports;
+}
+
+TCheckReport VerificaAtualizacao()
+{
+    TSessionObserver silent;
+    TUpdateSession session(silent, QString()); // looks only: writes no log
+    Start(session, TUpdateSession::stLookOnly);
     TCheckReport report;
     const TUpdatePlan plan = session.PlanoDosArquivos(&report.Release);
     report.Files = ArquivosListados(plan);

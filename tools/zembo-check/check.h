@@ -55,6 +55,10 @@ struct TCheckReport {
 // listing, customer database) passes through.
 TCheckReport VerificaAtualizacao();
 
+// The history of each alias's database, as an update would open it; a
+// pending script error file does not stop it.
+QList<std::pair<QString, THistoryReport>> HistoricoDasBases();
+
 // Each file of the manifest that a run installs against its local copy
 // (the Arquivos_dlls entry and names the run refuses are not judged).
 // Raises EInOutError for a local copy that cannot be read.

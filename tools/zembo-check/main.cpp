@@ -2,9 +2,12 @@
 // everything in place? Run in the installation folder; changes nothing.
 //   zembo-check [--tsv]            the checks and the plan
 //   zembo-check --verify [--tsv]   the installed files against the last accepted release
+//   zembo-check --history [--tsv]  VERSAO and the upgrade history of each database
+//   zembo-check --validate [--tsv] the scripts that ran against the catalogue now, and gaps
 // Exit 0: nothing to do (--verify: every file matches); 3: an update is
 // pending; 1: a check failed, the server cannot be reached or the release is
-// refused (--verify: a file differs, or no release was accepted; the message
+// refused (--verify: a file differs, or no release was accepted; --validate:
+// a script was edited after it ran, or a gap; the message
 // on standard error); 2: bad usage.
 #include "platform/errors.h"
 #include "platform/text.h"
@@ -223,19 +226,84 @@ int Verify(bool tsv)
     return records.size() > 1 ? exFailed : exNothing;
 }
 
+QStringList HistoryRecord(const QString& alias, const THistoryEntry& e)
+{
+    return {QStringLiteral("historico"), alias, e.Versao, e.Resultado, e.Inicio, QString::number(e.DuracaoMs) + QStringLiteral(" ms"),
+            QString::number(e.Comandos) + QStringLiteral(" comandos"), e.Checksum, e.Copia, e.ArquivoErro, e.Mensagem};
+}
+
+QString VersionText(const THistoryReport& report)
+{
+    if (!report.HasVersionTable)
+        return QStringLiteral("sem VERSAO");
+    return report.RecordedVersion.isEmpty() ? QStringLiteral("vazia") : report.RecordedVersion;
+}
+
+// VERSAO and the history of each database, newest first.
+int History(bool tsv)
+{
+    QList<QStringList> records;
+    try {
+        for (const auto& [alias, report] : HistoricoDasBases()) {
+            records << QStringList{QStringLiteral("versao"), alias, VersionText(report)};
+            if (!report.HasHistory)
+                records << QStringList{QStringLiteral("historico"), alias, QStringLiteral("sem histórico")};
+            for (const THistoryEntry& entry : report.Rows)
+                records << HistoryRecord(alias, entry);
+        }
+    } catch (const std::exception& error) {
+        return Fail(ErrorText(error));
+    }
+    PrintRecords(records, tsv);
+    return exNothing;
+}
+
+// Each script that ran here against the catalogue's text now, and the
+// released versions that never ran here; exit 1 when it lists any.
+int Validate(bool tsv)
+{
+    QList<QStringList> records;
+    try {
+        for (const auto& [alias, report] : HistoricoDasBases()) {
+            if (!report.HasHistory)
+                records << QStringList{QStringLiteral("historico"), alias, QStringLiteral("sem histórico")};
+            for (const THistoryEntry& entry : report.Findings.Edited)
+                records << QStringList{QStringLiteral("alterado"), alias, entry.Versao,
+                                       QStringLiteral("o texto no catálogo não é o que rodou em ") + entry.Inicio};
+            for (const QString& versao : report.Findings.Gaps)
+                records << QStringList{QStringLiteral("lacuna"), alias, versao,
+                                       QStringLiteral("liberado e não executado aqui, mas VERSAO o inclui")};
+        }
+    } catch (const std::exception& error) {
+        return Fail(ErrorText(error));
+    }
+    PrintRecords(records, tsv);
+    for (const QStringList& record : records)
+        if (record.first() != QLatin1String("historico"))
+            return exFailed;
+    return exNothing;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication application(argc, argv);
-    TCommandLine cli("zembo-check", {"[--tsv]", "--verify [--tsv]"},
+    TCommandLine cli("zembo-check", {"[--tsv]", "--verify [--tsv]", "--history [--tsv]", "--validate [--tsv]"},
                      "Na pasta da instalação (a pasta atual), diz o que uma atualização faria, sem mudar nada;\n"
                      "com --verify, confere os arquivos instalados com o último manifesto assinado aceito.");
     cli.AddOptions({{"tsv", "campos separados por tabulação"},
-                    {"verify", "confere os arquivos instalados com a última versão assinada aceita"}});
+                    {"verify", "confere os arquivos instalados com a última versão assinada aceita"},
+                    {"history", "VERSAO e o histórico dos scripts de cada base, do mais novo ao mais antigo"},
+                    {"validate", "confere os scripts que rodaram com o texto atual do catálogo e aponta lacunas"}});
     if (const std::optional<int> end = cli.Parse(application.arguments()))
         return *end;
     if (!cli.Operands().isEmpty())
         return cli.Usage(QStringLiteral("argumento inesperado: ") + cli.Operands().first());
-    return cli.IsSet("verify") ? Verify(cli.IsSet("tsv")) : Check(cli.IsSet("tsv"));
+    const bool tsv = cli.IsSet("tsv");
+    if (cli.IsSet("history"))
+        return History(tsv);
+    if (cli.IsSet("validate"))
+        return Validate(tsv);
+    return cli.IsSet("verify") ? Verify(tsv) : Check(tsv);
 }

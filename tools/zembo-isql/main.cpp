@@ -5,6 +5,8 @@
 //   zembo-isql [--user U] [--password P] [--dialect N]
 //              [--server-type IBServer|IBEmbedded] DATABASE SCRIPT
 //       runs the script as the upgrade does
+//   zembo-isql [--user U] [--password P] --restore BACKUP DATABASE
+//       puts a backup taken before an upgrade in place of the database
 //
 // SCRIPT is read in the ANSI code page; "-" reads standard input.
 #include "tools/cli.h"
@@ -14,6 +16,7 @@
 #include "platform/files.h"
 #include "db/ibdatabase.h"
 #include "settings.h"
+#include "upgrade/backup.h"
 #include "upgrade/ibscript.h"
 #include "upgrade/ibsqlparser.h"
 
@@ -28,6 +31,7 @@ enum : int { exitOk = 0, exitFailed = 1, exitUsage = 2 };
 
 struct TOptions {
     bool Split = false;
+    bool Restore = false;
     std::optional<QString> Term;
     std::optional<QString> User;
     std::optional<QString> Password;
@@ -44,7 +48,7 @@ std::optional<QString> ValueOf(const TCommandLine& cli, const QString& name)
 // The parsed command line as the two forms want it; raises EUsage.
 TOptions ReadOptions(const TCommandLine& cli)
 {
-    TOptions o{cli.IsSet("split"), ValueOf(cli, "term"), ValueOf(cli, "user"), ValueOf(cli, "password"),
+    TOptions o{cli.IsSet("split"), cli.IsSet("restore"), ValueOf(cli, "term"), ValueOf(cli, "user"), ValueOf(cli, "password"),
                std::nullopt, ValueOf(cli, "server-type"), cli.Operands()};
     if (cli.IsSet("dialect")) {
         bool ok = false;
@@ -54,7 +58,10 @@ TOptions ReadOptions(const TCommandLine& cli)
     }
     if (o.ServerType && *o.ServerType != u"IBServer" && *o.ServerType != u"IBEmbedded")
         throw EUsage("--server-type aceita IBServer ou IBEmbedded");
-    if (o.Split) {
+    if (o.Restore) {
+        if (o.Split || o.Operands.size() != 2 || o.Term || o.Dialect || o.ServerType)
+            throw EUsage("--restore quer COPIA e BANCO e só --user e --password");
+    } else if (o.Split) {
         if (o.Operands.size() != 1 || o.User || o.Password || o.Dialect || o.ServerType)
             throw EUsage("--split quer um SCRIPT e nenhuma opção de conexão");
         if (o.Term && o.Term->isEmpty())
@@ -92,6 +99,12 @@ int SplitScript(const TOptions& o, QTextStream& out)
     return exitOk;
 }
 
+QStringList Login(const TOptions& o)
+{
+    return {"user_name=" + o.User.value_or(QString::fromLatin1(Settings::CustomerDbUser)),
+            "password=" + o.Password.value_or(QString::fromLatin1(Settings::CustomerDbPassword))};
+}
+
 // Runs the script as the upgrade does: one script transaction, committed at
 // the end whether or not a statement failed, so that what the upgrade would
 // keep is kept here too.
@@ -103,8 +116,7 @@ int RunScript(const TOptions& o, QTextStream& out, QTextStream& err)
     database.SetServerType(o.ServerType.value_or(QStringLiteral("IBServer")));
     database.SetSQLDialect(o.Dialect.value_or(1));
     database.SetLoginPrompt(false);
-    database.SetParams({"user_name=" + o.User.value_or(QString::fromLatin1(Settings::CustomerDbUser)),
-                        "password=" + o.Password.value_or(QString::fromLatin1(Settings::CustomerDbPassword))});
+    database.SetParams(Login(o));
     database.SetDatabaseName(o.Operands[0]);
     database.SetDefaultTransaction(&transaction);
     transaction.SetDefaultDatabase(&database);
@@ -152,6 +164,18 @@ int RunScript(const TOptions& o, QTextStream& out, QTextStream& err)
     return status;
 }
 
+int Restore(const TOptions& o, QTextStream& out, QTextStream& err)
+{
+    try {
+        RestoreBackup(o.Operands[0], o.Operands[1], Login(o));
+    } catch (const Exception& e) {
+        err << "zembo-isql: " << e.Message() << '\n';
+        return exitFailed;
+    }
+    out << "restaurada: " << o.Operands[1] << '\n';
+    return exitOk;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -159,10 +183,13 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     TCommandLine cli("zembo-isql",
                      {"--split [--term X] SCRIPT",
-                      "[--user U] [--password P] [--dialect N] [--server-type IBServer|IBEmbedded] BANCO SCRIPT"},
-                     "Lista os comandos de um script do catálogo, ou o executa no BANCO como a atualização faz"
+                      "[--user U] [--password P] [--dialect N] [--server-type IBServer|IBEmbedded] BANCO SCRIPT",
+                      "[--user U] [--password P] --restore COPIA BANCO"},
+                     "Lista os comandos de um script do catálogo, ou o executa no BANCO como a atualização faz,"
+                     " ou restaura no BANCO a cópia feita antes de uma atualização"
                      " (SCRIPT na página de código ANSI; \"-\" lê a entrada padrão).");
     cli.AddOptions({{"split", "só lista os comandos e os erros de análise"},
+                    {"restore", "põe a COPIA (.fbk) no lugar do BANCO, que nada pode estar usando"},
                     {"term", "o terminador inicial (padrão: ;)", "X"},
                     {"user", "o usuário do banco", "U"},
                     {"password", "a senha do banco", "P"},
@@ -174,6 +201,8 @@ int main(int argc, char* argv[])
     QTextStream err(stderr);
     try {
         const TOptions o = ReadOptions(cli);
+        if (o.Restore)
+            return Restore(o, out, err);
         return o.Split ? SplitScript(o, out) : RunScript(o, out, err);
     } catch (const EUsage& e) {
         return cli.Usage(e.Message());
