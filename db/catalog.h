@@ -72,6 +72,8 @@ public:
     void SetBindValues(const QVariantList& values);
 
     void Open();
+    // Runs a statement that returns no rows (an INSERT), with the bound values.
+    void ExecSQL();
     void Close();
     bool Active() const { return FActive; }
     bool Eof() const { return !FActive || FEof; }
@@ -84,6 +86,8 @@ protected:
     void OpenText(const QString& text, const QVariantList& values);
 
 private:
+    // The text prepared on the connection, its values bound and executed.
+    std::unique_ptr<QSqlQuery> Execute(const QString& text, const QVariantList& values) const;
     void ReadRow();
 
     QString FDatabaseName;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "ftp/idftp.h"
+#include "update/catalogreport.h"
 #include "update/checks.h"
 #include "update/runlog.h"
 #include "update/updaterun.h"
@@ -120,6 +121,10 @@ public:
     TUpdatePlan PlanoDosArquivos(std::optional<TSignedRelease>* release = nullptr);
     TUpgradePlan PlanoDaBase(const QString& alias);
 
+    // Which face runs the updates, as they are reported to the catalogue
+    // (the window, unless said otherwise).
+    void SetFace(TRunFace face) { FFace = face; }
+
     // The customer database is attached (it never is between runs).
     bool BaseClienteAberta() const;
 
@@ -134,6 +139,10 @@ private:
     void LigaEventos();
     class TRunReports;
     TUpdateOutcome Sincroniza(TUpdateRun& run, const TRunReports& reports);
+    // The facts of a run reported to the catalogue as it starts, and those
+    // of its end over them.
+    TRunEvent FatosDoInicio();
+    TRunEvent FatosDoFim(TRunEvent facts, const TUpdateOutcome& outcome, const TRunReports& reports);
     std::unique_ptr<TSignedRelease> Conecta(TUpdateRun& run);
     std::unique_ptr<TSignedRelease> VerificaVersao();
 
@@ -155,7 +164,9 @@ private:
     QString FAlias;
     QStringList FAliases;
     bool FExecutavelVerificado = false;
+    TRunFace FFace = rfJanela;
     bool FScriptFailed = false; // sticky for the session's life
+    QString FScriptFalhou;      // the version of the script that failed in the last upgrade
     QByteArray FManifestBytes;  // of the release being installed
     std::atomic<bool> FStop = false; // the one stop request: the run and the FTP client read it
 };

@@ -247,10 +247,7 @@ TUpgradePlan TUpgradeRun::Plan(const QString& alias)
     TUpgradePlan plan;
     FTipo = Keldarin;
     try {
-        OpenCustomer(alias);
-        plan.HasVersionTable = VersionTableExists();
-        if (plan.HasVersionTable)
-            plan.RecordedVersion = ReadVersion();
+        ReadRecordedVersion(alias, plan);
         SelectScripts(*FQuery2, QStringLiteral("programa,versao"),
                       plan.HasVersionTable ? plan.RecordedVersion : FirstVersion);
         for (; !FQuery2->Eof(); FQuery2->Next())
@@ -265,6 +262,27 @@ TUpgradePlan TUpgradeRun::Plan(const QString& alias)
     FCustomer.Close();
     FTipo.clear();
     return plan;
+}
+
+void TUpgradeRun::ReadRecordedVersion(const QString& alias, TUpgradePlan& plan)
+{
+    OpenCustomer(alias);
+    plan.HasVersionTable = VersionTableExists();
+    if (plan.HasVersionTable)
+        plan.RecordedVersion = ReadVersion();
+}
+
+QString TUpgradeRun::RecordedVersion(const QString& alias)
+{
+    TUpgradePlan plan;
+    try {
+        ReadRecordedVersion(alias, plan);
+    } catch (...) {
+        CloseAll();
+        throw;
+    }
+    FCustomer.Close();
+    return plan.HasVersionTable ? plan.RecordedVersion : QString();
 }
 
 void ExecutaScript(TIBScript& runner)

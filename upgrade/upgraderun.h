@@ -82,6 +82,9 @@ public:
     // VERSAO where it exists, lists the scripts a run would execute, and
     // closes the database again. Errors are raised.
     TUpgradePlan Plan(const QString& alias);
+    // The first row of VERSAO in the alias's database (opened and closed
+    // again), null without the table. Errors are raised.
+    QString RecordedVersion(const QString& alias);
 
     // The catalogue program of the database being processed; empty outside a run.
     const QString& Tipo() const { return FTipo; }
@@ -100,6 +103,8 @@ public:
 private:
     void UpgradeDatabase(const QString& entry, TUpgradeObserver& observer);
     void OpenCustomer(const QString& alias);
+    // Opens the alias's database and reads VERSAO, where it exists, into plan.
+    void ReadRecordedVersion(const QString& alias, TUpgradePlan& plan);
     bool VersionTableExists();
     void CreateVersionTable();
     QString ReadVersion();
