@@ -23,9 +23,6 @@ const QString FirstVersion = QStringLiteral("0");
 constexpr int BarMinimum = 1;
 constexpr int BarMaximum = 100;
 
-// Every work-list entry begins with "M", which selects this program.
-const QString Keldarin = QStringLiteral("KELDARIN");
-
 // The version goes in as a value, never as text of the statement.
 const QString ScriptCondition =
     QStringLiteral(" from scripts where programa=? and versao>? and liberado='S' order by versao");

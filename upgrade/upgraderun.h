@@ -43,6 +43,10 @@ public:
     virtual void Finished(const TUpgradeOutcome& outcome);
 };
 
+// The catalogue program whose scripts the runs execute: every work-list
+// entry begins with "M", which selects it.
+inline const QString Keldarin = QStringLiteral("KELDARIN");
+
 struct TScriptVersion {
     QString Programa;
     QString Versao;
