@@ -19,19 +19,19 @@ h1{font-size:22px;margin:0 0 4px}h2{font-size:16px;margin:24px 0 8px}
 .caixa{background:#fff;border:1px solid #d9e2ec;border-radius:6px;padding:10px 16px;min-width:120px}
 .caixa b{display:block;font-size:26px}.caixa span{color:#52606d}
 .caixa.ruim b{color:#c62828}.caixa.bom b{color:#2e7d32}
-.graficos{display:flex;gap:16px;flex-wrap:wrap}
+.graficos{display:flex;gap:16px;flex-wrap:wrap;align-items:flex-start}
 figure{background:#fff;border:1px solid #d9e2ec;border-radius:6px;margin:0;padding:10px}
 figcaption{font-weight:bold;margin-bottom:6px}
 svg text{font:12px "DejaVu Sans",sans-serif;fill:#1f2933}
 .legenda span{display:inline-block;margin-right:12px}.legenda i{display:inline-block;width:10px;height:10px;margin-right:4px}
 table{border-collapse:collapse;background:#fff;width:100%;font-size:13px}
-th,td{border-bottom:1px solid #e4e7eb;padding:3px 6px;text-align:left;vertical-align:top}
+th,td{border-bottom:1px solid #e4e7eb;padding:3px 6px;text-align:left;vertical-align:top;white-space:nowrap}
 th{background:#e4e7eb;position:sticky;top:0}
 tbody tr{content-visibility:auto;contain-intrinsic-size:auto 22px}
 tr.falhando td:first-child{border-left:4px solid #c62828}tr.travada td:first-child{border-left:4px solid #1565c0}
 tr.silenciosa td:first-child{border-left:4px solid #757575}tr.atrasada td:first-child{border-left:4px solid #ef6c00}
 tr.emdia td:first-child{border-left:4px solid #2e7d32}
-td.causa{max-width:420px;word-break:break-word;color:#52606d}
+td.causa{max-width:420px;word-break:break-word;white-space:normal;color:#52606d}
 .sinal{display:inline-block;border-radius:3px;padding:0 4px;margin-right:2px;color:#fff;font-size:11px}
 .sinal.falhando{background:#c62828}.sinal.travada{background:#1565c0}.sinal.silenciosa{background:#757575}
 .sinal.atrasada{background:#ef6c00}.sinal.emdia{background:#2e7d32}
@@ -199,7 +199,7 @@ QString DayChart(const TFleet& fleet)
                        .arg(n.value())
                        .arg(Html(n.key()));
         }
-        if (day.key().day() == 1 || day == fleet.PorDia.constBegin() || day.key().dayOfWeek() == 1)
+        if (day == fleet.PorDia.constBegin() || day.key().dayOfWeek() == 1) // the first day and every Monday
             svg += QStringLiteral("<text x=\"%1\" y=\"%2\">%3</text>")
                        .arg(x)
                        .arg(base + 14)
