@@ -152,7 +152,7 @@ QString VersaoMaisNovaLiberada(const QString& catalogue)
     TQuery query;
     query.SetDatabaseName(catalogue);
     query.SetSQL({QStringLiteral("SELECT versao FROM scripts WHERE programa = ? AND liberado = 'S'")});
-    query.SetBindValues({Keldarin});
+    query.SetBindValues({ScriptsProgram});
     query.Open();
     QString newest;
     for (; !query.Eof(); query.Next())

@@ -103,7 +103,7 @@ void TUpgradeRun::OpenCustomer(const QString& alias)
 void TUpgradeRun::UpgradeDatabase(const QString& entry, TUpgradeObserver& observer)
 {
     const QString alias = entry.mid(2, 100);
-    FTipo = Keldarin;
+    FTipo = ScriptsProgram;
     observer.Starting(entry, FTipo);
     OpenCustomer(alias);
 
@@ -242,7 +242,7 @@ void TUpgradeRun::CloseAll()
 TUpgradePlan TUpgradeRun::Plan(const QString& alias)
 {
     TUpgradePlan plan;
-    FTipo = Keldarin;
+    FTipo = ScriptsProgram;
     try {
         ReadRecordedVersion(alias, plan);
         SelectScripts(*FQuery2, QStringLiteral("programa,versao"),

@@ -45,7 +45,7 @@ public:
 
 // The catalogue program whose scripts the runs execute: every work-list
 // entry begins with "M", which selects it.
-inline const QString Keldarin = QStringLiteral("KELDARIN");
+inline const QString ScriptsProgram = QStringLiteral("KELDARIN");
 
 struct TScriptVersion {
     QString Programa;
