@@ -1,8 +1,13 @@
 // The fleet judged from runs made up in memory: each flag and the order of
 // the installations, the runs per day, and a page that shows the server's
-// texts as text.
+// texts as text; the installation's id that the runs carry.
 #include "fleet/fleet.h"
+#include "tests/support/testenv.h"
+#include "update/catalogreport.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QUuid>
 #include <gtest/gtest.h>
 
 namespace {
@@ -107,4 +112,32 @@ TEST(FleetJudgement, ThePageShowsTheServersTextsAsText)
     EXPECT_TRUE(page.contains("<td>&lt;b&gt;&#37;2&lt;/b&gt;</td>"));
     EXPECT_TRUE(page.contains("<b id=\"n-falhando\">1</b>"));
     EXPECT_TRUE(page.contains("sem assinatura"));
+}
+
+// The installation's id is made once and kept; a file in its place that
+// holds no id, or a link, is replaced by a file of its own (the link's
+// target untouched), so the nightly run never writes through a link.
+TEST(InstallationId, MadeOnceKeptAndNeverWrittenThroughALink)
+{
+    TScratchDir folder;
+    const QString old = QDir::currentPath();
+    QDir::setCurrent(folder.Path());
+    const QString id = InstallationId();
+    EXPECT_FALSE(QUuid::fromString(id).isNull()) << id.toStdString();
+    EXPECT_EQ(InstallationId(), id);
+    EXPECT_EQ(ReadBytes(folder.File(InstallationIdFile)), id.toLatin1() + '\n');
+
+    WriteBytes(folder.File(InstallationIdFile), "não é um id");
+    const QString second = InstallationId();
+    EXPECT_NE(second, id);
+    EXPECT_FALSE(QUuid::fromString(second).isNull());
+
+    WriteBytes(folder.File("alvo"), "de outro");
+    QFile::remove(folder.File(InstallationIdFile));
+    ASSERT_TRUE(QFile::link(folder.File("alvo"), folder.File(InstallationIdFile)));
+    const QString third = InstallationId();
+    EXPECT_FALSE(QUuid::fromString(third).isNull());
+    EXPECT_FALSE(QFileInfo(folder.File(InstallationIdFile)).isSymLink());
+    EXPECT_EQ(ReadBytes(folder.File("alvo")), "de outro");
+    QDir::setCurrent(old);
 }
