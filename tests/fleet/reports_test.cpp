@@ -231,7 +231,6 @@ TEST_F(Fleet, TwoInstallationsOneFailingAreReportedAndFlagged)
     EXPECT_EQ(best.mid(1, 1), QStringList({"DADOS"}));
     EXPECT_EQ(best.mid(4, 5), QStringList({"noturna", "sucesso", "1", "0002", "em dia"}));
     EXPECT_EQ(ZemboFleet({"--tsv", "--user", "suporte_fl"}, "errada").Exit, 1);
-    EXPECT_EQ(ZemboFleet({"--days", "zero"}).Exit, 2);
 
     QDir().mkpath(FLEET_OUTPUT);
     const QString page = QString(FLEET_OUTPUT) + "/frota.html";
