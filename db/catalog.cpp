@@ -87,7 +87,9 @@ void TDatabase::Open()
         if (!port.isEmpty())
             db.setPort(port.toInt());
         db.setDatabaseName(ParamValue(p, QStringLiteral("DATABASE NAME")).trimmed());
-        QString options = QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=10");
+        // Every wait on the server is bounded: a statement the server never
+        // answers (a full disk on its side holds an INSERT) fails in time.
+        QString options = QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=10;MYSQL_OPT_READ_TIMEOUT=60;MYSQL_OPT_WRITE_TIMEOUT=60");
         const QString socket = ParamValue(p, QStringLiteral("SOCKET")).trimmed();
         if (!socket.isEmpty())
             options += QStringLiteral(";UNIX_SOCKET=") + socket;
@@ -166,7 +168,7 @@ void TQuery::Open()
     OpenText(FSQL.join(u'\n'), FBindValues);
 }
 
-void TQuery::OpenText(const QString& text, const QVariantList& values)
+std::unique_ptr<QSqlQuery> TQuery::Execute(const QString& text, const QVariantList& values) const
 {
     TDatabase& db = TDatabase::Find(FDatabaseName);
     auto query = std::make_unique<QSqlQuery>(db.Connection());
@@ -177,6 +179,18 @@ void TQuery::OpenText(const QString& text, const QVariantList& values)
         query->addBindValue(v);
     if (!query->exec())
         RaiseEngineError(query->lastError());
+    return query;
+}
+
+void TQuery::ExecSQL()
+{
+    Close();
+    Execute(FSQL.join(u'\n'), FBindValues);
+}
+
+void TQuery::OpenText(const QString& text, const QVariantList& values)
+{
+    std::unique_ptr<QSqlQuery> query = Execute(text, values);
     FFields.Clear();
     const QSqlRecord record = query->record();
     for (int i = 0; i < record.count(); ++i)

@@ -70,6 +70,8 @@ public:
     void SetBindValues(const QVariantList& values);
 
     void Open();
+    // Runs a statement that returns no rows (an INSERT), with the bound values.
+    void ExecSQL();
     void Close();
     bool Active() const { return FActive; }
     bool Eof() const { return !FActive || FEof; }
@@ -79,6 +81,8 @@ public:
 
 private:
     void OpenText(const QString& text, const QVariantList& values);
+    // The text prepared on the connection, its values bound and executed.
+    std::unique_ptr<QSqlQuery> Execute(const QString& text, const QVariantList& values) const;
     void ReadRow();
 
     QString FDatabaseName;

@@ -8,7 +8,13 @@
 //       or VERSION.held.sql (held back, liberado 'N'), programa KELDARIN
 //   zembo-demo-data rar ARCHIVE FILE...
 //       a RAR archive holding each FILE under its own name and time
+//   zembo-demo-data fleet FILE INSTALLATIONS RUNS
+//       the runs of a made-up fleet in the SQLite catalogue FILE's table
+//       atualizacoes, through the updater's own insert
+#include "db/catalog.h"
+#include "demo/madeupfleet.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "tests/support/rar4writer.h"
 #include "update/configuration.h"
 
@@ -125,6 +131,23 @@ void WriteArchive(const QString& archive, const QStringList& files)
         Fail(QStringLiteral("cannot write %1").arg(archive));
 }
 
+// One transaction for all the rows: SQLite writes them at once.
+void WriteFleet(const QString& file, int installations, int runs)
+{
+    const QString aliases = file + QStringLiteral(".aliases.ini");
+    WriteFileBytes(aliases, "[Frota]\nTYPE=SQLITE\nDATABASE NAME=" + file.toUtf8() + "\n");
+    qputenv("ZEMBO_ALIASES", aliases.toLocal8Bit());
+    TDatabase db;
+    db.SetAliasName(QStringLiteral("Frota"));
+    db.SetDatabaseName(QStringLiteral("Frota"));
+    db.Open();
+    db.Connection().transaction();
+    for (const TRunEvent& event : MadeUpFleet(installations, runs, QDateTime::currentDateTimeUtc()))
+        InsertRunEvent(db.DatabaseName(), event);
+    db.Connection().commit();
+    QFile::remove(aliases);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -136,6 +159,10 @@ int main(int argc, char** argv)
             WriteCatalogue(args[2], args[3], args[4], args[5]);
             return 0;
         }
+        if (args.size() == 5 && args[1] == u"fleet") {
+            WriteFleet(args[2], args[3].toInt(), args[4].toInt());
+            return 0;
+        }
         if (args.size() >= 4 && args[1] == u"rar") {
             WriteArchive(args[2], args.mid(3));
             return 0;
@@ -145,7 +172,8 @@ int main(int argc, char** argv)
         return 1;
     }
     std::fputs("usage: zembo-demo-data catalogue FILE SCHEMA SCRIPTS_FOLDER FTP_PASSWORD\n"
-               "       zembo-demo-data rar ARCHIVE FILE...\n",
+               "       zembo-demo-data rar ARCHIVE FILE...\n"
+               "       zembo-demo-data fleet FILE INSTALLATIONS RUNS\n",
                stderr);
     return 2;
 }

@@ -78,11 +78,14 @@ public:
     {
     }
     bool ScriptFailedHere = false;
+    QString FailedVersion; // of the script that failed here
 
     void Progress(int position) override { FObserver.UpgradeProgress(position); }
     void ScriptDone(const QString& entry, const QString& versao, bool ok) override
     {
         FLog(QStringLiteral("script ") + versao + QStringLiteral(" em ") + entry + (ok ? QStringLiteral(": executado") : QStringLiteral(": falhou")));
+        if (!ok)
+            FailedVersion = versao;
         FObserver.ScriptDone(entry, versao, ok);
     }
     void BackupMade(const QString& entry, const QString& file) override
@@ -311,6 +314,10 @@ void TUpdateSession::Cancela()
 TUpdateOutcome TUpdateSession::Atualiza()
 {
     Log(QStringLiteral("início da atualização em ") + QDir::currentPath());
+    TCatalogReport report(FCatalogue->DatabaseName(), FFace, [this](const QString& event) { Log(event); });
+    TRunEvent facts;
+    FScriptFalhou.clear();
+    report.Start([&] { return facts = FatosDoInicio(); });
     TRunReports reports(FObserver, [this](const QString& event) { Log(event); });
     EscolheFonte();
     TUpdateRun run(*FSource, reports, FProgr, FStop);
@@ -320,8 +327,70 @@ TUpdateOutcome TUpdateSession::Atualiza()
     if (outcome.Result == urSucesso)
         outcome = AtualizaBases(FAliases);
     Log(QStringLiteral("fim: ") + outcome.TextoFinal() + (outcome.Causa.isEmpty() ? QString() : QStringLiteral(" (") + outcome.Causa + u')'));
+    report.End([&] { return FatosDoFim(facts, outcome, reports); });
     FStop = false; // the request ends with the run it stopped
     return outcome;
+}
+
+namespace {
+
+// The outcome as the catalogue's rows name it.
+QString ResultText(TUpdateResult result)
+{
+    switch (result) {
+    case urSucesso:
+        return QStringLiteral("sucesso");
+    case urErros:
+        break;
+    case urScriptFalhou:
+        return QStringLiteral("script");
+    case urCancelada:
+        return QStringLiteral("cancelada");
+    case urSemConexao:
+        return QStringLiteral("sem_conexao");
+    }
+    return QStringLiteral("erros");
+}
+
+// The serial of the release accepted in the folder; none before the first.
+std::optional<qint64> AcceptedSerial()
+{
+    const qint64 serial = LastAcceptedSerial(QDir::currentPath());
+    return serial > 0 ? std::optional(serial) : std::nullopt;
+}
+
+} // namespace
+
+// VERSAO of the alias's database as it stands: null when it cannot be read,
+// which a report may well say.
+TRunEvent TUpdateSession::FatosDoInicio()
+{
+    TRunEvent facts;
+    facts.Alias = FAlias;
+    facts.SerieAntes = AcceptedSerial();
+    try {
+        facts.VersaoAntes = FUpgrade->RecordedVersion(FAlias);
+    } catch (const std::exception&) {
+    }
+    return facts;
+}
+
+TRunEvent TUpdateSession::FatosDoFim(TRunEvent facts, const TUpdateOutcome& outcome, const TRunReports& reports)
+{
+    facts.Resultado = ResultText(outcome.Result);
+    facts.Causa = outcome.Causa;
+    facts.SerieDepois = AcceptedSerial();
+    try {
+        facts.VersaoDepois = FUpgrade->RecordedVersion(FAlias);
+    } catch (const std::exception&) {
+    }
+    facts.Arquivos = reports.Fetched.size();
+    qint64 bytes = 0;
+    for (int index : reports.Fetched)
+        bytes += QFileInfo(reports.Plan().Items.value(index).Name).size();
+    facts.Bytes = bytes;
+    facts.ScriptFalhou = FScriptFalhou;
+    return facts;
 }
 
 // Everything up to the upgrade: the connection, the files, the replacement;
@@ -400,6 +469,7 @@ TUpdateOutcome TUpdateSession::AtualizaBases(const QStringList& aliases)
     FObserver.UpgradeBegin();
     upgrade = FUpgrade->Run(aliases, reports);
     FObserver.UpgradeEnd();
+    FScriptFalhou = reports.FailedVersion;
     if (reports.ScriptFailedHere)
         FScriptFailed = true;
     if (FScriptFailed)

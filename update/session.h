@@ -8,6 +8,7 @@
 
 #include "ftp/idftp.h"
 #include "release/release.h"
+#include "update/catalogreport.h"
 #include "update/checks.h"
 #include "update/runlog.h"
 #include "update/updaterun.h"
@@ -126,6 +127,10 @@ public:
     // The alias's database history and what it says against the catalogue.
     THistoryReport HistoricoDaBase(const QString& alias);
 
+    // Which face runs the updates, as they are reported to the catalogue
+    // (the window, unless said otherwise).
+    void SetFace(TRunFace face) { FFace = face; }
+
     // The customer database is attached (it never is between runs).
     bool BaseClienteAberta() const;
 
@@ -140,6 +145,10 @@ private:
     void LigaEventos();
     class TRunReports;
     TUpdateOutcome Sincroniza(TUpdateRun& run, const TRunReports& reports);
+    // The facts of a run reported to the catalogue as it starts, and those
+    // of its end over them.
+    TRunEvent FatosDoInicio();
+    TRunEvent FatosDoFim(TRunEvent facts, const TUpdateOutcome& outcome, const TRunReports& reports);
     std::unique_ptr<TSignedRelease> Conecta(TUpdateRun& run);
     std::unique_ptr<TSignedRelease> VerificaVersao();
     void EscolheFonte();
@@ -163,7 +172,9 @@ private:
     QString FAlias;
     QStringList FAliases;
     bool FExecutavelVerificado = false;
+    TRunFace FFace = rfJanela;
     bool FScriptFailed = false; // sticky for the session's life
+    QString FScriptFalhou;      // the version of the script that failed in the last upgrade
     QByteArray FManifestBytes;  // of the release being installed
     QList<TPublicKey> FReleaseKeys; // trusted for it, and for its delta index
     std::atomic<bool> FStop = false; // the one stop request: the run and the FTP client read it

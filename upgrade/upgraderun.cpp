@@ -31,9 +31,6 @@ const QString FirstVersion = QStringLiteral("0");
 constexpr int BarMinimum = 1;
 constexpr int BarMaximum = 100;
 
-// Every work-list entry begins with "M", which selects this program.
-const QString Keldarin = QStringLiteral("KELDARIN");
-
 // The version goes in as a value, never as text of the statement.
 const QString ScriptCondition =
     QStringLiteral(" from scripts where programa=? and versao>? and liberado='S' order by versao");
@@ -121,7 +118,7 @@ void TUpgradeRun::OpenCustomer(const QString& alias)
 void TUpgradeRun::UpgradeDatabase(const QString& entry, TUpgradeObserver& observer)
 {
     const QString alias = entry.mid(2, 100);
-    FTipo = Keldarin;
+    FTipo = ScriptsProgram;
     observer.Starting(entry, FTipo);
     OpenCustomer(alias);
 
@@ -375,12 +372,9 @@ void TUpgradeRun::CloseAll()
 TUpgradePlan TUpgradeRun::Plan(const QString& alias)
 {
     TUpgradePlan plan;
-    FTipo = Keldarin;
+    FTipo = ScriptsProgram;
     try {
-        OpenCustomer(alias);
-        plan.HasVersionTable = VersionTableExists();
-        if (plan.HasVersionTable)
-            plan.RecordedVersion = ReadVersion();
+        ReadRecordedVersion(alias, plan);
         SelectScripts(*FPending, QStringLiteral("programa,versao"),
                       plan.HasVersionTable ? plan.RecordedVersion : FirstVersion);
         for (; !FPending->Eof(); FPending->Next())
@@ -420,7 +414,7 @@ QList<TCatalogScript> ReleasedScripts(const QString& catalogName, const QString&
 THistoryReport TUpgradeRun::History(const QString& alias)
 {
     THistoryReport report;
-    FTipo = Keldarin;
+    FTipo = ScriptsProgram;
     try {
         OpenCustomer(alias);
         report.HasVersionTable = VersionTableExists();
@@ -439,6 +433,27 @@ THistoryReport TUpgradeRun::History(const QString& alias)
     }
     FTipo.clear();
     return report;
+}
+
+void TUpgradeRun::ReadRecordedVersion(const QString& alias, TUpgradePlan& plan)
+{
+    OpenCustomer(alias);
+    plan.HasVersionTable = VersionTableExists();
+    if (plan.HasVersionTable)
+        plan.RecordedVersion = ReadVersion();
+}
+
+QString TUpgradeRun::RecordedVersion(const QString& alias)
+{
+    TUpgradePlan plan;
+    try {
+        ReadRecordedVersion(alias, plan);
+    } catch (...) {
+        CloseAll();
+        throw;
+    }
+    FCustomer.Close();
+    return plan.HasVersionTable ? plan.RecordedVersion : QString();
 }
 
 void ExecutaScript(TIBScript& runner)

@@ -49,6 +49,10 @@ public:
     virtual void Finished(const TUpgradeOutcome& outcome);
 };
 
+// The catalogue program whose scripts the runs execute: every work-list
+// entry begins with "M", which selects it.
+inline const QString ScriptsProgram = QStringLiteral("KELDARIN");
+
 struct TScriptVersion {
     QString Programa;
     QString Versao;
@@ -98,6 +102,9 @@ public:
     // VERSAO where it exists, lists the scripts a run would execute, and
     // closes the database again. Errors are raised.
     TUpgradePlan Plan(const QString& alias);
+    // The first row of VERSAO in the alias's database (opened and closed
+    // again), null without the table. Errors are raised.
+    QString RecordedVersion(const QString& alias);
 
     // The history and validation of the alias's database; changes nothing.
     THistoryReport History(const QString& alias);
@@ -116,6 +123,8 @@ public:
 private:
     void UpgradeDatabase(const QString& entry, TUpgradeObserver& observer);
     void OpenCustomer(const QString& alias);
+    // Opens the alias's database and reads VERSAO, where it exists, into plan.
+    void ReadRecordedVersion(const QString& alias, TUpgradePlan& plan);
     bool VersionTableExists();
     void CreateVersionTable();
     QString ReadVersion();

@@ -13,6 +13,7 @@
 #include <QImage>
 #include <QMap>
 #include <QProcess>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 namespace {
@@ -147,6 +148,10 @@ TEST_P(Demo, FirstRunDoesTheWholeJobAndTheSecondFindsNothingToDo)
     }
     EXPECT_EQ(now, expected);
     EXPECT_EQ(ReadBytes(Installed("zembo-update.log")).count("fim: Atualização finalizada com sucesso."), 2);
+    // the summary ends with what the maker sees of the runs in the catalogue
+    static const QRegularExpression fleet(QStringLiteral(
+        "  zembo-fleet:\n    [0-9a-f-]{36}  KELDARIN_DEMO  \\S+  \\S+  (janela|noturna) +sucesso +2  0006  em dia\n$"));
+    EXPECT_TRUE(fleet.match(again.Output).hasMatch()) << again.Output.toStdString();
     EXPECT_EQ(Customer("select versao from versao"), "0006");
     EXPECT_TRUE(ErrorFiles().isEmpty());
 }
@@ -167,13 +172,15 @@ TEST_P(Demo, TamperedFileIsRefused)
     EXPECT_EQ(ReadBytes(Installed("Quendarive.exe")), QByteArray("Quendarive.exe 2026.1\r\n"));
     EXPECT_EQ(Installation().keys(),
               QStringList({"Ajuda.chm", "Keldarin.dll", "LEIAME.TXT", "Quendarive.exe", "Quendarive.rar", "Relatorios.rpt",
-                           "Tabelas.dat", "Tolvenra.INI", "atualiza.cfg", "zembo-release.aceito",
+                           "Tabelas.dat", "Tolvenra.INI", "atualiza.cfg", "zembo-instalacao.id", "zembo-release.aceito",
                            // the replacement stays due until a run without errors carries it out
                            "zembo-substituicao.pendente", "zembo-update.lock", "zembo-update.log"}));
     // recorded before the first file was installed, so no older release follows
     EXPECT_EQ(ReadBytes(Installed("zembo-release.aceito")), ReadBytes(Served("zembo-release.txt")));
     EXPECT_EQ(Customer("select versao from versao"), "0003");
     EXPECT_TRUE(ReadBytes(Installed("zembo-update.log")).contains("fim: Atualização finalizada com erros"));
+    EXPECT_TRUE(run.Output.contains(QRegularExpression(QStringLiteral("KELDARIN_DEMO  .* erros .* falhando"))))
+        << run.Output.toStdString();
 }
 
 // The same release served by nginx over TLS (--https): every file that

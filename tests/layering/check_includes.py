@@ -25,9 +25,10 @@ ALLOWED = {
     "upgrade": {"upgrade", "db", "platform"},
     "release": {"release", "platform"},
     "update": {"update", "delta", "release", "upgrade", "ftp", "db", "platform", "settings"},
+    "fleet": {"fleet", "upgrade", "db", "platform"},
     "app": {"app", "update", "release", "upgrade", "ftp", "db", "widgets", "platform", "settings",
             "QtGui", "QtWidgets", "QtSql"},
-    "tools": {"tools", "update", "delta", "release", "upgrade", "ftp", "db", "platform", "settings", "QtSql"},
+    "tools": {"tools", "fleet", "update", "delta", "release", "upgrade", "ftp", "db", "platform", "settings", "QtSql"},
     # The demo's generator and driver use what the program and the tools use,
     # and the tests' RAR writer for the demo's archive.
     "demo": {"demo", "app", "tools", "update", "release", "upgrade", "ftp", "db", "widgets", "platform",

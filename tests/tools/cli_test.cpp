@@ -32,6 +32,7 @@ TEST(ToolsCommandLine, HelpAndUsageErrorsAlike)
         {"zembo-ls", ZEMBO_LS_PATH, {"--now", "ontem"}},
         {"zembo-isql", ZEMBO_ISQL_PATH, {"--dialect", "7", "banco", "script"}},
         {"zembo-release", ZEMBO_RELEASE_PATH, {"manifest", "pasta", "--serial", "0"}},
+        {"zembo-fleet", ZEMBO_FLEET_PATH, {"--days", "0"}},
     };
     for (const auto& tool : tools) {
         SCOPED_TRACE(tool.Name);

@@ -34,6 +34,7 @@ int Update(const QString& logFile)
 {
     TUpdateReport report(StandardOutputIsTerminal());
     TUpdateSession session(report, logFile);
+    session.SetFace(rfNoturna);
     if (const std::optional<TRefusal> refusal = session.Inicia()) {
         const bool download = refusal->Check && refusal->Check->OpensDownloadPage();
         TUpdateReport::PrintError(download ? refusal->Message + u'\n' + ArchiverDownloadPage() : refusal->Message);
