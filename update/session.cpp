@@ -127,9 +127,6 @@ private:
     QString FErrorFile;
 };
 
-// What the synchronisation reports, passed on to the session's observer and
-// written to the run log: the listing, each refusal with its reason, a
-// failed replacement.
 } // namespace
 
 // What the synchronisation reports, passed on to the session's observer and
@@ -148,6 +145,9 @@ public:
     bool Failed = false;         // a file or the replacement failed
     QString ReplacementFailure;  // why the replacement did not happen
     const TUpdatePlan& Plan() const { return FPlan; }
+    // What the fetched files cost the line (a patch's size where one served) and their full size.
+    std::int64_t Moved() const { return Sum(true); }
+    std::int64_t Full() const { return Sum(false); }
 
     void Waiting() override { FObserver.Waiting(); }
     void Listed(const QStringList& lines) override
@@ -198,6 +198,16 @@ public:
     }
 
 private:
+    std::int64_t Sum(bool moved) const
+    {
+        std::int64_t total = 0;
+        for (int index : Fetched) {
+            const std::int64_t patch = ByDelta.value(index, -1);
+            total += moved && patch >= 0 ? patch : FullSize(FPlan.Items.value(index));
+        }
+        return total;
+    }
+
     TSessionObserver& FObserver;
     std::function<void(const QString&)> FLog;
     TUpdatePlan FPlan;
@@ -385,10 +395,7 @@ TRunEvent TUpdateSession::FatosDoFim(TRunEvent facts, const TUpdateOutcome& outc
     } catch (const std::exception&) {
     }
     facts.Arquivos = reports.Fetched.size();
-    qint64 bytes = 0;
-    for (int index : reports.Fetched)
-        bytes += QFileInfo(reports.Plan().Items.value(index).Name).size();
-    facts.Bytes = bytes;
+    facts.Bytes = reports.Moved();
     facts.ScriptFalhou = FScriptFalhou;
     return facts;
 }
@@ -418,18 +425,10 @@ TUpdateOutcome TUpdateSession::Sincroniza(TUpdateRun& run, const TRunReports& re
             const TUpdatePlan& plan = run.Planeja();
             FObserver.Stage(QStringLiteral("Baixando"));
             run.Executa(MainExecutable);
-            std::int64_t moved = 0, full = 0;
-            for (int i = 0; i < plan.Items.size(); ++i) {
-                const bool fetched = reports.Fetched.contains(i);
-                const std::int64_t patch = reports.ByDelta.value(i, -1);
-                LogArquivo(plan.Items.at(i), fetched, patch);
-                if (fetched) {
-                    full += FullSize(plan.Items.at(i));
-                    moved += patch >= 0 ? patch : FullSize(plan.Items.at(i));
-                }
-            }
+            for (int i = 0; i < plan.Items.size(); ++i)
+                LogArquivo(plan.Items.at(i), reports.Fetched.contains(i), reports.ByDelta.value(i, -1));
             if (!reports.Fetched.isEmpty())
-                Log(TransferText(moved, full));
+                Log(TransferText(reports.Moved(), reports.Full()));
             if (reports.WasReplaced) {
                 Log(QStringLiteral("substituição: ") + MainExecutable + QStringLiteral(" substituído"));
                 FObserver.Replaced(MainExecutable);

@@ -199,7 +199,7 @@ TEST_F(Fleet, TwoInstallationsOneFailingAreReportedAndFlagged)
         const bool isFirst = start.Instalacao == first;
         EXPECT_EQ(start.Alias, isFirst ? "DADOS" : "DADOS2");
         EXPECT_EQ(start.Face, "noturna");
-        EXPECT_EQ(start.Atualizador, "1.0");
+        EXPECT_EQ(start.Atualizador, "ZemboUpdate 1.0");
         EXPECT_FALSE(start.Maquina.isEmpty());
         EXPECT_LE(start.Momento, end.Momento);
         EXPECT_LE(qAbs(end.Momento.secsTo(QDateTime::currentDateTimeUtc())), 300);
